@@ -1,0 +1,33 @@
+# A thin layer over CMake. `make demo` runs tilvex on the bundled examples,
+# `make test` builds and runs every test.
+
+BUILD ?= build
+CMAKE_ARGS ?=
+
+.PHONY: demo test build configure tools gtest clean
+
+tools:
+	@command -v cmake >/dev/null 2>&1 || { echo "make: cmake is missing; install the Debian package cmake"; exit 1; }
+	@command -v ninja >/dev/null 2>&1 || { echo "make: ninja is missing; install the Debian package ninja-build"; exit 1; }
+	@command -v c++ >/dev/null 2>&1 || command -v g++ >/dev/null 2>&1 || { echo "make: no C++ compiler; install the Debian package g++"; exit 1; }
+
+gtest: tools
+	@printf '#include <gtest/gtest.h>\n' | $${CXX:-c++} -std=c++20 -E -x c++ - >/dev/null 2>&1 || { echo "make: GoogleTest is missing; install the Debian package libgtest-dev"; exit 1; }
+
+configure: tools
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD)
+
+demo: build
+	@rm -rf $(BUILD)/demo && mkdir -p $(BUILD)/demo
+	$(BUILD)/tilvex examples/worked.vrin $(BUILD)/demo/summary.txt 75 $(BUILD)/demo/accepted.txt 3 7 0 1
+	@echo "== $(BUILD)/demo/summary.txt (output_file)"; cat $(BUILD)/demo/summary.txt
+	@echo "== $(BUILD)/demo/accepted.txt (output_file2)"; cat $(BUILD)/demo/accepted.txt
+
+test: gtest build
+	@cd $(BUILD) && ctest --output-on-failure
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,77 @@
+#pragma once
+// Reading a resample results file held in memory.
+//
+// The file is a best-fit record (a tensor line and a solution line) followed
+// by one such record per resample. Pass 1 counts the resample records and
+// needs only their tensors; pass 2 reads exactly that many records again.
+// A field that does not parse keeps the value it held before: the value of
+// the previous record, or 0 where there is none.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "records.hpp"
+
+namespace tilvex {
+
+// The physical lines of a text, one per read, as a line-oriented stream read
+// gives them: a line keeps its newline, a last line without one still counts,
+// and a read at the end of the text fails and keeps the line last read.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view text) : text_(text) {}
+
+  // Reads the next line; false at the end of the text.
+  bool next();
+  // The line last read, its newline included; empty before the first read.
+  std::string_view line() const { return line_; }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::string_view line_;
+};
+
+// Scans up to `count` (6 or 7) numbers from the start of `line` exactly as the
+// standard "%f %f ..." scan of that line does: it stops at the first field
+// that does not convert, or at a NUL byte, and leaves that field and the ones
+// after it unchanged. Returns the number of fields converted. Allocates only
+// while a scratch buffer grows to the longest line seen.
+int scan_fields(std::string_view line, float* fields, int count);
+
+// Both passes over one resample results file.
+class ResampleReader {
+ public:
+  // Reads the best-fit record from the first two lines. With a single line,
+  // the best-fit solution is scanned from that line too.
+  explicit ResampleReader(std::string_view text);
+
+  const Record& best() const { return best_; }
+
+  // Pass 1: reads the tensor line of the next resample record and steps over
+  // its solution line without parsing or testing it. False at the end of the
+  // text: then no record was read.
+  bool next_tensor();
+
+  // Pass 2: goes back to the first resample record. The resample fields keep
+  // the values they hold, so a field that does not parse in the first
+  // record of pass 2 takes the last value of pass 1.
+  void restart();
+
+  // Pass 2: reads the tensor and the solution line of the next record. It
+  // does not test for the end of the text: a read there keeps the line last
+  // read, so a missing solution line is scanned from its own tensor line.
+  void next_record();
+
+  // The resample record last read.
+  const Record& resample() const { return resample_; }
+
+ private:
+  std::string_view text_;
+  LineCursor cursor_;
+  Record best_;
+  Record resample_;
+};
+
+}  // namespace tilvex

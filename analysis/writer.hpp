@@ -1,0 +1,23 @@
+#pragma once
+// The two result formats. Values are single-precision floats widened to
+// double for printing, in the POSIX locale; NaN and infinity print as
+// "nan", "-nan", "inf" and "-inf".
+
+#include <string>
+
+#include "records.hpp"
+
+namespace tilvex {
+
+// Appends one accepted-resample line to `out`: the grid indices, then the
+// resample's phi and its three trend/plunge pairs as read, in degrees:
+// "%d %d %d %d %f %f %f " "%f %f " "%f %f\n".
+void append_accepted_line(std::string& out, const Grid& grid, const Solution& s);
+
+// Appends the summary line to `out`: for phi and each trend and plunge the
+// best-fit value, then the lower and upper bound, in the formats
+// "phi= %4.2f %4.2f %4.2f tr1= %7.2f %7.2f %7.2f pl1= %6.2f %6.2f %6.2f tr2= %7.2f %7.2f %7.2f "
+// "pl2= %6.2f %6.2f %6.2f tr3= %7.2f %7.2f %7.2f pl3= %6.2f %6.2f %6.2f\n".
+void append_summary_line(std::string& out, const Summary& s);
+
+}  // namespace tilvex

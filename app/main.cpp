@@ -1,0 +1,84 @@
+// tilvex: confidence ranges of a bootstrapped tensor solution.
+//
+// tilvex FILE.vrin output_file confidence_level output_file2 xgrid ygrid zgrid tgrid
+//
+// Appends one summary line to output_file and one line per accepted resample
+// to output_file2. Exit statuses: 0 done; -9001 usage; -9002 input not
+// opened or not read; -9003 output_file not opened or not written; -4
+// output_file2 not opened or not written.
+
+#include <cstdio>
+#include <string>
+
+#include "analysis/files.hpp"
+#include "analysis/run.hpp"
+#include "analysis/writer.hpp"
+#include "arguments.hpp"
+
+namespace {
+
+constexpr int kUsage = -9001;
+constexpr int kInput = -9002;
+constexpr int kOutput = -9003;
+constexpr int kOutput2 = -4;
+
+int usage() {
+  std::puts(
+      "usage: tilvex.exe *.vrin output_file confidence_level output_file2 xgrid ygrid zgrid "
+      "tgrid");
+  return kUsage;
+}
+
+int fail(const char* what, const std::string& name, int status) {
+  std::printf("unable to %s %s\n", what, name.c_str());
+  return status;
+}
+
+// Formats the accepted-resample lines as pass 2 hands them over.
+class AcceptedLines : public tilvex::AcceptedSink {
+ public:
+  explicit AcceptedLines(const tilvex::Grid& grid) : grid_(grid) {}
+  void accept(std::size_t, const tilvex::Solution& s) override {
+    tilvex::append_accepted_line(text, grid_, s);
+  }
+  std::string text;
+
+ private:
+  tilvex::Grid grid_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tilvex;
+  if (argc != 9) return usage();
+
+  const std::string input_name = app::file_name(argv[1]);
+  InputFile input;
+  if (!input.open(input_name)) return fail("open", input_name, kInput);
+  if (!input.read() || input.text().empty()) return fail("read", input_name, kInput);
+
+  const std::string output_name = app::file_name(argv[2]);
+  ResultFile output;
+  if (!output.open(output_name)) return fail("open", output_name, kOutput);
+
+  const auto level = app::confidence_level(argv[3]);
+  const std::string output2_name = app::file_name(argv[4]);
+  const auto x = app::grid_index(argv[5]), y = app::grid_index(argv[6]),
+             z = app::grid_index(argv[7]), t = app::grid_index(argv[8]);
+  if (!level || !x || !y || !z || !t) return usage();
+
+  ResultFile output2;
+  if (!output2.open(output2_name)) return fail("open", output2_name, kOutput2);
+
+  AcceptedLines accepted(Grid{*x, *y, *z, *t});
+  const Analysis analysis = analyse(input.text(), *level, accepted);
+  std::string summary;
+  append_summary_line(summary, analysis.summary);
+
+  if (!output2.append(accepted.text)) return fail("write", output2_name, kOutput2);
+  if (!output.append(summary)) return fail("write", output_name, kOutput);
+  if (!output2.close()) return fail("write", output2_name, kOutput2);
+  if (!output.close()) return fail("write", output_name, kOutput);
+  return 0;
+}

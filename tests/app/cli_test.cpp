@@ -1,0 +1,164 @@
+// End-to-end runs of the built program: what a user sees on standard output,
+// the exit status and the files left behind.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../support/run.hpp"
+
+namespace tilvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kUsage =
+    "usage: tilvex.exe *.vrin output_file confidence_level output_file2 xgrid ygrid zgrid tgrid\n";
+const std::string kData = TILVEX_TEST_DATA;
+
+class Cli : public ::testing::Test {
+ protected:
+  Outcome tilvex(const std::vector<std::string>& args, const char* stdin_path = "/dev/null",
+                 const std::string& program = TILVEX_BINARY) {
+    return run(program, args, dir.path().parent_path() / (dir.path().filename().string() + ".out"),
+               stdin_path);
+  }
+  // A run with the usual arguments, appending to out.txt and out2.txt.
+  Outcome tilvex_on(const std::string& input, const std::string& level = "75") {
+    return tilvex({input, dir / "out.txt", level, dir / "out2.txt", "3", "7", "0", "1"});
+  }
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  void TearDown() override {
+    fs::remove(dir.path().parent_path() / (dir.path().filename().string() + ".out"));
+  }
+  ScratchDir dir;
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(Cli, WrongArgumentCountPrintsUsage) {
+  for (const auto& args : {std::vector<std::string>{},
+                           std::vector<std::string>(7, dir / "x"),
+                           std::vector<std::string>(9, dir / "x")}) {
+    Outcome o = tilvex(args);
+    EXPECT_EQ(o.status, 215);
+    EXPECT_EQ(o.printed, kUsage);
+    EXPECT_EQ(files(), Names{});
+  }
+}
+
+TEST_F(Cli, InputThatCannotBeOpenedOrRead) {
+  spill(dir / "empty.vrin", "");
+  fs::create_directory(dir / "sub");
+  struct Case {
+    std::string arg, message;
+  };
+  const Case cases[] = {
+      {dir / "missing.vrin", "unable to open " + dir / "missing.vrin" + "\n"},
+      {"", "unable to open \n"},
+      {" \t ", "unable to open \n"},
+      {dir / "empty.vrin", "unable to read " + dir / "empty.vrin" + "\n"},
+      {dir / "sub", "unable to read " + dir / "sub" + "\n"},
+  };
+  for (const Case& c : cases) {
+    Outcome o = tilvex_on(c.arg);
+    EXPECT_EQ(o.status, 214) << c.arg;
+    EXPECT_EQ(o.printed, c.message);
+    EXPECT_EQ(files(), (Names{"empty.vrin", "sub"})) << "no output is created";
+  }
+}
+
+TEST_F(Cli, OutputsThatCannotBeOpened) {
+  const std::string input = kData + "/worked.vrin";
+  const std::string nowhere = dir / "no/such/dir";
+  Outcome o = tilvex({input, nowhere, "75", dir / "out2.txt", "3", "7", "0", "1"});
+  EXPECT_EQ(o.status, 213);
+  EXPECT_EQ(o.printed, "unable to open " + nowhere + "\n");
+  EXPECT_EQ(files(), Names{});
+
+  // output_file is opened first, so it is created (empty) before output_file2 fails.
+  o = tilvex({input, dir / "out.txt", "75", nowhere, "3", "7", "0", "1"});
+  EXPECT_EQ(o.status, 252);
+  EXPECT_EQ(o.printed, "unable to open " + nowhere + "\n");
+  EXPECT_EQ(files(), Names{"out.txt"});
+  EXPECT_EQ(slurp(dir / "out.txt"), "");
+
+  o = tilvex({input, dir / "out.txt", "75", "   ", "3", "7", "0", "1"});
+  EXPECT_EQ(o.status, 252);
+  EXPECT_EQ(o.printed, "unable to open \n");
+}
+
+TEST_F(Cli, NumericArgumentsThatDoNotParsePrintUsage) {
+  const std::string input = kData + "/worked.vrin";
+  const std::vector<std::vector<std::string>> bad = {
+      {"abc", "3", "7", "0", "1"}, {"nan", "3", "7", "0", "1"}, {"", "3", "7", "0", "1"},
+      {"75", "x3", "7", "0", "1"}, {"75", "3", "2147483648", "0", "1"},
+      {"75", "3", "7", "-2147483649", "1"}, {"75", "3", "7", "0", "+"},
+  };
+  for (const auto& v : bad) {
+    Outcome o = tilvex({input, dir / "out.txt", v[0], dir / "out2.txt", v[1], v[2], v[3], v[4]});
+    EXPECT_EQ(o.status, 215) << v[0] << ' ' << v[1] << ' ' << v[2] << ' ' << v[3] << ' ' << v[4];
+    EXPECT_EQ(o.printed, kUsage);
+    // The arguments are parsed after output_file is opened and before output_file2.
+    EXPECT_EQ(files(), Names{"out.txt"});
+  }
+  // A leading number is taken as the standard scan takes it.
+  Outcome o = tilvex({input, dir / "out.txt", "75abc", dir / "out2.txt", " 3", "+7", "-0", "1x"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.printed, "");
+}
+
+TEST_F(Cli, FileNamesAreTheFirstWordOfAnyLength) {
+  const std::string deep = dir / (std::string(120, 'd') + "/" + std::string(100, 'e') + ".txt");
+  fs::create_directories(fs::path(deep).parent_path());
+  Outcome o = tilvex({"  " + kData + "/worked.vrin trailing words", deep, "75",
+                      dir / "out put.txt", "3", "7", "0", "1"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_TRUE(fs::exists(deep));
+  EXPECT_TRUE(fs::exists(dir / "out"));
+  EXPECT_FALSE(fs::exists(dir / "out put.txt"));
+}
+
+TEST_F(Cli, AppendsAndKeepsWhatTheFilesHeld) {
+  spill(dir / "out.txt", "earlier summary\n");
+  spill(dir / "out2.txt", "earlier line\n");
+  const std::string input = kData + "/worked.vrin";
+  ASSERT_EQ(tilvex_on(input).status, 0);
+  ASSERT_EQ(tilvex_on(input).status, 0);
+  const std::string summary = slurp(dir / "out.txt");
+  ASSERT_EQ(summary.rfind("earlier summary\n", 0), 0u);
+  const std::string line = summary.substr(16, summary.size() / 2 - 8);
+  EXPECT_EQ(summary, "earlier summary\n" + line + line);
+  EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 3);
+  EXPECT_EQ(slurp(dir / "out2.txt").rfind("earlier line\n", 0), 0u);
+}
+
+TEST_F(Cli, ReadsAPipe) {
+  const std::string input = kData + "/worked.vrin";
+  ASSERT_EQ(tilvex_on(input).status, 0);
+  const std::string from_file = slurp(dir / "out.txt");
+  fs::remove(dir / "out.txt");
+  Outcome o = tilvex({"-c", "cat \"$0\" | \"$1\" /dev/stdin \"$2\" 75 \"$3\" 3 7 0 1", input,
+                      TILVEX_BINARY, dir / "out.txt", dir / "out2.txt"},
+                     "/dev/null", "/bin/sh");
+  ASSERT_EQ(o.status, 0);
+  EXPECT_EQ(slurp(dir / "out.txt"), from_file);
+}
+
+TEST_F(Cli, FailedWriteIsReported) {
+  Outcome o = tilvex({kData + "/worked.vrin", "/dev/full", "75", dir / "out2.txt", "3", "7", "0",
+                      "1"});
+  EXPECT_EQ(o.status, 213);
+  EXPECT_EQ(o.printed, "unable to write /dev/full\n");
+}
+
+}  // namespace
+}  // namespace tilvex::test
