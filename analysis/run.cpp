@@ -1,18 +1,27 @@
 #include "run.hpp"
 
+#include <limits>
+#include <vector>
+
 #include "numeric/exact_float.hpp"
 #include "reader.hpp"
+#include "threshold.hpp"
 
 namespace tilvex {
 
 Analysis analyse(std::string_view text, float confidence_level, AcceptedSink& sink) {
-  (void)confidence_level;
   (void)sink;
   Analysis a;
   ResampleReader reader(text);
   const Solution& best = reader.best().solution;
 
-  while (reader.next_tensor()) ++a.count;
+  const Similarity similarity(reader.best().tensor);
+
+  std::vector<float> table;
+  while (reader.next_tensor()) table.push_back(similarity(reader.resample().tensor));
+  a.count = table.size();
+  a.threshold = a.count > 0 ? confidence_threshold(table, confidence_level)
+                            : std::numeric_limits<float>::quiet_NaN();
 
   reader.restart();
   for (std::size_t i = 0; i < a.count; ++i) reader.next_record();

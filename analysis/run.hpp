@@ -21,6 +21,7 @@ class AcceptedSink {
 
 struct Analysis {
   std::size_t count = 0;  // resample records in the file
+  float threshold = 0.0f;  // confidence threshold; NaN when there is no resample
   Summary summary;
 };
 
