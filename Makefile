@@ -23,8 +23,11 @@ build: configure
 demo: build
 	@rm -rf $(BUILD)/demo && mkdir -p $(BUILD)/demo
 	$(BUILD)/tilvex examples/worked.vrin $(BUILD)/demo/summary.txt 75 $(BUILD)/demo/accepted.txt 3 7 0 1
-	@echo "== $(BUILD)/demo/summary.txt (output_file)"; cat $(BUILD)/demo/summary.txt
-	@echo "== $(BUILD)/demo/accepted.txt (output_file2)"; cat $(BUILD)/demo/accepted.txt
+	$(BUILD)/tilvex examples/realistic.vrin $(BUILD)/demo/summary.txt 95 $(BUILD)/demo/accepted.txt 4 7 0 1
+	@echo "== $(BUILD)/demo/summary.txt (output_file): one line per run"
+	@cat $(BUILD)/demo/summary.txt
+	@echo "== $(BUILD)/demo/accepted.txt (output_file2): $$(wc -l < $(BUILD)/demo/accepted.txt) accepted resamples, the first 8:"
+	@head -n 8 $(BUILD)/demo/accepted.txt
 
 test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure

@@ -4,18 +4,17 @@
 #include <vector>
 
 #include "numeric/exact_float.hpp"
+#include "ranges.hpp"
 #include "reader.hpp"
 #include "threshold.hpp"
 
 namespace tilvex {
 
 Analysis analyse(std::string_view text, float confidence_level, AcceptedSink& sink) {
-  (void)sink;
   Analysis a;
   ResampleReader reader(text);
-  const Solution& best = reader.best().solution;
-
   const Similarity similarity(reader.best().tensor);
+  Ranges ranges(reader.best().solution);
 
   std::vector<float> table;
   while (reader.next_tensor()) table.push_back(similarity(reader.resample().tensor));
@@ -24,13 +23,14 @@ Analysis analyse(std::string_view text, float confidence_level, AcceptedSink& si
                             : std::numeric_limits<float>::quiet_NaN();
 
   reader.restart();
-  for (std::size_t i = 0; i < a.count; ++i) reader.next_record();
-
-  a.summary.phi = {best.phi, 1.0f, 0.0f};
-  for (int k = 0; k < 3; ++k) {
-    a.summary.trend[k] = {best.axis[k].trend, 0.0f, 0.0f};
-    a.summary.plunge[k] = {best.axis[k].plunge, 0.0f, 0.0f};
+  for (std::size_t i = 0; i < a.count; ++i) {
+    reader.next_record();
+    const Record& r = reader.resample();
+    if (!(similarity(r.tensor) >= a.threshold)) continue;  // NaN is never accepted
+    ranges.take(r.solution);
+    sink.accept(i, r.solution);
   }
+  a.summary = ranges.finish();
   return a;
 }
 

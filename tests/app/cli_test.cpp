@@ -154,10 +154,17 @@ TEST_F(Cli, ReadsAPipe) {
 }
 
 TEST_F(Cli, FailedWriteIsReported) {
-  Outcome o = tilvex({kData + "/worked.vrin", "/dev/full", "75", dir / "out2.txt", "3", "7", "0",
-                      "1"});
+  const std::string input = kData + "/worked.vrin";
+  Outcome o = tilvex({input, "/dev/full", "75", dir / "out2.txt", "3", "7", "0", "1"});
   EXPECT_EQ(o.status, 213);
   EXPECT_EQ(o.printed, "unable to write /dev/full\n");
+
+  // output_file2 is written first; when it fails, no summary line follows.
+  spill(dir / "out.txt", "kept\n");
+  o = tilvex({input, dir / "out.txt", "75", "/dev/full", "3", "7", "0", "1"});
+  EXPECT_EQ(o.status, 252);
+  EXPECT_EQ(o.printed, "unable to write /dev/full\n");
+  EXPECT_EQ(slurp(dir / "out.txt"), "kept\n");
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+#pragma once
+// The confidence ranges: the least and greatest phi of the accepted
+// resamples, and per axis the least and greatest deviation of trend and
+// plunge from the best-fit axis, turned into absolute bounds at the end.
+
+#include "records.hpp"
+
+namespace tilvex {
+
+// Brings trend T (radians, float) to within pi of Tref the way a stepwise
+// loop does: while float(T - Tref) > pi, T = float(double(T) - 2 pi); then
+// while float(T - Tref) < -pi, T = float(double(T) + 2 pi). A step that
+// leaves T unchanged (T infinite, or too large for 2 pi to count) ends its
+// loop; a NaN leaves both loops at once.
+float wrap_trend(float T, float Tref);
+
+class Ranges {
+ public:
+  // Prepares the best-fit axes and seeds the accumulators: deviations at 0,
+  // phi low at 1 and phi high at 0.
+  explicit Ranges(const Solution& best);
+
+  // Takes one accepted resample: each axis is reversed where it points away
+  // from the best-fit axis, its trend wrapped to within 180 degrees of the
+  // best-fit trend, and its deviations kept where they extend the range.
+  // NaN deviations and NaN phi never extend a range.
+  void take(const Solution& resample);
+
+  // The summary: best-fit values as read, and the bounds, each deviation
+  // plus the best-fit value (float, through double).
+  Summary finish() const;
+
+ private:
+  struct BestAxis {
+    float trend, plunge;  // degrees, as read
+    float Tref, Pref;     // radians, rounded to float
+    float r[3];           // direction vector
+  };
+  struct Range {
+    float low = 0.0f, high = 0.0f;
+    void extend(float v) {
+      if (v < low) low = v;
+      if (v > high) high = v;
+    }
+  };
+
+  BestAxis best_[3];
+  float best_phi_;
+  Range phi_{1.0f, 0.0f};
+  Range trend_[3], plunge_[3];
+};
+
+}  // namespace tilvex
