@@ -4,7 +4,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: demo test build configure tools gtest clean
+.PHONY: demo test bench build configure tools gtest clean
 
 tools:
 	@command -v cmake >/dev/null 2>&1 || { echo "make: cmake is missing; install the Debian package cmake"; exit 1; }
@@ -31,6 +31,9 @@ demo: build
 
 test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure
+
+bench: build
+	@$(BUILD)/tilvex-bench
 
 clean:
 	rm -rf $(BUILD)

@@ -3,7 +3,8 @@
 // and the two result files, opened for appending.
 
 #include <cstddef>
-#include <memory>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,12 +23,15 @@ class InputFile {
   // Reads the whole file and closes it; false if a read fails.
   bool read();
 
-  std::string_view text() const { return {data_.get(), size_};  }
+  std::string_view text() const { return {data_, size_}; }
+  // The same bytes, for an analysis that may overwrite them.
+  std::span<char> bytes() { return {data_, size_}; }
 
  private:
   int fd_ = -1;
-  std::unique_ptr<char[]> data_;
+  char* data_ = nullptr;  // mapped, or malloc'd
   std::size_t size_ = 0;
+  std::size_t mapped_ = 0;  // bytes mapped at data_, 0 if malloc'd
 };
 
 // A result file opened for appending, created with mode 0666 less the umask
@@ -40,8 +44,9 @@ class ResultFile {
   ~ResultFile();  // closes without a check, for runs that fail
 
   bool open(const std::string& name);
-  // Writes all of `text`; false if a write fails.
-  bool append(std::string_view text);
+  // Writes all of the pieces, in order, with as few writes as the system
+  // allows (one, unless a write is cut short); false if a write fails.
+  bool append(std::initializer_list<std::string_view> pieces);
   // False if the close reports a failed write.
   bool close();
 

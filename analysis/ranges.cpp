@@ -1,5 +1,7 @@
 #include "ranges.hpp"
 
+#include <cmath>
+
 #include "numeric/exact_float.hpp"
 #include "numeric/routines.hpp"
 
@@ -29,7 +31,59 @@ float bound(float deviation_degrees, float ref) {
   return static_cast<float>(static_cast<double>(deviation_degrees) + base);
 }
 
+// sin x and cos x to within 1e-12 for |x| <= 2^20, without the library:
+// x less the nearest multiple k of pi/2 (pi/2 split in two so that k times
+// the first part is exact), then Taylor polynomials on |r| <= pi/4, whose
+// remainders are below 2e-14 (sine) and 4e-13 (cosine).
+void approximate_sincos(double x, double* sine, double* cosine) {
+  constexpr double kTwoOverPi = 0.6366197723675814;
+  constexpr double kHalfPiHigh = 1.57079632673412561417e+00;  // 33 bits
+  constexpr double kHalfPiLow = 6.07710050650619224932e-11;
+  const double k = std::floor(x * kTwoOverPi + 0.5);
+  const double r = (x - k * kHalfPiHigh) - k * kHalfPiLow;
+  const double r2 = r * r;
+  const double s =
+      r * (1.0 + r2 * (-1.0 / 6 + r2 * (1.0 / 120 + r2 * (-1.0 / 5040 + r2 * (1.0 / 362880 +
+          r2 * (-1.0 / 39916800 + r2 * (1.0 / 6227020800.0)))))));
+  const double c =
+      1.0 + r2 * (-0.5 + r2 * (1.0 / 24 + r2 * (-1.0 / 720 + r2 * (1.0 / 40320 +
+          r2 * (-1.0 / 3628800 + r2 * (1.0 / 479001600.0))))));
+  switch (static_cast<long long>(k) & 3) {
+    case 0: *sine = s, *cosine = c; break;
+    case 1: *sine = c, *cosine = -s; break;
+    case 2: *sine = -s, *cosine = -c; break;
+    default: *sine = -c, *cosine = s; break;
+  }
+}
+
 }  // namespace
+
+bool points_away(const float r[3], float trend, float plunge) {
+  // The float d below is within 3e-7 of the exact cosine D of the angle
+  // between the two directions (|r| is 1 within rounding): each component
+  // of u is within 6e-8 of its exact value, and five float roundings add at
+  // most 2e-7. The approximation is within 1e-11 of D, so beyond 1e-5 its
+  // sign is the sign of d, and d is not 0.
+  constexpr double kLimit = 1048576.0;  // 2^20 radians
+  constexpr double kMargin = 1e-5;
+  const double t = static_cast<double>(trend) * kRadiansPerDegree;
+  const double p = static_cast<double>(plunge) * kRadiansPerDegree;
+  if (std::fabs(t) <= kLimit && std::fabs(p) <= kLimit) {
+    double sin_t, cos_t, sin_p, cos_p;
+    approximate_sincos(t, &sin_t, &cos_t);
+    approximate_sincos(p, &sin_p, &cos_p);
+    const double D = cos_t * cos_p * static_cast<double>(r[0]) +
+                     sin_t * cos_p * static_cast<double>(r[1]) + sin_p * static_cast<double>(r[2]);
+    if (D > kMargin) return false;
+    if (D < -kMargin) return true;
+  }
+  float u[3];
+  vectorR(u, trend, plunge);
+  // d = (ux rx + uy ry) + uz rz, each product rounded
+  const float ux = u[0] * r[0], uy = u[1] * r[1], uz = u[2] * r[2];
+  const float d = (ux + uy) + uz;
+  return d < 0.0f;
+}
 
 float wrap_trend(float T, float Tref) {
   for (;;) {
@@ -64,13 +118,8 @@ void Ranges::take(const Solution& s) {
   for (int k = 0; k < 3; ++k) {
     const BestAxis& b = best_[k];
     const float trend = s.axis[k].trend, plunge = s.axis[k].plunge;
-    float u[3];
-    vectorR(u, trend, plunge);
-    // d = (ux rx + uy ry) + uz rz, each product rounded
-    const float ux = u[0] * b.r[0], uy = u[1] * b.r[1], uz = u[2] * b.r[2];
-    const float d = (ux + uy) + uz;
     float T = radians(trend), P = radians(plunge);
-    if (d < 0.0f) {  // points away from the best-fit axis: reverse it
+    if (points_away(b.r, trend, plunge)) {  // reverse it
       P = -P;
       T = static_cast<float>(static_cast<double>(T) - kPi);
     }

@@ -14,6 +14,13 @@ namespace tilvex {
 // loop; a NaN leaves both loops at once.
 float wrap_trend(float T, float Tref);
 
+// Whether the axis (trend, plunge), in degrees, points away from the
+// best-fit axis with direction vector r: d < 0 for the float
+// d = (ux rx + uy ry) + uz rz, u = vectorR(trend, plunge), each product
+// rounded. Exactly that test, but the library sine and cosine are taken only
+// where d is within about 1e-5 of 0 (or for huge, infinite or NaN angles).
+bool points_away(const float r[3], float trend, float plunge);
+
 class Ranges {
  public:
   // Prepares the best-fit axes and seeds the accumulators: deviations at 0,

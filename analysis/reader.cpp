@@ -1,6 +1,6 @@
 #include "reader.hpp"
 
-#include <cstdio>
+#include "scan.hpp"
 
 namespace tilvex {
 
@@ -13,30 +13,18 @@ bool LineCursor::next() {
   return true;
 }
 
-int scan_fields(std::string_view line, float* f, int count) {
-  // The standard scan wants a terminated string; a line is a view into the
-  // whole text, so it is copied.
-  thread_local std::string scratch;
-  scratch.assign(line);
-  const char* s = scratch.c_str();
-  int got = 0;
-  if (count == 6) {
-    got = std::sscanf(s, "%f %f %f %f %f %f", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]);
-  } else {
-    got = std::sscanf(s, "%f %f %f %f %f %f %f", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5],
-                      &f[6]);
-  }
-  return got < 0 ? 0 : got;
-}
-
 namespace {
 
-void scan_tensor(std::string_view line, Components& c) { scan_fields(line, c.s, 6); }
+int scan(std::string_view line, float* fields, int count) {
+  return scan_fields(line.data(), line.data() + line.size(), fields, count);
+}
+
+int scan_tensor(std::string_view line, Components& c) { return scan(line, c.s, 6); }
 
 void scan_solution(std::string_view line, Solution& s) {
   float f[7] = {s.phi, s.axis[0].trend, s.axis[0].plunge, s.axis[1].trend,
                 s.axis[1].plunge, s.axis[2].trend, s.axis[2].plunge};
-  scan_fields(line, f, 7);
+  scan(line, f, 7);
   s.phi = f[0];
   for (int k = 0; k < 3; ++k) {
     s.axis[k].trend = f[1 + 2 * k];
@@ -55,7 +43,11 @@ ResampleReader::ResampleReader(std::string_view text) : text_(text), cursor_(tex
 
 bool ResampleReader::next_tensor() {
   if (!cursor_.next()) return false;
-  scan_tensor(cursor_.line(), resample_.tensor);
+  const int fields = scan_tensor(cursor_.line(), resample_.tensor);
+  if (!first_tensor_read_) {
+    first_tensor_read_ = true;
+    first_tensor_complete_ = fields == 6;
+  }
   cursor_.next();
   return true;
 }
@@ -69,6 +61,12 @@ void ResampleReader::restart() {
 void ResampleReader::next_record() {
   cursor_.next();
   scan_tensor(cursor_.line(), resample_.tensor);
+  cursor_.next();
+  scan_solution(cursor_.line(), resample_.solution);
+}
+
+void ResampleReader::next_solution() {
+  cursor_.next();
   cursor_.next();
   scan_solution(cursor_.line(), resample_.solution);
 }

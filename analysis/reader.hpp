@@ -8,7 +8,6 @@
 // the previous record, or 0 where there is none.
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 #include "records.hpp"
@@ -26,19 +25,14 @@ class LineCursor {
   bool next();
   // The line last read, its newline included; empty before the first read.
   std::string_view line() const { return line_; }
+  // Bytes of the text read so far.
+  std::size_t consumed() const { return pos_; }
 
  private:
   std::string_view text_;
   std::size_t pos_ = 0;
   std::string_view line_;
 };
-
-// Scans up to `count` (6 or 7) numbers from the start of `line` exactly as the
-// standard "%f %f ..." scan of that line does: it stops at the first field
-// that does not convert, or at a NUL byte, and leaves that field and the ones
-// after it unchanged. Returns the number of fields converted. Allocates only
-// while a scratch buffer grows to the longest line seen.
-int scan_fields(std::string_view line, float* fields, int count);
 
 // Both passes over one resample results file.
 class ResampleReader {
@@ -64,6 +58,18 @@ class ResampleReader {
   // read, so a missing solution line is scanned from its own tensor line.
   void next_record();
 
+  // Pass 2, as next_record, but steps over the tensor line without parsing
+  // it: for when tensors_repeat() holds and the pass-1 values serve.
+  void next_solution();
+
+  // True when pass 2 reads every tensor exactly as pass 1 did: the first
+  // record's tensor line gave all six fields in pass 1, so no field of a
+  // later record carries a value that differs between the passes.
+  bool tensors_repeat() const { return first_tensor_complete_; }
+
+  // Bytes of the text read so far.
+  std::size_t consumed() const { return cursor_.consumed(); }
+
   // The resample record last read.
   const Record& resample() const { return resample_; }
 
@@ -72,6 +78,8 @@ class ResampleReader {
   LineCursor cursor_;
   Record best_;
   Record resample_;
+  bool first_tensor_read_ = false;
+  bool first_tensor_complete_ = false;
 };
 
 }  // namespace tilvex

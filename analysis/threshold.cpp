@@ -1,5 +1,10 @@
 #include "threshold.hpp"
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <vector>
+
 #include "numeric/exact_float.hpp"
 #include "numeric/routines.hpp"
 
@@ -35,9 +40,44 @@ std::size_t threshold_index(float confidence_level, std::size_t n) {
   return static_cast<std::size_t>(x);
 }
 
-float confidence_threshold(std::span<float> table, float confidence_level) {
-  sort(table.data(), table.size());
-  return table[threshold_index(confidence_level, table.size())];
+namespace {
+
+// Orders floats as `sort` does: a key per equivalence class, ascending with
+// the value. -0 shares the key of 0, every NaN the largest key.
+std::uint32_t order_key(float f) {
+  std::uint32_t b = std::bit_cast<std::uint32_t>(f);
+  if ((b & 0x7fffffffu) > 0x7f800000u) return 0xffffffffu;
+  if (b == 0x80000000u) b = 0;
+  return (b & 0x80000000u) != 0 ? ~b : (b | 0x80000000u);
+}
+
+// Of the keys that match `mask`/`prefix`, the 16-bit digit at `shift` under
+// which the element of rank `rank` lies; `rank` becomes its rank among the
+// keys with that digit.
+std::uint32_t select_digit(std::span<const float> table, std::uint32_t mask, std::uint32_t prefix,
+                           int shift, std::size_t& rank, std::vector<std::size_t>& counts) {
+  std::fill(counts.begin(), counts.end(), 0);
+  for (float f : table) {
+    const std::uint32_t k = order_key(f);
+    if ((k & mask) == prefix) ++counts[(k >> shift) & 0xffffu];
+  }
+  std::uint32_t digit = 0;
+  while (rank >= counts[digit]) rank -= counts[digit++];
+  return digit;
+}
+
+}  // namespace
+
+float confidence_threshold(std::span<const float> table, float confidence_level) {
+  std::size_t rank = threshold_index(confidence_level, table.size());
+  std::vector<std::size_t> counts(1u << 16);
+  const std::uint32_t high = select_digit(table, 0, 0, 16, rank, counts);
+  const std::uint32_t low = select_digit(table, 0xffff0000u, high << 16, 0, rank, counts);
+  const std::uint32_t key = (high << 16) | low;
+  // Equal keys keep their file order, as in a stable sort.
+  for (float f : table)
+    if (order_key(f) == key && rank-- == 0) return f;
+  return table[0];  // not reached
 }
 
 }  // namespace tilvex

@@ -12,7 +12,6 @@
 
 #include "analysis/files.hpp"
 #include "analysis/run.hpp"
-#include "analysis/writer.hpp"
 #include "arguments.hpp"
 
 namespace {
@@ -33,19 +32,6 @@ int fail(const char* what, const std::string& name, int status) {
   std::printf("unable to %s %s\n", what, name.c_str());
   return status;
 }
-
-// Formats the accepted-resample lines as pass 2 hands them over.
-class AcceptedLines : public tilvex::AcceptedSink {
- public:
-  explicit AcceptedLines(const tilvex::Grid& grid) : grid_(grid) {}
-  void accept(std::size_t, const tilvex::Solution& s) override {
-    tilvex::append_accepted_line(text, grid_, s);
-  }
-  std::string text;
-
- private:
-  tilvex::Grid grid_;
-};
 
 }  // namespace
 
@@ -71,13 +57,10 @@ int main(int argc, char** argv) {
   ResultFile output2;
   if (!output2.open(output2_name)) return fail("open", output2_name, kOutput2);
 
-  AcceptedLines accepted(Grid{*x, *y, *z, *t});
-  const Analysis analysis = analyse(input.text(), *level, accepted);
-  std::string summary;
-  append_summary_line(summary, analysis.summary);
+  const RunTexts texts = analyse_in_place(input.bytes(), *level, Grid{*x, *y, *z, *t});
 
-  if (!output2.append(accepted.text)) return fail("write", output2_name, kOutput2);
-  if (!output.append(summary)) return fail("write", output_name, kOutput);
+  if (!output2.append({texts.head, texts.tail})) return fail("write", output2_name, kOutput2);
+  if (!output.append({texts.summary})) return fail("write", output_name, kOutput);
   if (!output2.close()) return fail("write", output2_name, kOutput2);
   if (!output.close()) return fail("write", output_name, kOutput);
   return 0;

@@ -5,7 +5,11 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <algorithm>
 #include <limits>
+#include <random>
+
+#include "numeric/routines.hpp"
 
 namespace tilvex {
 namespace {
@@ -33,6 +37,50 @@ TEST(WrapTrend, EndsForEveryInput) {
     EXPECT_EQ(bits(wrap_trend(c.T, c.Tref)), bits(c.expect)) << c.T << " " << c.Tref;
   EXPECT_TRUE(std::isnan(wrap_trend(nan, 0.0f)));
   EXPECT_EQ(wrap_trend(3.0f, nan), 3.0f);
+}
+
+// The test as written: d from vectorR and float products, library sine
+// and cosine throughout.
+bool points_away_exactly(const float r[3], float trend, float plunge) {
+  float u[3];
+  vectorR(u, trend, plunge);
+  const float ux = u[0] * r[0], uy = u[1] * r[1], uz = u[2] * r[2];
+  return (ux + uy) + uz < 0.0f;
+}
+
+TEST(PointsAway, AgreesWithTheLibraryComputation) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  const double deg = 57.29577951308232;
+  long near_zero = 0;
+  for (int i = 0; i < 1000000; ++i) {
+    float r[3];
+    const float best_trend = static_cast<float>(unit(rng) * 400), best_plunge = static_cast<float>(unit(rng) * 90);
+    vectorR(r, best_trend, best_plunge);
+    float trend, plunge;
+    if (i % 2 == 0) {  // anywhere
+      trend = static_cast<float>(unit(rng) * 720);
+      plunge = static_cast<float>(unit(rng) * 100);
+    } else {  // nearly perpendicular to r: d within about 1e-3 of 0
+      double v[3] = {unit(rng), unit(rng), unit(rng)};
+      const double along = v[0] * r[0] + v[1] * r[1] + v[2] * r[2];
+      const double tilt = unit(rng) * std::pow(10.0, -3.0 - 4.0 * (unit(rng) + 1.0) / 2.0);
+      for (int k = 0; k < 3; ++k) v[k] -= along * r[k];
+      const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+      for (int k = 0; k < 3; ++k) v[k] = v[k] / n + tilt * r[k];
+      trend = static_cast<float>(std::atan2(v[1], v[0]) * deg + 360.0 * std::floor(unit(rng) * 2));
+      plunge = static_cast<float>(std::asin(std::clamp(v[2], -1.0, 1.0)) * deg);
+      ++near_zero;
+    }
+    ASSERT_EQ(points_away(r, trend, plunge), points_away_exactly(r, trend, plunge))
+        << "best " << best_trend << "/" << best_plunge << " axis " << trend << "/" << plunge;
+  }
+  // d exactly 0 is not "away"; huge, infinite and NaN angles take the library path.
+  float r[3];
+  vectorR(r, 45, 0);
+  for (float t : {135.0f, 225.0f, 1e30f, INFINITY, NAN, 3e8f})
+    EXPECT_EQ(points_away(r, t, 0), points_away_exactly(r, t, 0)) << t;
+  EXPECT_FALSE(points_away(r, 135, 0));
 }
 
 TEST(Ranges, SeedsAndFinishesOnce) {

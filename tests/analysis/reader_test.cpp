@@ -1,8 +1,11 @@
 #include "analysis/reader.hpp"
 
+#include "analysis/scan.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -45,12 +48,13 @@ TEST(ScanFields, StopsAtTheFirstFieldThatDoesNotConvert) {
   };
   for (const Case& c : cases) {
     float f[6] = {-1, -1, -1, -1, -1, -1};
-    EXPECT_EQ(scan_fields(c.line, f, 6), c.got) << c.line;
+    EXPECT_EQ(scan_fields(c.line, c.line + std::strlen(c.line), f, 6), c.got) << c.line;
     for (int k = 0; k < 6; ++k) EXPECT_EQ(f[k], c.expect[k]) << c.line << " field " << k;
   }
   // A NUL byte ends the line for the scan.
   float f[6] = {-1, -1, -1, -1, -1, -1};
-  EXPECT_EQ(scan_fields(std::string_view("1 2\0 3 4 5 6", 12), f, 6), 2);
+  const char nul[] = "1 2\0 3 4 5 6";
+  EXPECT_EQ(scan_fields(nul, nul + sizeof nul - 1, f, 6), 2);
   EXPECT_EQ(f[2], -1);
 }
 

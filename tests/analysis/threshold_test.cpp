@@ -1,11 +1,15 @@
 #include "analysis/threshold.hpp"
 
+#include "numeric/routines.hpp"
+
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace tilvex {
@@ -36,13 +40,31 @@ TEST(ThresholdIndex, TruncatesTheDoubleProduct) {
     EXPECT_EQ(threshold_index(c.level, c.n), c.index) << "n=" << c.n << " level=" << c.level;
 }
 
-TEST(ConfidenceThreshold, PicksFromTheSortedTable) {
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  std::vector<float> t = {0.5f, 0.9f, nan, 0.1f, 0.7f};
-  // Index 1 of 0.1 0.5 0.7 0.9 nan.
-  EXPECT_EQ(confidence_threshold(t, 70), 0.5f);
-  EXPECT_EQ(bits(t[4]), bits(nan));
+// The threshold is the entry that sorting would put at the index, to the
+// bit, on tables full of ties, signed zeros and NaNs of every payload.
+TEST(ConfidenceThreshold, IsTheEntryTheSortedTableHasAtTheIndex) {
+  std::mt19937 rng(42);
+  const float pool[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 0x1p-149f, -0x1p-149f,
+                        std::numeric_limits<float>::infinity(),
+                        -std::numeric_limits<float>::infinity(),
+                        std::bit_cast<float>(0x7fc00000u), std::bit_cast<float>(0xffc00001u),
+                        std::bit_cast<float>(0x7f800002u)};
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<float> table(1 + rng() % 40);
+    for (float& v : table)
+      v = rng() % 3 == 0 ? std::bit_cast<float>(static_cast<std::uint32_t>(rng()))
+                         : pool[rng() % std::size(pool)];
+    std::vector<float> sorted = table;
+    sort(sorted.data(), sorted.size());
+    for (float level : {100.0f, 95.0f, 50.0f, 1.0f, 0.0f, 68.3f}) {
+      const std::size_t index = threshold_index(level, table.size());
+      ASSERT_EQ(bits(confidence_threshold(table, level)), bits(sorted[index]))
+          << "round " << round << " level " << level;
+    }
+  }
   // A threshold on a NaN entry is NaN: it accepts nothing.
+  const std::vector<float> t = {0.5f, 0.9f, std::numeric_limits<float>::quiet_NaN(), 0.1f, 0.7f};
+  EXPECT_EQ(confidence_threshold(t, 70), 0.5f);  // index 1 of 0.1 0.5 0.7 0.9 nan
   EXPECT_TRUE(std::isnan(confidence_threshold(t, 0)));
 }
 

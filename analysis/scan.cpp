@@ -1,0 +1,196 @@
+#include "scan.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "numeric/exact_float.hpp"
+
+namespace tilvex {
+
+namespace {
+
+// White space for the standard scan in the POSIX locale, but the newline,
+// which ends every line the scan below sees.
+bool blank_in_line(char c) { return c == ' ' || (c >= '\t' && c <= '\r' && c != '\n'); }
+bool blank(char c) { return blank_in_line(c) || c == '\n'; }
+bool digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// The number of leading decimal digits in the 8 bytes v holds (bytes in
+// memory order), 0 to 8. A byte's top bit in the mask is set where the byte
+// is not a digit; a carry or borrow only starts at such a byte and spreads
+// upwards, past the first.
+int leading_digits(std::uint64_t v) {
+  const std::uint64_t not_digit =
+      ((v + 0x4646464646464646u) | (v - 0x3030303030303030u)) & 0x8080808080808080u;
+  return not_digit == 0 ? 8 : std::countr_zero(not_digit) / 8;
+}
+
+// The value of the first `count` (1 to 8) bytes of v, all digits.
+std::uint64_t digits_value(std::uint64_t v, int count) {
+  // The digits move to the top bytes, zeros fill the bottom: leading zeros.
+  v = ((v - 0x3030303030303030u) << (8 * (8 - count))) & 0x0f0f0f0f0f0f0f0fu;
+  v = (v * 2561) >> 8;
+  v = ((v & 0x00ff00ff00ff00ffu) * 6553601) >> 16;
+  return ((v & 0x0000ffff0000ffffu) * 42949672960001u) >> 32;
+}
+
+std::uint64_t load8(const char* q) {
+  std::uint64_t v;
+  std::memcpy(&v, q, 8);
+  return v;
+}
+
+// Powers of ten that floats hold exactly, and small ones as integers.
+constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+constexpr std::uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000,
+                                       100000000};
+constexpr double kInvPow10[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
+
+}  // namespace
+
+// w / 10^n correctly rounded to float, for w <= 2^24 and n <= 7, with a
+// multiplication in place of the slower division: the double product is
+// within 2.3e-16 (relative) of the quotient, while a float rounding
+// boundary is at least 1 / (10^n 2^26) > 1.4e-15 away from any such
+// quotient that is not a float itself; none is a tie. The tests check all
+// of them.
+float decimal_to_float(std::uint64_t w, int n) {
+  return static_cast<float>(static_cast<double>(w) * kInvPow10[n]);
+}
+
+namespace {
+
+// Converts a plain decimal token at p: [+-] digits [. digits] [eE [+-] digits],
+// at least one mantissa digit, ended by a blank. The line it lies in ends
+// with a newline at `newline`. Returns the end of the token, or nullptr when
+// the token is not plain or its value is not found here; the caller then
+// asks the standard scan.
+const char* plain_decimal(const char* p, const char* newline, float* out) {
+  const char* const start = p;
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  const char* const unsigned_start = p;
+
+  // The mantissa digits as one integer w; exact while there are at most 19.
+  std::uint64_t w = 0;
+  const char* q = p;
+  for (; digit(*q); ++q) w = w * 10 + static_cast<unsigned>(*q - '0');
+  std::ptrdiff_t digits = q - p;
+  int exponent = 0;
+  if (*q == '.') {
+    const char* const fraction = ++q;
+    if (newline - q >= 7 && w < 100000000000u) {  // q..q+7 lie in the line
+      const std::uint64_t v = load8(q);
+      const int n = leading_digits(v);
+      if (n > 0) w = w * kPow10Int[n] + digits_value(v, n);
+      q += n;
+    }
+    for (; digit(*q); ++q) w = w * 10 + static_cast<unsigned>(*q - '0');
+    digits += q - fraction;
+    exponent = -static_cast<int>(std::min<std::ptrdiff_t>(q - fraction, 1 << 20));
+  }
+  if (digits == 0) return nullptr;
+  p = q;
+  if ((*p | 0x20) == 'e') {
+    ++p;
+    const bool negative_exponent = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    if (!digit(*p)) return nullptr;
+    int e = 0;
+    for (; digit(*p); ++p)
+      if (e < 100000) e = e * 10 + (*p - '0');
+    exponent += negative_exponent ? -e : e;
+  }
+  if (!blank(*p)) return nullptr;
+
+  float value;
+  if (digits <= 19 && w == 0) {
+    value = 0.0f;
+  } else if (digits <= 19 && w <= (1u << 24) && exponent >= -7 && exponent <= 0) {
+    value = decimal_to_float(w, -exponent);
+  } else if (digits <= 19 && w <= (1u << 24) && exponent >= -10 && exponent <= 10) {
+    // w and 10^|exponent| are exact floats, so one float operation rounds
+    // the decimal value correctly.
+    const float f = static_cast<float>(w);
+    value = exponent < 0 ? f / kPow10[-exponent] : f * kPow10[exponent];
+  } else {
+    const auto r = std::from_chars(negative ? start : unsigned_start, p, value);
+    if (r.ec != std::errc() || r.ptr != p) return nullptr;
+    *out = value;
+    return p;
+  }
+  *out = negative ? -value : value;
+  return p;
+}
+
+// The most common token, [-] 1 to 7 digits . 1 to 7 digits, ended by a
+// blank, with few branches. 16 bytes from p must be readable. Returns the
+// end of the token, or nullptr for any other token.
+const char* short_decimal(const char* p, float* out) {
+  const bool negative = *p == '-';
+  const char* const q = p + (negative ? 1 : 0);
+  const std::uint64_t integer = load8(q);
+  const int n1 = leading_digits(integer);
+  if (n1 == 0 || n1 == 8 || q[n1] != '.') return nullptr;
+  const std::uint64_t fraction = load8(q + n1 + 1);
+  const int n2 = leading_digits(fraction);
+  const char* const end = q + n1 + 1 + n2;
+  if (n2 == 0 || n2 == 8 || !blank(*end)) return nullptr;
+  const std::uint64_t w = digits_value(integer, n1) * kPow10Int[n2] + digits_value(fraction, n2);
+  if (w > (1u << 24)) return nullptr;
+  const float value = decimal_to_float(w, n2);
+  *out = negative ? -value : value;
+  return end;
+}
+
+// The standard scan of one field at p, on a terminated copy of [p, end).
+// Returns the end of what it read, or nullptr if nothing converted.
+const char* standard_scan(const char* p, const char* end, float* out) {
+  thread_local std::string scratch;
+  scratch.assign(p, end);
+  int used = 0;
+  if (std::sscanf(scratch.c_str(), "%f%n", out, &used) != 1) return nullptr;
+  return p + used;
+}
+
+// Scans a line that ends with a newline at `newline`. `end` is where the
+// line ends for the standard scan: after that newline, or at it if the
+// newline was added.
+int scan_line(const char* p, const char* newline, const char* end, float* fields, int count) {
+  for (int k = 0; k < count; ++k) {
+    while (blank_in_line(*p)) ++p;
+    if (p == newline) return k;
+    float value;
+    const char* next = newline - p >= 16 ? short_decimal(p, &value) : nullptr;
+    if (next == nullptr) next = plain_decimal(p, newline, &value);
+    if (next == nullptr) next = standard_scan(p, end, &value);
+    if (next == nullptr) return k;
+    fields[k] = value;
+    p = next;
+  }
+  return count;
+}
+
+}  // namespace
+
+int scan_fields(const char* begin, const char* end, float* fields, int count) {
+  if (begin == end) return 0;
+  if (end[-1] == '\n') return scan_line(begin, end - 1, end, fields, count);
+  // The last line of a text may lack its newline: scan a copy that has one.
+  thread_local std::string line;
+  line.assign(begin, end);
+  line += '\n';
+  const char* copy = line.data();
+  const std::size_t length = line.size() - 1;
+  const int got = scan_line(copy, copy + length, copy + length, fields, count);
+  return got;
+}
+
+}  // namespace tilvex

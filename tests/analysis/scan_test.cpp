@@ -1,0 +1,134 @@
+// The fast scan against the standard scan it replaces, on generated and
+// hostile lines: every field must get the same bits, and the scan must stop
+// at the same field.
+
+#include "analysis/scan.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tilvex {
+namespace {
+
+int reference(const std::string& line, float* f, int count) {
+  const char* s = line.c_str();  // a NUL inside the line ends it here too
+  const int got = count == 6
+                      ? std::sscanf(s, "%f %f %f %f %f %f", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5])
+                      : std::sscanf(s, "%f %f %f %f %f %f %f", &f[0], &f[1], &f[2], &f[3], &f[4],
+                                    &f[5], &f[6]);
+  return got < 0 ? 0 : got;
+}
+
+// Scans `line` both ways from the same starting fields and reports any difference.
+void expect_same_scan(const std::string& line, int count) {
+  float expected[7], actual[7];
+  for (int k = 0; k < 7; ++k) expected[k] = actual[k] = static_cast<float>(-1000 - k);
+  const int want = reference(line, expected, count);
+  const int got = scan_fields(line.data(), line.data() + line.size(), actual, count);
+  ASSERT_EQ(got, want) << '"' << line << '"';
+  for (int k = 0; k < 7; ++k)
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[k]), std::bit_cast<std::uint32_t>(expected[k]))
+        << '"' << line << "\" field " << k;
+}
+
+const std::vector<std::string> kHostile = {
+    // partial tokens and lone signs or points
+    "1e", "1e+", "1e-", "1E", ".", "-", "+", "-.", "+.e1", ".e5", "0x", "0X", "0x.", "0x.p1",
+    "0x1p", "0x1p+", "0x1p-", "0xg", "1..2", "1.5.3", "--1", "+-1", "1e+x", "1e5x", "1ee5",
+    // every spelling of inf and nan
+    "inf", "INF", "Inf", "-inf", "+inf", "infinity", "INFINITY", "-Infinity", "infinit", "infx",
+    "in", "i", "nan", "NAN", "-nan", "+nan", "nan(123)", "nan(", "nan(abc)x", "nan()", "na", "n",
+    // hex floats
+    "0x1p3", "0x1.8p1", "-0X1.FFFFFEP127", "0x1p-149", "0x1p-150", "0x1p128", "0x.8", "0x10",
+    // overflow, underflow and the edges of float
+    "1e39", "-1e39", "3.4028235e38", "3.40282357e38", "3.4028236e38", "1e400", "-1e400",
+    "1e-46", "7e-46", "7.1e-46", "1e-45", "1.4e-45", "1.17549435e-38", "1e-38", "1e-400",
+    "-0", "+0", "-0.0e5", "0e99999999", "1e-99999999", "0.000000000000000000000000000001e30",
+    // long mantissas and ties between floats
+    "1.00000005960464477539062500000000001", "1.000000059604644775390625",
+    "16777217", "16777216.5", "33554435", "123456789012345678901234567890",
+    "0.1000000000000000055511151231257827021181583404541015625",
+    // junk
+    "x", ",", "#", "1,5", "\x80", "\xff" "1", "1\xa0" "2", "0x1g",
+};
+
+const char kBlanks[] = " \t\n\v\f\r";
+
+std::string random_number(std::mt19937_64& rng) {
+  char buf[128];
+  const float f = std::bit_cast<float>(static_cast<std::uint32_t>(rng()));
+  const double d = static_cast<double>(f);
+  switch (rng() % 8) {
+    case 0: std::snprintf(buf, sizeof buf, "%.9g", d); break;
+    case 1: std::snprintf(buf, sizeof buf, "%.6f", d); break;
+    case 2: std::snprintf(buf, sizeof buf, "%e", d); break;
+    case 3: std::snprintf(buf, sizeof buf, "%.3E", d); break;
+    case 4: std::snprintf(buf, sizeof buf, "%a", d); break;
+    case 5: std::snprintf(buf, sizeof buf, "%.2f", static_cast<double>(rng() % 40000) / 100 - 200); break;
+    case 6: std::snprintf(buf, sizeof buf, "%.4f", static_cast<double>(rng() % 20000) / 10000); break;
+    default: {  // digits, a point, an exponent, each maybe
+      std::string s;
+      if (rng() % 3 == 0) s += "+-"[rng() % 2];
+      for (int n = static_cast<int>(rng() % 25); n > 0; --n) s += static_cast<char>('0' + rng() % 10);
+      if (rng() % 2) s += '.';
+      for (int n = static_cast<int>(rng() % 25); n > 0; --n) s += static_cast<char>('0' + rng() % 10);
+      if (rng() % 3 == 0) {
+        s += "eE"[rng() % 2];
+        if (rng() % 2) s += "+-"[rng() % 2];
+        for (int n = static_cast<int>(rng() % 4); n > 0; --n) s += static_cast<char>('0' + rng() % 10);
+      }
+      return s;
+    }
+  }
+  return buf;
+}
+
+TEST(ScanFields, AgreesWithTheStandardScan) {
+  std::mt19937_64 rng(20261208);
+  for (int i = 0; i < 200000; ++i) {
+    std::string line;
+    if (rng() % 2) line += kBlanks[rng() % 6];
+    for (int k = static_cast<int>(rng() % 9); k > 0; --k) {
+      line += rng() % 5 == 0 ? kHostile[rng() % kHostile.size()] : random_number(rng);
+      for (int b = static_cast<int>(rng() % 3) + (rng() % 10 == 0 ? -1 : 0); b > 0; --b)
+        line += kBlanks[rng() % 6];
+    }
+    if (rng() % 10 == 0) line.insert(rng() % (line.size() + 1), 1, '\0');
+    if (rng() % 2) line += '\n';
+    expect_same_scan(line, 6 + static_cast<int>(rng() % 2));
+  }
+}
+
+TEST(ScanFields, HostileTokensAloneAndInContext) {
+  for (const std::string& t : kHostile) {
+    for (const std::string& line :
+         {t, t + "\n", "1 " + t + " 2 3 4 5 6 7", t + " 2", t + "2 3", " \v" + t + "\f3"}) {
+      expect_same_scan(line, 6);
+      expect_same_scan(line, 7);
+    }
+  }
+  expect_same_scan("", 6);
+  expect_same_scan(std::string("1 2\0 3 4 5 6", 12), 6);
+  expect_same_scan(std::string(3000, '1') + " " + std::string(2000, ' ') + "5", 6);
+}
+
+// Every quotient the fast path forms by multiplication rounds as the
+// division does.
+TEST(DecimalToFloat, EqualsTheFloatDivisionForEveryInput) {
+  const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
+  for (int n = 0; n <= 7; ++n) {
+    for (std::uint32_t w = 0; w <= (1u << 24); ++w) {
+      const float quotient = static_cast<float>(w) / powers[n];
+      if (decimal_to_float(w, n) != quotient) FAIL() << w << " / 10^" << n;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tilvex
