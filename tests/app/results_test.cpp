@@ -98,6 +98,15 @@ const Case kCases[] = {
      "1 2 3 4 0.600000 inf 20.000000 nan 5.000000 1000000015047466219876688855040.000000 "
      "78.000000\n"
      "1 2 3 4 0.600000 -inf 21.000000 1000000.000000 5.000000 -1000000.000000 78.000000\n"},
+    // The first tensor line is short, so pass 2 reads its missing fields
+    // from the last record of pass 1: its similarity rises from 0.71 to 1
+    // and it reaches the threshold (0.9986, the third of three).
+    {"first-record-short.vrin", "10",
+     "phi= 0.50 0.60 0.70 tr1=   10.00   10.00   12.00 pl1=  20.00  20.00  22.00 "
+     "tr2=  120.00  120.00  122.00 pl2=   5.00   5.00   7.00 tr3=  240.00  240.00  242.00 "
+     "pl3=  78.00  78.00  80.00\n",
+     "1 2 3 4 0.600000 11.000000 21.000000 121.000000 6.000000 241.000000 79.000000\n"
+     "1 2 3 4 0.700000 12.000000 22.000000 122.000000 7.000000 242.000000 80.000000\n"},
 };
 
 TEST(Results, WholeRunsByteForByte) {
