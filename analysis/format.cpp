@@ -55,7 +55,8 @@ char* put_digits(char* t, char* limit, std::uint64_t m, int e) {
       units = n >> shift;
       const std::uint64_t rest = n & ((std::uint64_t{1} << shift) - 1);
       const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-      units += (rest > half || (rest == half && (units & 1) != 0)) ? 1 : 0;
+      // Up if the rest is more than half, or half and units odd (to even).
+      units += (rest + (units & 1) > half) ? 1 : 0;
     }
     integer = units / scale;
     decimals = units % scale;

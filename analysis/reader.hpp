@@ -22,7 +22,14 @@ class LineCursor {
   explicit LineCursor(std::string_view text) : text_(text) {}
 
   // Reads the next line; false at the end of the text.
-  bool next();
+  bool next() {
+    if (pos_ >= text_.size()) return false;
+    std::size_t end = text_.find('\n', pos_);
+    end = (end == std::string_view::npos) ? text_.size() : end + 1;
+    line_ = text_.substr(pos_, end - pos_);
+    pos_ = end;
+    return true;
+  }
   // The line last read, its newline included; empty before the first read.
   std::string_view line() const { return line_; }
   // Bytes of the text read so far.

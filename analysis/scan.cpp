@@ -41,6 +41,12 @@ std::uint64_t digits_value(std::uint64_t v, int count) {
   return ((v & 0x0000ffff0000ffffu) * 42949672960001u) >> 32;
 }
 
+// value, negated if `negative`, without a branch: signs are random.
+float with_sign(float value, bool negative) {
+  return std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) ^
+                              (static_cast<std::uint32_t>(negative) << 31));
+}
+
 std::uint64_t load8(const char* q) {
   std::uint64_t v;
   std::memcpy(&v, q, 8);
@@ -126,12 +132,12 @@ const char* plain_decimal(const char* p, const char* newline, float* out) {
     *out = value;
     return p;
   }
-  *out = negative ? -value : value;
+  *out = with_sign(value, negative);
   return p;
 }
 
 // The most common token, [-] 1 to 7 digits . 1 to 7 digits, ended by a
-// blank, with few branches. 16 bytes from p must be readable. Returns the
+// blank, with few branches. 17 bytes from p must be readable. Returns the
 // end of the token, or nullptr for any other token.
 const char* short_decimal(const char* p, float* out) {
   const bool negative = *p == '-';
@@ -145,8 +151,7 @@ const char* short_decimal(const char* p, float* out) {
   if (n2 == 0 || n2 == 8 || !blank(*end)) return nullptr;
   const std::uint64_t w = digits_value(integer, n1) * kPow10Int[n2] + digits_value(fraction, n2);
   if (w > (1u << 24)) return nullptr;
-  const float value = decimal_to_float(w, n2);
-  *out = negative ? -value : value;
+  *out = with_sign(decimal_to_float(w, n2), negative);
   return end;
 }
 
@@ -162,13 +167,14 @@ const char* standard_scan(const char* p, const char* end, float* out) {
 
 // Scans a line that ends with a newline at `newline`. `end` is where the
 // line ends for the standard scan: after that newline, or at it if the
-// newline was added.
-int scan_line(const char* p, const char* newline, const char* end, float* fields, int count) {
+// newline was added. Bytes up to `readable` may be read.
+int scan_line(const char* p, const char* newline, const char* end, const char* readable,
+              float* fields, int count) {
   for (int k = 0; k < count; ++k) {
     while (blank_in_line(*p)) ++p;
     if (p == newline) return k;
     float value;
-    const char* next = newline - p >= 16 ? short_decimal(p, &value) : nullptr;
+    const char* next = readable - p >= 17 ? short_decimal(p, &value) : nullptr;
     if (next == nullptr) next = plain_decimal(p, newline, &value);
     if (next == nullptr) next = standard_scan(p, end, &value);
     if (next == nullptr) return k;
@@ -180,17 +186,21 @@ int scan_line(const char* p, const char* newline, const char* end, float* fields
 
 }  // namespace
 
-int scan_fields(const char* begin, const char* end, float* fields, int count) {
+int scan_fields(const char* begin, const char* end, const char* readable, float* fields,
+                int count) {
   if (begin == end) return 0;
-  if (end[-1] == '\n') return scan_line(begin, end - 1, end, fields, count);
+  if (end[-1] == '\n') return scan_line(begin, end - 1, end, readable, fields, count);
   // The last line of a text may lack its newline: scan a copy that has one.
   thread_local std::string line;
   line.assign(begin, end);
   line += '\n';
   const char* copy = line.data();
   const std::size_t length = line.size() - 1;
-  const int got = scan_line(copy, copy + length, copy + length, fields, count);
-  return got;
+  return scan_line(copy, copy + length, copy + length, copy + length + 1, fields, count);
+}
+
+int scan_fields(const char* begin, const char* end, float* fields, int count) {
+  return scan_fields(begin, end, end, fields, count);
 }
 
 }  // namespace tilvex

@@ -18,6 +18,11 @@ namespace tilvex {
 // those grows to the longest line that needs it.
 int scan_fields(const char* begin, const char* end, float* fields, int count);
 
+// The same, where the bytes up to `readable` (at least `end`) may be read
+// past the line, which makes the scan faster; they do not change it.
+int scan_fields(const char* begin, const char* end, const char* readable, float* fields,
+                int count);
+
 // w / 10^n correctly rounded to float, for w <= 2^24 and 0 <= n <= 7.
 float decimal_to_float(std::uint64_t w, int n);
 

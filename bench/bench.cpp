@@ -4,9 +4,9 @@
 //
 //   tilvex-bench [--max N] [--runs R]
 //
-// End to end: the median wall time of R runs (at least 5) of build/tilvex,
-// each appending to fresh result files, and the largest peak resident size
-// any run reached. Stages: the median of R in-process runs of each stage
+// End to end: the median wall time of R runs (at least 5, after two to warm
+// up) of build/tilvex, each appending to fresh result files, and the
+// largest peak resident size any run reached. Stages: the median of R in-process runs of each stage
 // (read, pass 1, threshold, pass 2, formatting, writing) on the same file.
 
 #include <fcntl.h>
@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
 
     std::vector<double> wall;
     long peak = 0;
-    for (int r = 0; r < runs; ++r) {
+    for (int r = -2; r < runs; ++r) {  // two runs to warm up, not counted
       fs::remove(dir / "out.txt");
       fs::remove(dir / "out2.txt");
       const Process p = spawn({TILVEX_BINARY, input, (dir / "out.txt").string(), level,
@@ -159,6 +159,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tilvex failed with status %d\n", p.status);
         return 1;
       }
+      if (r < 0) continue;
       wall.push_back(p.seconds);
       peak = std::max(peak, p.peak_kib);
     }

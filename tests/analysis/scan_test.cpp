@@ -35,6 +35,15 @@ void expect_same_scan(const std::string& line, int count) {
   for (int k = 0; k < 7; ++k)
     ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[k]), std::bit_cast<std::uint32_t>(expected[k]))
         << '"' << line << "\" field " << k;
+  // Within a longer text, reading on past the line changes nothing.
+  const std::string text = line + "12345678901234567890.5e1 ";
+  float within[7];
+  for (int k = 0; k < 7; ++k) within[k] = static_cast<float>(-1000 - k);
+  ASSERT_EQ(scan_fields(text.data(), text.data() + line.size(), text.data() + text.size(), within,
+                        count),
+            want);
+  for (int k = 0; k < 7; ++k)
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(within[k]), std::bit_cast<std::uint32_t>(expected[k]));
 }
 
 const std::vector<std::string> kHostile = {
