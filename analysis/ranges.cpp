@@ -1,6 +1,8 @@
 #include "ranges.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "numeric/exact_float.hpp"
 #include "numeric/routines.hpp"
@@ -85,22 +87,69 @@ bool points_away(const float r[3], float trend, float plunge) {
   return d < 0.0f;
 }
 
-float wrap_trend(float T, float Tref) {
-  for (;;) {
-    const float difference = T - Tref;
-    if (!(static_cast<double>(difference) > kPi)) break;
-    const float next = static_cast<float>(static_cast<double>(T) - kTwoPi);
+namespace {
+
+// The loop `while (condition(T)) { next = float(double(T) + step); if (next
+// == T) break; T = next; }`, in bounded time. `condition` must turn false
+// and stay false as the steps go on (it compares T - Tref with a bound).
+//
+// Within a binade, every step whose operand and result lie at least two
+// steps away from the binade's edges moves T by the same amount: T is a
+// multiple of the binade's ulp, so the double sum rounds 2 pi to the same
+// multiple of 2^-52 of the binade each time, and the float rounding of that
+// never ties. (Checked for every float, both signs and both directions.)
+// So T + j * delta, for as many j as stay clear of the edges, are the
+// loop's own values, and the first j where the condition fails is found by
+// bisection. Near the edges the loop takes single steps. A wrap thus costs
+// a few operations per binade crossed, at most some thousands, instead of
+// up to millions of steps.
+template <typename Condition>
+float run_wrap_loop(float T, double step, Condition condition) {
+  while (condition(T)) {
+    const float next = static_cast<float>(static_cast<double>(T) + step);
     if (next == T) break;
-    T = next;
-  }
-  for (;;) {
-    const float difference = T - Tref;
-    if (!(static_cast<double>(difference) < -kPi)) break;
-    const float next = static_cast<float>(static_cast<double>(T) + kTwoPi);
-    if (next == T) break;
-    T = next;
+    const double delta = static_cast<double>(next) - static_cast<double>(T);  // exact
+    const double size = std::fabs(static_cast<double>(T)), stride = std::fabs(delta);
+    // The binade [low, high) of |T|, from its exponent bits (subnormals and
+    // 0 get an empty binade, so they take single steps).
+    const std::uint32_t biased = (std::bit_cast<std::uint32_t>(T) >> 23) & 0xff;
+    const double low = std::bit_cast<double>(static_cast<std::uint64_t>(biased + 896) << 52);
+    const double high = 2.0 * low;
+    const bool growing = (T > 0.0f) == (delta > 0.0);
+    const double room = growing ? (high - 2.0 * stride) - size : size - (low + 2.0 * stride);
+    if (biased == 0 || size < low + 2.0 * stride || size > high - 2.0 * stride || room < stride) {
+      T = next;  // near an edge of the binade: one step
+      continue;
+    }
+    const auto at = [&](std::int64_t j) {
+      return static_cast<float>(static_cast<double>(T) + static_cast<double>(j) * delta);  // exact
+    };
+    const auto last = static_cast<std::int64_t>(room / stride);  // below 2^25
+    if (condition(at(last))) {
+      T = at(last);
+      continue;
+    }
+    std::int64_t yes = 0, no = last;  // condition(at(yes)) holds, condition(at(no)) fails
+    while (no - yes > 1) {
+      const std::int64_t middle = (yes + no) / 2;
+      (condition(at(middle)) ? yes : no) = middle;
+    }
+    return at(no);
   }
   return T;
+}
+
+}  // namespace
+
+float wrap_trend(float T, float Tref) {
+  T = run_wrap_loop(T, -kTwoPi, [Tref](float t) {
+    const float difference = t - Tref;
+    return static_cast<double>(difference) > kPi;
+  });
+  return run_wrap_loop(T, kTwoPi, [Tref](float t) {
+    const float difference = t - Tref;
+    return static_cast<double>(difference) < -kPi;
+  });
 }
 
 Ranges::Ranges(const Solution& best) : best_phi_(best.phi) {

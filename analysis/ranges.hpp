@@ -7,11 +7,13 @@
 
 namespace tilvex {
 
-// Brings trend T (radians, float) to within pi of Tref the way a stepwise
-// loop does: while float(T - Tref) > pi, T = float(double(T) - 2 pi); then
-// while float(T - Tref) < -pi, T = float(double(T) + 2 pi). A step that
-// leaves T unchanged (T infinite, or too large for 2 pi to count) ends its
-// loop; a NaN leaves both loops at once.
+// Brings trend T (radians, float) to within pi of Tref, giving bit for bit
+// what these stepwise loops give: while float(T - Tref) > pi,
+// T = float(double(T) - 2 pi); then while float(T - Tref) < -pi,
+// T = float(double(T) + 2 pi). A step that leaves T unchanged (T infinite,
+// or too large for 2 pi to count) ends its loop; a NaN leaves both loops at
+// once. Takes many steps at once, so its time is bounded whatever T and
+// Tref are (a few thousand operations at most).
 float wrap_trend(float T, float Tref);
 
 // Whether the axis (trend, plunge), in degrees, points away from the

@@ -1,7 +1,7 @@
 // tilvex-generate: writes a realistic resample results file to standard
 // output, for examples, benchmarks and compiler cross-checks.
 //
-//   tilvex-generate N [SEED]
+//   tilvex-generate N [SEED [TREND_OFFSET]]
 //
 // The best fit is a deviatoric tensor with principal values 1, 2 phi - 1 and
 // -1 along random orthogonal axes. Each resample turns those axes by a small
@@ -9,7 +9,9 @@
 // and axes agree. As inversion codes report them, axes point into the lower
 // hemisphere (plunge >= 0), but a share is given the other way round (trend
 // + 180, plunge negated) and a share has its trend off by +-360 degrees.
-// The same N and SEED always give the same file.
+// TREND_OFFSET (degrees, default 0) is added to every resample trend: with
+// 1e9, every trend takes a wrap of millions of steps. The same arguments
+// always give the same file.
 
 #include <cmath>
 #include <cstdint>
@@ -65,7 +67,8 @@ struct Solution {
   Vec e[3];  // principal axes 1 to 3
 };
 
-void print_record(const Solution& s, Rng& rng, double reversed_share, double offset_share) {
+void print_record(const Solution& s, Rng& rng, double reversed_share, double offset_share,
+                  double trend_offset) {
   const double lambda[3] = {1.0, 2.0 * s.phi - 1.0, -1.0};
   double t[3][3] = {};
   for (int k = 0; k < 3; ++k)
@@ -86,7 +89,7 @@ void print_record(const Solution& s, Rng& rng, double reversed_share, double off
       plunge = -plunge;
     }
     if (rng.uniform() < offset_share) trend += rng.uniform() < 0.5 ? 360.0 : -360.0;
-    std::printf(" %.2f %.2f", trend, plunge);
+    std::printf(" %.2f %.2f", trend + trend_offset, plunge);
   }
   std::printf("\n");
 }
@@ -94,12 +97,13 @@ void print_record(const Solution& s, Rng& rng, double reversed_share, double off
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: tilvex-generate N [SEED]\n");
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: tilvex-generate N [SEED [TREND_OFFSET]]\n");
     return 2;
   }
   const long n = std::strtol(argv[1], nullptr, 10);
-  Rng rng{argc == 3 ? std::strtoull(argv[2], nullptr, 10) : 1};
+  Rng rng{argc >= 3 ? std::strtoull(argv[2], nullptr, 10) : 1};
+  const double trend_offset = argc == 4 ? std::strtod(argv[3], nullptr) : 0.0;
 
   Solution best;
   best.phi = 0.2 + 0.6 * rng.uniform();
@@ -109,7 +113,7 @@ int main(int argc, char** argv) {
   cross(best.e[0], helper, best.e[1]);
   normalise(best.e[1]);
   cross(best.e[0], best.e[1], best.e[2]);
-  print_record(best, rng, 0.0, 0.0);
+  print_record(best, rng, 0.0, 0.0, 0.0);
 
   const double spread = (5.0 + 15.0 * rng.uniform()) * M_PI / 180.0;
   for (long i = 0; i < n; ++i) {
@@ -119,7 +123,7 @@ int main(int argc, char** argv) {
     const double angle = spread * rng.normal();
     for (auto& e : r.e) rotate(e, axis, angle);
     r.phi = std::fmin(1.0, std::fmax(0.0, best.phi + 0.1 * rng.normal()));
-    print_record(r, rng, 0.1, 0.05);
+    print_record(r, rng, 0.1, 0.05, trend_offset);
   }
   return 0;
 }

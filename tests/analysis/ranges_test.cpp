@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <limits>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "numeric/routines.hpp"
 
@@ -81,6 +83,60 @@ TEST(PointsAway, AgreesWithTheLibraryComputation) {
   for (float t : {135.0f, 225.0f, 1e30f, INFINITY, NAN, 3e8f})
     EXPECT_EQ(points_away(r, t, 0), points_away_exactly(r, t, 0)) << t;
   EXPECT_FALSE(points_away(r, 135, 0));
+}
+
+// The loops as written, one step at a time.
+float stepwise_wrap(float T, float Tref) {
+  for (;;) {
+    const float d = T - Tref;
+    if (!(static_cast<double>(d) > 3.141592653589793)) break;
+    const float next = static_cast<float>(static_cast<double>(T) - 6.283185307179586);
+    if (next == T) break;
+    T = next;
+  }
+  for (;;) {
+    const float d = T - Tref;
+    if (!(static_cast<double>(d) < -3.141592653589793)) break;
+    const float next = static_cast<float>(static_cast<double>(T) + 6.283185307179586);
+    if (next == T) break;
+    T = next;
+  }
+  return T;
+}
+
+TEST(WrapTrend, MatchesTheStepwiseLoopsBitForBit) {
+  std::mt19937_64 rng(2024);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::vector<std::pair<float, float>> cases;
+  // Anywhere up to 10^5 radians, against references up to 10^3.
+  for (int i = 0; i < 20000; ++i) {
+    const double scale = std::pow(10.0, 5.0 * (unit(rng) + 1.0) / 2.0);
+    cases.emplace_back(static_cast<float>(unit(rng) * scale),
+                       static_cast<float>(unit(rng) * std::pow(10.0, 3.0 * (unit(rng) + 1.0) / 2.0)));
+  }
+  // Values at and next to the edges of every binade a step can change,
+  // for T and for Tref.
+  for (int e = -3; e <= 22; ++e) {
+    for (int k = -3; k <= 3; ++k) {
+      for (float sign : {1.0f, -1.0f}) {
+        const float edge = sign * std::ldexp(1.0f, e);
+        const float near = std::nextafter(edge, k < 0 ? 0.0f : 2.0f * edge);
+        const float t = k == 0 ? edge : near + static_cast<float>(k) * (near - edge);
+        cases.emplace_back(t, static_cast<float>(unit(rng) * 4));
+        cases.emplace_back(static_cast<float>(unit(rng) * 8), t);
+        cases.emplace_back(t, t + static_cast<float>(unit(rng) * 20));
+      }
+    }
+  }
+  // Millions of steps: near 10^9 degrees, and an infinite reference, which
+  // steps T up until 2 pi no longer changes it.
+  for (float t : {1.7453292e7f, -1.7453292e7f, 0x1p24f, -0x1.fffffep24f, 3.3e7f})
+    cases.emplace_back(t, static_cast<float>(unit(rng)));
+  cases.emplace_back(0.5f, std::numeric_limits<float>::infinity());
+  cases.emplace_back(-3.0f, -std::numeric_limits<float>::infinity());
+  for (const auto& [T, Tref] : cases)
+    ASSERT_EQ(bits(wrap_trend(T, Tref)), bits(stepwise_wrap(T, Tref)))
+        << std::hexfloat << "T " << T << " Tref " << Tref;
 }
 
 TEST(Ranges, SeedsAndFinishesOnce) {
