@@ -3,7 +3,6 @@
 // and the two result files, opened for appending.
 
 #include <cstddef>
-#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,7 +34,7 @@ class InputFile {
 };
 
 // A result file opened for appending, created with mode 0666 less the umask
-// if it is absent. Every write goes to the end of the file.
+// if it is absent.
 class ResultFile {
  public:
   ResultFile() = default;
@@ -44,14 +43,32 @@ class ResultFile {
   ~ResultFile();  // closes without a check, for runs that fail
 
   bool open(const std::string& name);
-  // Writes all of the pieces, in order, with as few writes as the system
-  // allows (one, unless a write is cut short); false if a write fails.
-  bool append(std::initializer_list<std::string_view> pieces);
   // False if the close reports a failed write.
   bool close();
 
  private:
+  friend class ResultAppend;
   int fd_ = -1;
+};
+
+// Appends one run's texts to its two result files, whole and all or
+// nothing, safely beside other runs doing the same.
+//
+// Both files are locked for writing (POSIX advisory locks on the whole
+// file, in the order of their device and inode numbers, so that runs at
+// once cannot deadlock; a file named twice is locked once). Under the
+// locks, the accepted-resample lines go to output_file2 with one write,
+// then the summary line to output_file with one. If either cannot be completed (disk full, quota,
+// file size limit), each file is cut back to the length it had when it was
+// locked, and the one that failed is named. The termination signals that
+// can be held back wait until the files are whole again.
+class ResultAppend {
+ public:
+  enum class Failed { none, output, output2 };
+
+  // The lines are `lines_head` followed by `lines_tail`.
+  static Failed append(ResultFile& output, std::string_view summary, ResultFile& output2,
+                       std::string_view lines_head, std::string_view lines_tail);
 };
 
 }  // namespace tilvex

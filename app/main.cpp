@@ -7,6 +7,7 @@
 // opened or not read; -9003 output_file not opened or not written; -4
 // output_file2 not opened or not written.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -37,6 +38,10 @@ int fail(const char* what, const std::string& name, int status) {
 
 int main(int argc, char** argv) {
   using namespace tilvex;
+  // A file size limit or a closed pipe makes a write fail, which is
+  // reported and undone, instead of ending the run half-way through it.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
   if (argc != 9) return usage();
 
   const std::string input_name = app::file_name(argv[1]);
@@ -59,8 +64,11 @@ int main(int argc, char** argv) {
 
   const RunTexts texts = analyse_in_place(input.bytes(), *level, Grid{*x, *y, *z, *t});
 
-  if (!output2.append({texts.head, texts.tail})) return fail("write", output2_name, kOutput2);
-  if (!output.append({texts.summary})) return fail("write", output_name, kOutput);
+  switch (ResultAppend::append(output, texts.summary, output2, texts.head, texts.tail)) {
+    case ResultAppend::Failed::output2: return fail("write", output2_name, kOutput2);
+    case ResultAppend::Failed::output: return fail("write", output_name, kOutput);
+    case ResultAppend::Failed::none: break;
+  }
   if (!output2.close()) return fail("write", output2_name, kOutput2);
   if (!output.close()) return fail("write", output_name, kOutput);
   return 0;

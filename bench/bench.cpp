@@ -118,8 +118,12 @@ Stages time_stages(const std::string& input, const std::string& output, float le
 
   start = Clock::now();
   fs::remove(output);
-  tilvex::ResultFile out;
-  if (!out.open(output) || !out.append({lines}) || !out.append({summary_line}) || !out.close())
+  fs::remove(output + "2");
+  tilvex::ResultFile out, out2;
+  if (!out.open(output) || !out2.open(output + "2") ||
+      tilvex::ResultAppend::append(out, summary_line, out2, lines, {}) !=
+          tilvex::ResultAppend::Failed::none ||
+      !out2.close() || !out.close())
     std::exit(1);
   t.write = seconds_since(start);
   return t;

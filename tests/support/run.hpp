@@ -2,7 +2,7 @@
 // Running the built program from a test, and the files it leaves behind.
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,27 +31,54 @@ inline void spill(const std::filesystem::path& p, const std::string& text) {
   std::ofstream(p, std::ios::binary) << text;
 }
 
-// Runs `program` with exactly `args`, standard input from `stdin_path`.
-inline Outcome run(const std::string& program, const std::vector<std::string>& args,
-                   const std::filesystem::path& out_path, const char* stdin_path = "/dev/null") {
+struct Launch {
+  const char* stdin_path = "/dev/null";
+  long file_size_limit = -1;  // bytes, for RLIMIT_FSIZE; -1 for none
+};
+
+// Starts `program` with exactly `args`, standard output to `out_path`.
+inline pid_t start(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& out_path, const Launch& how = {}) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, stdin_path, O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  Outcome o;
-  if (posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ) == 0) {
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    o.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open(how.stdin_path, O_RDONLY);
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    if (how.file_size_limit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(how.file_size_limit),
+                         static_cast<rlim_t>(how.file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
   }
-  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
+// The exit status of a started run, 0 to 255, or 128 + the signal.
+inline int finish(pid_t pid) {
+  int ws = 0;
+  waitpid(pid, &ws, 0);
+  return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+}
+
+// Runs `program` with exactly `args` and waits for it.
+inline Outcome run(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& out_path, const Launch& how = {}) {
+  Outcome o;
+  o.status = finish(start(program, args, out_path, how));
   o.printed = slurp(out_path);
   return o;
+}
+
+inline Outcome run(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& out_path, const char* stdin_path) {
+  return run(program, args, out_path, Launch{stdin_path});
 }
 
 // A fresh, empty directory for one test, removed with it.
