@@ -70,6 +70,11 @@ std::uint32_t select_digit(std::span<const float> table, std::uint32_t mask, std
 
 float confidence_threshold(std::span<const float> table, float confidence_level) {
   std::size_t rank = threshold_index(confidence_level, table.size());
+  if (table.size() <= 16384) {  // sorting a copy costs less than the histograms
+    std::vector<float> sorted(table.begin(), table.end());
+    sort(sorted.data(), sorted.size());
+    return sorted[rank];
+  }
   std::vector<std::size_t> counts(1u << 16);
   const std::uint32_t high = select_digit(table, 0, 0, 16, rank, counts);
   const std::uint32_t low = select_digit(table, 0xffff0000u, high << 16, 0, rank, counts);

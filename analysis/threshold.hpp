@@ -35,9 +35,9 @@ std::size_t threshold_index(float confidence_level, std::size_t n);
 
 // The confidence threshold: the similarity that `sort` (ascending, stable,
 // NaNs last) would put at threshold_index, to the bit (of equal values such
-// as 0 and -0, or NaNs, the one that order puts there). Found in linear
-// time without reordering the table, with a 256 KiB histogram. `table` must
-// not be empty.
+// as 0 and -0, or NaNs, the one that order puts there). Small tables are
+// sorted in a copy; large ones are read three times with a 512 KiB
+// histogram, in linear time. `table` must not be empty.
 float confidence_threshold(std::span<const float> table, float confidence_level);
 
 }  // namespace tilvex
