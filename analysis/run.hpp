@@ -1,18 +1,66 @@
 #pragma once
-// One analysis of a resample results file held in memory: pass 1, the
-// threshold, pass 2 and the summary, with the arithmetic of the command-line
-// program.
+// The analysis of one run, without files: pass 1, the threshold, pass 2 and
+// the bounds, with exactly the arithmetic of the command-line program.
+//
+// Two entry points share that arithmetic:
+//  - analyse(text, ...) takes the bytes of a resample results file, read as
+//    the program reads them (fields that do not parse carry over, blank
+//    lines are records, and so on);
+//  - analyse(best, resamples, ...) takes records a program holds as floats,
+//    and gives what the first gives on a file whose lines all parse
+//    completely into those floats.
+// Both return the count, the threshold, the accepted resamples (indices in
+// file order, with their solutions) and the bounds as floats; the two
+// format functions make the texts the program appends to its result files.
+//
+//   tilvex::Result r = tilvex::analyse(best, resamples, 95.0f);
+//   std::string summary = tilvex::format_summary(r);          // output_file
+//   std::string lines = tilvex::format_accepted(r, {3, 7, 0, 1});  // output_file2
+//
+// Nothing here touches a file or keeps state between calls; the functions
+// allocate about 4 bytes per resample, plus what a Result holds.
 
 #include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "records.hpp"
 
 namespace tilvex {
 
-// Receives the accepted resamples of pass 2, in file order.
+// One analysis: how many resample records there were, the confidence
+// threshold (NaN when there was none) and the summary's values and bounds.
+struct Analysis {
+  std::size_t count = 0;
+  float threshold = 0.0f;
+  Summary summary;
+};
+
+// An analysis with its accepted resamples.
+struct Result {
+  Analysis analysis;
+  std::vector<std::size_t> accepted;  // resample indices from 0, in file order
+  std::vector<Solution> solutions;    // theirs, as read: before any reversal or wrapping
+};
+
+// The bytes of a resample results file, at `confidence_level` per cent. An
+// empty text reads as a best-fit record of zeros and no resample.
+Result analyse(std::string_view text, float confidence_level);
+
+// The best-fit record and the resample records as floats, at
+// `confidence_level` per cent.
+Result analyse(const Record& best, std::span<const Record> resamples, float confidence_level);
+
+// The summary line the program appends to output_file.
+std::string format_summary(const Result& result);
+
+// The accepted-resample lines the program appends to output_file2.
+std::string format_accepted(const Result& result, const Grid& grid);
+
+// Receives the accepted resamples one at a time, in file order, for
+// callers that would rather not hold them all.
 class AcceptedSink {
  public:
   virtual ~AcceptedSink() = default;
@@ -21,20 +69,12 @@ class AcceptedSink {
   virtual void accept(std::size_t index, const Solution& solution) = 0;
 };
 
-struct Analysis {
-  std::size_t count = 0;   // resample records in the file
-  float threshold = 0.0f;  // confidence threshold; NaN when there is no resample
-  Summary summary;
-};
-
-// Analyses `text`, the whole content of a resample results file, at
-// `confidence_level` per cent, and hands every accepted resample to `sink`.
-// An empty text reads as a best-fit record of zeros and no resample.
-// Allocates about 4 bytes per resample record.
 Analysis analyse(std::string_view text, float confidence_level, AcceptedSink& sink);
+Analysis analyse(const Record& best, std::span<const Record> resamples, float confidence_level,
+                 AcceptedSink& sink);
 
-// What one run appends: the accepted-resample lines, `head` then `tail`,
-// and the summary line.
+// What one run of the program appends: the accepted-resample lines, `head`
+// then `tail`, and the summary line.
 struct RunTexts {
   Analysis analysis;
   std::string_view head;
@@ -42,11 +82,12 @@ struct RunTexts {
   std::string summary;
 };
 
-// As analyse, for a text the caller gives up: the accepted-resample lines
-// for `grid` are formatted into the part of `text` that pass 2 has already
-// read, so they take no memory of their own while each is shorter than what
-// was read before it; from the first that is not, they go to `tail`. `head`
-// views the start of `text`, whose content is otherwise lost.
+// As analyse(text, ...), for a text the caller gives up, as the program
+// does: the accepted-resample lines for `grid` are formatted into the part
+// of `text` that pass 2 has already read, so they take no memory of their
+// own while each is shorter than what was read before it; from the first
+// that is not, they go to `tail`. `head` views the start of `text`, whose
+// content is otherwise lost.
 RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid);
 
 }  // namespace tilvex

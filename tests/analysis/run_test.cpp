@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
+#include <cstdio>
 #include <iterator>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -61,6 +65,87 @@ TEST(AnalyseInPlace, SameTextsOnJunk) {
     std::string text;
     for (int k = static_cast<int>(rng() % 400); k > 0; --k) text += pieces[rng() % std::size(pieces)];
     expect_same_texts(text, static_cast<float>(rng() % 120), false);
+  }
+}
+
+std::uint32_t bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+
+std::vector<std::uint32_t> bits_of(const Solution& s) {
+  std::vector<std::uint32_t> v{bits(s.phi)};
+  for (const Axis& a : s.axis) {
+    v.push_back(bits(a.trend));
+    v.push_back(bits(a.plunge));
+  }
+  return v;
+}
+
+std::vector<std::uint32_t> bits_of(const Summary& s) {
+  std::vector<std::uint32_t> v;
+  for (const Bounds& b : {s.phi, s.trend[0], s.plunge[0], s.trend[1], s.plunge[1], s.trend[2],
+                          s.plunge[2]})
+    for (float f : {b.best, b.low, b.high}) v.push_back(bits(f));
+  return v;
+}
+
+// A float printed with nine significant digits reads back as itself.
+std::string line_of(const float* values, int count) {
+  std::string line;
+  char buf[32];
+  for (int k = 0; k < count; ++k) {
+    std::snprintf(buf, sizeof buf, "%s%.9g", k ? " " : "", static_cast<double>(values[k]));
+    line += buf;
+  }
+  return line + "\n";
+}
+
+std::string text_of(const Record& r) {
+  const Solution& s = r.solution;
+  const float solution[7] = {s.phi, s.axis[0].trend, s.axis[0].plunge, s.axis[1].trend,
+                             s.axis[1].plunge, s.axis[2].trend, s.axis[2].plunge};
+  return line_of(r.tensor.s, 6) + line_of(solution, 7);
+}
+
+// The records a program holds give, bit for bit, what the file they print
+// to gives.
+TEST(Analyse, RecordsEqualTheFileTheyPrintTo) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> small(-1.0f, 1.0f), angle(-400.0f, 800.0f);
+  for (int round = 0; round < 200; ++round) {
+    auto value = [&](bool is_angle) {
+      switch (rng() % 16) {
+        case 0: return std::bit_cast<float>(static_cast<std::uint32_t>(rng()) & 0xff7fffffu);  // no NaN
+        case 1: return 0.0f;
+        case 2: return -0.0f;
+        case 3: return std::numeric_limits<float>::infinity();
+        default: return is_angle ? angle(rng) : small(rng);
+      }
+    };
+    auto record = [&] {
+      Record r;
+      for (float& c : r.tensor.s) c = value(false);
+      r.solution.phi = small(rng);
+      for (Axis& a : r.solution.axis) a = {value(true), value(true)};
+      return r;
+    };
+    const Record best = record();
+    std::vector<Record> resamples(rng() % 60);
+    for (Record& r : resamples) r = record();
+    std::string text = text_of(best);
+    for (const Record& r : resamples) text += text_of(r);
+
+    const float level = static_cast<float>(rng() % 110);
+    const Result from_records = analyse(best, resamples, level);
+    const Result from_text = analyse(text, level);
+    ASSERT_EQ(from_records.analysis.count, resamples.size());
+    ASSERT_EQ(from_text.analysis.count, resamples.size());
+    ASSERT_EQ(bits(from_records.analysis.threshold), bits(from_text.analysis.threshold));
+    ASSERT_EQ(from_records.accepted, from_text.accepted);
+    ASSERT_EQ(bits_of(from_records.analysis.summary), bits_of(from_text.analysis.summary));
+    for (std::size_t i = 0; i < from_text.solutions.size(); ++i)
+      ASSERT_EQ(bits_of(from_records.solutions[i]), bits_of(from_text.solutions[i]));
+    ASSERT_EQ(format_accepted(from_records, Grid{1, 2, 3, 4}),
+              format_accepted(from_text, Grid{1, 2, 3, 4}));
+    ASSERT_EQ(format_summary(from_records), format_summary(from_text));
   }
 }
 

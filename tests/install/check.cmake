@@ -1,0 +1,51 @@
+# Installs the build tree into a fresh prefix, checks what lands there, then
+# configures, builds and runs a consumer project against it.
+#   cmake -DBUILD=... -DSOURCE=... -DWORK=... -DCXX=... -DFLAGS=... -DEXPECTED=... -P check.cmake
+file(REMOVE_RECURSE ${WORK})
+set(prefix ${WORK}/prefix)
+
+function(run)
+  execute_process(COMMAND ${ARGV} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGV}\n${out}\n${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
+foreach(f bin/tilvex share/man/man1/tilvex.1 include/tilvex/analysis/run.hpp
+          include/tilvex/analysis/records.hpp include/tilvex/numeric/routines.hpp
+          lib*/cmake/tilvex/tilvexConfig.cmake lib*/cmake/tilvex/tilvexConfigVersion.cmake
+          lib*/libtilvex.a)
+  file(GLOB_RECURSE found ${prefix}/${f})
+  if(NOT found)
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+
+run(${CMAKE_COMMAND} -S ${SOURCE}/tests/install/consumer -B ${WORK}/build
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_CXX_FLAGS=${FLAGS}")
+run(${CMAKE_COMMAND} --build ${WORK}/build)
+run(${WORK}/build/consumer)
+file(READ ${EXPECTED} expected)
+if(NOT out STREQUAL expected)
+  message(FATAL_ERROR "the consumer printed\n${out}\ninstead of\n${expected}")
+endif()
+
+# The installed program gives the same.
+run(${prefix}/bin/tilvex ${SOURCE}/tests/data/worked.vrin ${WORK}/out.txt 75 ${WORK}/out2.txt
+    3 7 0 1)
+file(READ ${WORK}/out.txt summary)
+file(READ ${WORK}/out2.txt lines)
+if(NOT "${summary}${lines}" STREQUAL expected)
+  message(FATAL_ERROR "the installed program wrote\n${summary}${lines}")
+endif()
+
+# A version the package does not satisfy is refused.
+file(WRITE ${WORK}/newer/CMakeLists.txt
+  "cmake_minimum_required(VERSION 3.20)\nproject(newer LANGUAGES CXX)\nfind_package(tilvex 2.0 REQUIRED)\n")
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${WORK}/newer -B ${WORK}/newer/build
+                -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+if(status EQUAL 0)
+  message(FATAL_ERROR "find_package(tilvex 2.0) was satisfied by version 1")
+endif()
