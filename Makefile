@@ -28,6 +28,8 @@ demo: build
 	@cat $(BUILD)/demo/summary.txt
 	@echo "== $(BUILD)/demo/accepted.txt (output_file2): $$(wc -l < $(BUILD)/demo/accepted.txt) accepted resamples, the first 8:"
 	@head -n 8 $(BUILD)/demo/accepted.txt
+	@$(BUILD)/tilvex-plot $(BUILD)/demo/accepted.txt --grid 4 7 0 1 -o $(BUILD)/demo/stereonet.svg
+	@echo "== the realistic example's axes and phi, drawn by tilvex-plot: $(BUILD)/demo/stereonet.svg"
 
 test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure

@@ -1,0 +1,109 @@
+// tilvex-plot: a picture of the accepted resamples of one grid point.
+//
+// tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [-o OUT.svg]
+//
+// Reads the lines tilvex appends to output_file2 and writes one standalone
+// SVG: the axes on a lower-hemisphere equal-area net and a histogram of phi.
+// Errors go to standard error, with status 1 (2 for a wrong command line);
+// nothing is written then.
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "plot/accepted.hpp"
+#include "plot/stereonet.hpp"
+
+namespace {
+
+int usage() {
+  std::fputs("usage: tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [-o OUT.svg]\n", stderr);
+  return 2;
+}
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "tilvex-plot: %s\n", message.c_str());
+  return 1;
+}
+
+std::optional<int> whole_number(const char* s) {
+  char* end = nullptr;
+  const long v = std::strtol(s, &end, 10);
+  if (end == s || *end != '\0' || v < -2147483647L - 1 || v > 2147483647L) return std::nullopt;
+  return static_cast<int>(v);
+}
+
+// Writes `text` to `path` whole or not at all: into a new file beside it,
+// then renamed over it.
+bool write_whole(const std::string& path, const std::string& text) {
+  const std::string partial = path + ".partial";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) {
+      std::filesystem::remove(partial);
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(partial, path, ec);
+  if (ec) std::filesystem::remove(partial);
+  return !ec;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tilvex::plot;
+  std::string input, output;
+  std::optional<GridPoint> grid;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--grid") {
+      if (i + 4 >= argc) return usage();
+      std::optional<int> v[4];
+      for (int k = 0; k < 4; ++k) v[k] = whole_number(argv[i + 1 + k]);
+      if (!v[0] || !v[1] || !v[2] || !v[3]) return usage();
+      grid = GridPoint{*v[0], *v[1], *v[2], *v[3]};
+      i += 4;
+    } else if (arg == "-o") {
+      if (i + 1 >= argc) return usage();
+      output = argv[++i];
+    } else if (input.empty() && !arg.empty() && arg[0] != '-') {
+      input = arg;
+    } else {
+      return usage();
+    }
+  }
+  if (input.empty()) return usage();
+
+  std::ifstream in(input, std::ios::binary);
+  if (!in || std::filesystem::is_directory(input)) return fail("cannot read " + input);
+  std::ostringstream text;
+  text << in.rdbuf();  // an empty file reads as no lines, reported below
+  if (in.bad()) return fail("cannot read " + input);
+
+  std::string svg;
+  try {
+    const auto lines = select_grid(read_accepted(text.str(), input), grid ? &*grid : nullptr, input);
+    const GridPoint& g = lines.front().grid;
+    svg = render_svg(lines, input + ", grid point " + std::to_string(g.x) + " " +
+                                std::to_string(g.y) + " " + std::to_string(g.z) + " " +
+                                std::to_string(g.t));
+  } catch (const PlotError& e) {
+    return fail(e.what());
+  }
+
+  if (output.empty()) {
+    if (std::fwrite(svg.data(), 1, svg.size(), stdout) != svg.size() || std::fflush(stdout) != 0)
+      return fail("cannot write the picture to standard output");
+    return 0;
+  }
+  if (!write_whole(output, svg)) return fail("cannot write " + output);
+  return 0;
+}

@@ -1,0 +1,159 @@
+#include "plot/stereonet.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "plot/accepted.hpp"
+
+namespace tilvex::plot {
+namespace {
+
+void expect_near(const std::optional<NetPoint>& p, double east, double north) {
+  ASSERT_TRUE(p.has_value());
+  EXPECT_NEAR(p->east, east, 1e-12);
+  EXPECT_NEAR(p->north, north, 1e-12);
+}
+
+TEST(Project, KnownPoints) {
+  // Plunge 90 at the centre, whatever the trend.
+  for (double t : {0.0, 37.0, 300.0}) expect_near(project(t, 90), 0, 0);
+  // Plunge 0 on the primitive circle at the trend's azimuth.
+  expect_near(project(0, 0), 0, 1);
+  expect_near(project(90, 0), 1, 0);
+  expect_near(project(180, 0), 0, -1);
+  expect_near(project(270, 0), -1, 0);
+  expect_near(project(45, 0), std::sqrt(0.5), std::sqrt(0.5));
+  // Equal area: plunge p at distance sqrt(1 - sin p).
+  const auto p = project(90, 30);
+  expect_near(p, std::sqrt(1 - std::sin(30 * M_PI / 180)), 0);
+  // A negative plunge is drawn at its antipode; trends off by 360 coincide.
+  for (double t : {10.0, 135.0, 250.0}) {
+    for (double pl : {5.0, 42.0, 89.0}) {
+      const auto up = project(t, -pl), down = project(t + 180, pl), round = project(t + 360, pl);
+      ASSERT_TRUE(up && down && round);
+      EXPECT_NEAR(up->east, down->east, 1e-12);
+      EXPECT_NEAR(up->north, down->north, 1e-12);
+      EXPECT_NEAR(round->east, project(t, pl)->east, 1e-12);
+    }
+  }
+  EXPECT_FALSE(project(NAN, 10));
+  EXPECT_FALSE(project(10, INFINITY));
+}
+
+// Tags balance, attribute values are quoted, text holds no raw '<' or bare
+// '&'. Returns an empty string when well-formed, or what is wrong.
+std::string xml_fault(const std::string& doc) {
+  if (doc.rfind("<?xml version=\"1.0\"", 0) != 0) return "no XML declaration";
+  std::vector<std::string> open;
+  std::size_t at = doc.find("?>") + 2;
+  bool root_seen = false;
+  while (at < doc.size()) {
+    const std::size_t lt = doc.find('<', at);
+    const std::string text = doc.substr(at, lt == std::string::npos ? std::string::npos : lt - at);
+    for (std::size_t amp = text.find('&'); amp != std::string::npos; amp = text.find('&', amp + 1))
+      if (text.find(';', amp) == std::string::npos) return "bare & in text";
+    if (lt == std::string::npos) break;
+    const std::size_t gt = doc.find('>', lt);
+    if (gt == std::string::npos) return "unclosed tag";
+    const std::string tag = doc.substr(lt + 1, gt - lt - 1);
+    if (std::count(tag.begin(), tag.end(), '"') % 2 != 0) return "unbalanced quotes in <" + tag;
+    if (tag[0] == '/') {
+      if (open.empty() || open.back() != tag.substr(1)) return "mismatched </" + tag.substr(1);
+      open.pop_back();
+    } else {
+      if (open.empty() && root_seen) return "content after the root";
+      const std::string name = tag.substr(0, tag.find_first_of(" /"));
+      if (open.empty() && name != "svg") return "root is not svg";
+      root_seen = true;
+      if (tag.back() != '/') open.push_back(name);
+    }
+    at = gt + 1;
+  }
+  return open.empty() && root_seen ? "" : "unclosed <" + (open.empty() ? "" : open.back());
+}
+
+std::size_t occurrences(const std::string& s, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(RenderSvg, WellFormedWithOneMarkerPerAxis) {
+  std::vector<AcceptedLine> lines;
+  for (int i = 0; i < 50; ++i) {
+    AcceptedLine a;
+    a.phi = i / 49.0;
+    for (int k = 0; k < 3; ++k) {
+      a.trend[k] = 120.0 * k + i;
+      a.plunge[k] = (i % 2 ? -1 : 1) * (10.0 + i);
+    }
+    lines.push_back(a);
+  }
+  lines[7].trend[2] = NAN;  // not drawn, and said so
+  const std::string svg = render_svg(lines, "run <7> & \"more\"");
+  EXPECT_EQ(xml_fault(svg), "");
+  EXPECT_EQ(occurrences(svg, "class=\"axis1\""), 50u);
+  EXPECT_EQ(occurrences(svg, "class=\"axis2\""), 50u);
+  EXPECT_EQ(occurrences(svg, "class=\"axis3\""), 49u);
+  EXPECT_NE(svg.find("50 accepted resamples"), std::string::npos);
+  EXPECT_NE(svg.find("1 axes not drawn"), std::string::npos);
+  EXPECT_NE(svg.find("run &lt;7&gt; &amp; &quot;more&quot;"), std::string::npos);
+  for (const char* mark : {">N<", ">E<", ">S<", ">W<"}) EXPECT_NE(svg.find(mark), std::string::npos);
+}
+
+TEST(ReadAccepted, FieldsAndErrors) {
+  const auto lines = read_accepted(
+      "3 7 0 1 0.450000 0.000000 12.000000 125.000000 3.000000 250.000000 80.000000\n\n"
+      "-1 2 3 4 0.5 nan 1 inf 2 -inf 3", "f");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].grid, (GridPoint{3, 7, 0, 1}));
+  EXPECT_EQ(lines[0].plunge[2], 80.0);
+  EXPECT_TRUE(std::isnan(lines[1].trend[0]));
+
+  struct Bad {
+    const char* text;
+    const char* message;
+  };
+  const Bad bad[] = {
+      {"1 2 3 4 0.5 1 2 3 4 5\n", "f:1: expected 11 fields"},
+      {"1 2 3 4 0.5 1 2 3 4 5 6\n1 2 3 4 0.5 1 2 3 4 5 6 7\n", "f:2: expected 11 fields"},
+      {"\n\n1 2 3 x 0.5 1 2 3 4 5 6\n", "f:3: field 4 is not an integer: x"},
+      {"1 2 3 4 0.5 1 2 3 4 5 6x\n", "f:1: field 11 is not a number: 6x"},
+      {"1.5 2 3 4 0.5 1 2 3 4 5 6\n", "f:1: field 1 is not an integer: 1.5"},
+  };
+  for (const Bad& b : bad) {
+    try {
+      read_accepted(b.text, "f");
+      ADD_FAILURE() << b.text;
+    } catch (const PlotError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(b.message, 0), 0u) << e.what();
+    }
+  }
+}
+
+TEST(SelectGrid, OneGridPoint) {
+  const auto lines = read_accepted(
+      "3 7 0 1 0.5 1 2 3 4 5 6\n4 7 0 1 0.5 1 2 3 4 5 6\n3 7 0 1 0.6 1 2 3 4 5 6\n", "f");
+  const GridPoint chosen{3, 7, 0, 1}, absent{9, 9, 9, 9};
+  EXPECT_EQ(select_grid(lines, &chosen, "f").size(), 2u);
+  auto message = [&](const GridPoint* g, const std::vector<AcceptedLine>& from) {
+    try {
+      select_grid(from, g, "f");
+    } catch (const PlotError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(message(nullptr, lines),
+            "f: holds 2 grid points; choose one with --grid X Y Z T: 3 7 0 1, 4 7 0 1");
+  EXPECT_EQ(message(&absent, lines), "f: no accepted resample for grid point 9 9 9 9");
+  EXPECT_EQ(message(nullptr, {}), "f: holds no accepted resamples");
+  EXPECT_EQ(select_grid({lines[1]}, nullptr, "f").size(), 1u);
+}
+
+}  // namespace
+}  // namespace tilvex::plot
