@@ -132,7 +132,7 @@ std::string histogram(const std::vector<AcceptedLine>& lines) {
   h += "<line x1=\"" + number(kLeft) + "\" y1=\"" + number(kBase) + "\" x2=\"" + number(kRight) +
        "\" y2=\"" + number(kBase) + "\" stroke=\"black\"/>\n";
   for (double tick : {0.0, 0.5, 1.0})
-    h += text(kLeft + tick * (kRight - kLeft), kBase + 16, number(tick).substr(0, 3),
+    h += text(kLeft + tick * (kRight - kLeft), kBase + 16, number(tick),
               " text-anchor=\"middle\"");
   h += text((kLeft + kRight) / 2, kBase + 34, "phi", " text-anchor=\"middle\" font-style=\"italic\"");
   h += text(kLeft - 6, kBase - kTall + 4, std::to_string(most), " text-anchor=\"end\"");
