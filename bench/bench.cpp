@@ -23,11 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "analysis/files.hpp"
+#include "files/files.hpp"
 #include "analysis/ranges.hpp"
-#include "analysis/reader.hpp"
+#include "text/reader.hpp"
 #include "analysis/threshold.hpp"
-#include "analysis/writer.hpp"
+#include "text/writer.hpp"
 
 namespace {
 

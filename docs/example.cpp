@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include <tilvex/analysis/run.hpp>
+#include <tilvex/analyse.hpp>
 
 int main() {
   // The best fit and four resamples, as an inversion program holds them:

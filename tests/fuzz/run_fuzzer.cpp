@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/reader.hpp"
-#include "analysis/run.hpp"
-#include "analysis/scan.hpp"
-#include "analysis/writer.hpp"
+#include "text/reader.hpp"
+#include "tilvex/analyse.hpp"
+#include "text/scan.hpp"
+#include "text/writer.hpp"
 
 namespace {
 

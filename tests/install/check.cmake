@@ -13,8 +13,8 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
-foreach(f bin/tilvex bin/tilvex-plot share/man/man1/tilvex.1 include/tilvex/analysis/run.hpp
-          include/tilvex/analysis/records.hpp include/tilvex/numeric/routines.hpp
+foreach(f bin/tilvex bin/tilvex-plot share/man/man1/tilvex.1 include/tilvex/analyse.hpp
+          include/tilvex/records.hpp
           lib*/cmake/tilvex/tilvexConfig.cmake lib*/cmake/tilvex/tilvexConfigVersion.cmake
           lib*/libtilvex.a)
   file(GLOB_RECURSE found ${prefix}/${f})

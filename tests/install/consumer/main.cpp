@@ -1,6 +1,6 @@
 // Analyses the worked example from memory and prints both result texts.
 #include <cstdio>
-#include <tilvex/analysis/run.hpp>
+#include <tilvex/analyse.hpp>
 
 int main() {
   const char* text =

@@ -3,7 +3,7 @@
 // resamples, and per axis the least and greatest deviation of trend and
 // plunge from the best-fit axis, turned into absolute bounds at the end.
 
-#include "records.hpp"
+#include "tilvex/records.hpp"
 
 namespace tilvex {
 

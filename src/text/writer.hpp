@@ -6,7 +6,7 @@
 #include <string>
 
 #include "format.hpp"
-#include "records.hpp"
+#include "tilvex/records.hpp"
 
 namespace tilvex {
 

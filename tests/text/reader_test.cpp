@@ -1,6 +1,6 @@
-#include "analysis/reader.hpp"
+#include "text/reader.hpp"
 
-#include "analysis/scan.hpp"
+#include "text/scan.hpp"
 
 #include <gtest/gtest.h>
 

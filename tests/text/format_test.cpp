@@ -1,7 +1,7 @@
 // The fast printing against printf, for the four formats the result files
 // use, over many floats.
 
-#include "analysis/format.hpp"
+#include "text/format.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
-#include "run.hpp"
+#include "tilvex/analyse.hpp"
 
 #include <cstring>
 #include <limits>
 #include <vector>
 
 #include "numeric/exact_float.hpp"
-#include "ranges.hpp"
-#include "reader.hpp"
-#include "threshold.hpp"
-#include "writer.hpp"
+#include "analysis/ranges.hpp"
+#include "text/reader.hpp"
+#include "analysis/threshold.hpp"
+#include "text/writer.hpp"
 
 namespace tilvex {
 

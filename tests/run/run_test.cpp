@@ -1,4 +1,4 @@
-#include "analysis/run.hpp"
+#include "tilvex/analyse.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/writer.hpp"
+#include "text/writer.hpp"
 
 namespace tilvex {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "records.hpp"
+#include "tilvex/records.hpp"
 
 namespace tilvex {
 

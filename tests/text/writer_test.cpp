@@ -1,4 +1,4 @@
-#include "analysis/writer.hpp"
+#include "text/writer.hpp"
 
 #include <gtest/gtest.h>
 

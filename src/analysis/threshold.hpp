@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <span>
 
-#include "records.hpp"
+#include "tilvex/records.hpp"
 
 namespace tilvex {
 

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <string>
 
-#include "analysis/files.hpp"
-#include "analysis/run.hpp"
+#include "files/files.hpp"
+#include "tilvex/analyse.hpp"
 #include "arguments.hpp"
 
 namespace {

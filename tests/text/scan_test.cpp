@@ -2,7 +2,7 @@
 // hostile lines: every field must get the same bits, and the scan must stop
 // at the same field.
 
-#include "analysis/scan.hpp"
+#include "text/scan.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "files.hpp"
+#include "files/files.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
