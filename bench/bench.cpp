@@ -7,7 +7,8 @@
 // End to end: the median wall time of R runs (at least 5, after two to warm
 // up) of build/tilvex, each appending to fresh result files, and the
 // largest peak resident size any run reached. Stages: the median of R in-process runs of each stage
-// (read, pass 1, threshold, pass 2, formatting, writing) on the same file.
+// (read, pass 1, threshold, pass 2 with the lines formatted in place, the
+// locked append) on the same file, through the program's own functions.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -23,10 +24,11 @@
 #include <string>
 #include <vector>
 
-#include "files/files.hpp"
-#include "analysis/ranges.hpp"
+#include "files/input_file.hpp"
+#include "files/result_files.hpp"
+#include "run/in_place.hpp"
+#include "run/passes.hpp"
 #include "text/reader.hpp"
-#include "analysis/threshold.hpp"
 #include "text/writer.hpp"
 
 namespace {
@@ -73,57 +75,45 @@ Process spawn(const std::vector<std::string>& args, const std::string& out) {
 }
 
 struct Stages {
-  double read = 0, pass1 = 0, threshold = 0, pass2 = 0, format = 0, write = 0;
+  double read = 0, pass1 = 0, threshold = 0, pass2 = 0, write = 0;
 };
 
-// One in-process run, stage by stage, as the program does it.
+// One in-process run through the program's own stages, each timed.
 Stages time_stages(const std::string& input, const std::string& output, float level) {
+  using namespace tilvex;
   Stages t;
   auto start = Clock::now();
-  tilvex::InputFile file;
+  InputFile file;
   if (!file.open(input) || !file.read()) std::exit(1);
   t.read = seconds_since(start);
 
   start = Clock::now();
-  tilvex::ResampleReader reader(file.text());
-  const tilvex::Similarity similarity(reader.best().tensor);
-  tilvex::Ranges ranges(reader.best().solution);
-  std::vector<float> table;
-  while (reader.next_tensor()) table.push_back(similarity(reader.resample().tensor));
+  ResampleReader reader(file.text());
+  const Similarity similarity(reader.best().tensor);
+  Ranges ranges(reader.best().solution);
+  const std::vector<float> table = similarity_table(reader, similarity);
   t.pass1 = seconds_since(start);
 
   start = Clock::now();
-  const float threshold = tilvex::confidence_threshold(table, level);
+  const float threshold = pick_threshold(table, level);
   t.threshold = seconds_since(start);
 
   start = Clock::now();
-  std::vector<tilvex::Solution> accepted;
-  accepted.reserve(table.size());
-  reader.restart();
-  for (float s : table) {
-    reader.next_solution();
-    if (!(s >= threshold)) continue;
-    ranges.take(reader.resample().solution);
-    accepted.push_back(reader.resample().solution);
-  }
-  const tilvex::Summary summary = ranges.finish();
+  InPlaceLines lines(file.bytes(), Grid{1, 2, 3, 4});
+  accept_pass(reader, similarity, table, threshold, ranges,
+              [&](std::size_t, const Solution& s) { lines.add(s, reader.consumed()); });
+  std::string summary_line;
+  append_summary_line(summary_line, ranges.finish());
   t.pass2 = seconds_since(start);
-
-  start = Clock::now();
-  std::string lines, summary_line;
-  lines.reserve(accepted.size() * 80);
-  for (const auto& s : accepted) tilvex::append_accepted_line(lines, tilvex::Grid{1, 2, 3, 4}, s);
-  tilvex::append_summary_line(summary_line, summary);
-  t.format = seconds_since(start);
 
   start = Clock::now();
   fs::remove(output);
   fs::remove(output + "2");
-  tilvex::ResultFile out, out2;
+  ResultFile out, out2;
+  const std::string_view summary[] = {summary_line};
   if (!out.open(output) || !out2.open(output + "2") ||
-      tilvex::ResultAppend::append(out, summary_line, out2, lines, {}) !=
-          tilvex::ResultAppend::Failed::none ||
-      !out2.close() || !out.close())
+      append_run(out, summary, out2, lines.pieces()) != AppendFailure::none || !out2.close() ||
+      !out.close())
     std::exit(1);
   t.write = seconds_since(start);
   return t;
@@ -143,9 +133,8 @@ int main(int argc, char** argv) {
   const std::string level = "95";
 
   std::printf("tilvex-bench: median of %d runs each, confidence level %s\n\n", runs, level.c_str());
-  std::printf("%9s %9s %9s %9s %10s | %7s %7s %7s %7s %7s %7s  (ms)\n", "N", "input MB",
-              "wall ms", "peak MiB", "over input", "read", "pass 1", "thresh", "pass 2", "format",
-              "write");
+  std::printf("%9s %9s %9s %9s %10s | %7s %7s %7s %7s %7s  (ms)\n", "N", "input MB", "wall ms",
+              "peak MiB", "over input", "read", "pass 1", "thresh", "pass 2", "write");
   for (long n = 1000; n <= max_n; n *= 10) {
     const std::string input = (dir / ("bench-" + std::to_string(n) + ".vrin")).string();
     spawn({TILVEX_GENERATE, std::to_string(n), "2026"}, input);
@@ -168,17 +157,17 @@ int main(int argc, char** argv) {
       peak = std::max(peak, p.peak_kib);
     }
 
-    std::vector<double> st[6];
+    std::vector<double> st[5];
     for (int r = 0; r < runs; ++r) {
       const Stages s = time_stages(input, (dir / "stage-out.txt").string(), 95.0f);
-      const double v[6] = {s.read, s.pass1, s.threshold, s.pass2, s.format, s.write};
-      for (int k = 0; k < 6; ++k) st[k].push_back(v[k]);
+      const double v[5] = {s.read, s.pass1, s.threshold, s.pass2, s.write};
+      for (int k = 0; k < 5; ++k) st[k].push_back(v[k]);
     }
     const double peak_mib = static_cast<double>(peak) / 1024.0;
-    std::printf("%9ld %9.1f %9.1f %9.1f %+10.1f | %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f\n", n,
-                input_mib, median(wall) * 1e3, peak_mib, peak_mib - input_mib,
-                median(st[0]) * 1e3, median(st[1]) * 1e3, median(st[2]) * 1e3,
-                median(st[3]) * 1e3, median(st[4]) * 1e3, median(st[5]) * 1e3);
+    std::printf("%9ld %9.1f %9.1f %9.1f %+10.1f | %7.2f %7.2f %7.2f %7.2f %7.2f\n", n, input_mib,
+                median(wall) * 1e3, peak_mib, peak_mib - input_mib, median(st[0]) * 1e3,
+                median(st[1]) * 1e3, median(st[2]) * 1e3, median(st[3]) * 1e3,
+                median(st[4]) * 1e3);
     std::fflush(stdout);
     fs::remove(input);
   }

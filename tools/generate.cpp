@@ -18,7 +18,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "numeric/angles.hpp"
+
 namespace {
+
+using tilvex::kPi;
 
 struct Rng {
   std::uint64_t s;
@@ -31,7 +35,7 @@ struct Rng {
   double uniform() { return static_cast<double>(next() >> 11) * 0x1p-53; }
   double normal() {
     const double u = 1.0 - uniform(), v = uniform();
-    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * M_PI * v);
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * kPi * v);
   }
 };
 
@@ -81,8 +85,8 @@ void print_record(const Solution& s, Rng& rng, double reversed_share, double off
     Vec v = {s.e[k][0], s.e[k][1], s.e[k][2]};
     if (v[2] < 0)
       for (double& c : v) c = -c;  // lower hemisphere
-    double trend = std::atan2(v[1], v[0]) * 180.0 / M_PI;
-    double plunge = std::asin(std::fmin(1.0, v[2])) * 180.0 / M_PI;
+    double trend = std::atan2(v[1], v[0]) * 180.0 / kPi;
+    double plunge = std::asin(std::fmin(1.0, v[2])) * 180.0 / kPi;
     if (trend < 0) trend += 360.0;
     if (rng.uniform() < reversed_share) {
       trend = std::fmod(trend + 180.0, 360.0);
@@ -115,7 +119,7 @@ int main(int argc, char** argv) {
   cross(best.e[0], best.e[1], best.e[2]);
   print_record(best, rng, 0.0, 0.0, 0.0);
 
-  const double spread = (5.0 + 15.0 * rng.uniform()) * M_PI / 180.0;
+  const double spread = (5.0 + 15.0 * rng.uniform()) * kPi / 180.0;
   for (long i = 0; i < n; ++i) {
     Solution r = best;
     Vec axis;

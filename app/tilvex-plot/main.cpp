@@ -17,6 +17,7 @@
 
 #include "plot/accepted.hpp"
 #include "plot/stereonet.hpp"
+#include "text/words.hpp"
 
 namespace {
 
@@ -30,11 +31,10 @@ int fail(const std::string& message) {
   return 1;
 }
 
-std::optional<int> whole_number(const char* s) {
-  char* end = nullptr;
-  const long v = std::strtol(s, &end, 10);
-  if (end == s || *end != '\0' || v < -2147483647L - 1 || v > 2147483647L) return std::nullopt;
-  return static_cast<int>(v);
+std::optional<int> whole_number(std::string_view s) {
+  std::size_t end = 0;
+  const auto v = tilvex::read_int(s, &end);
+  return end == s.size() ? v : std::nullopt;
 }
 
 // Writes `text` to `path` whole or not at all: into a new file beside it,
@@ -61,7 +61,7 @@ bool write_whole(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
   using namespace tilvex::plot;
   std::string input, output;
-  std::optional<GridPoint> grid;
+  std::optional<tilvex::Grid> grid;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--grid") {
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
       std::optional<int> v[4];
       for (int k = 0; k < 4; ++k) v[k] = whole_number(argv[i + 1 + k]);
       if (!v[0] || !v[1] || !v[2] || !v[3]) return usage();
-      grid = GridPoint{*v[0], *v[1], *v[2], *v[3]};
+      grid = tilvex::Grid{*v[0], *v[1], *v[2], *v[3]};
       i += 4;
     } else if (arg == "-o") {
       if (i + 1 >= argc) return usage();
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   std::string svg;
   try {
     const auto lines = select_grid(read_accepted(text.str(), input), grid ? &*grid : nullptr, input);
-    const GridPoint& g = lines.front().grid;
+    const tilvex::Grid& g = lines.front().grid;
     svg = render_svg(lines, input + ", grid point " + std::to_string(g.x) + " " +
                                 std::to_string(g.y) + " " + std::to_string(g.z) + " " +
                                 std::to_string(g.t));

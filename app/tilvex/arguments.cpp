@@ -1,26 +1,14 @@
 #include "arguments.hpp"
 
-#include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
+
+#include "text/words.hpp"
 
 namespace tilvex::app {
 
-namespace {
-
-// White space as the standard scan knows it in the POSIX locale.
-bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-}  // namespace
-
-std::string file_name(const char* arg) {
-  while (blank(*arg)) ++arg;
-  const char* end = arg;
-  while (*end != '\0' && !blank(*end)) ++end;
-  return std::string(arg, end);
-}
+std::string file_name(const char* arg) { return std::string(first_word(arg)); }
 
 std::optional<float> confidence_level(const char* arg) {
   float value = 0.0f;
@@ -28,12 +16,6 @@ std::optional<float> confidence_level(const char* arg) {
   return value;
 }
 
-std::optional<int> grid_index(const char* arg) {
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(arg, &end, 10);
-  if (end == arg || errno == ERANGE || value < INT_MIN || value > INT_MAX) return std::nullopt;
-  return static_cast<int>(value);
-}
+std::optional<int> grid_index(const char* arg) { return read_int(arg); }
 
 }  // namespace tilvex::app

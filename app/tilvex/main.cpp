@@ -11,9 +11,10 @@
 #include <cstdio>
 #include <string>
 
-#include "files/files.hpp"
-#include "tilvex/analyse.hpp"
 #include "arguments.hpp"
+#include "files/input_file.hpp"
+#include "files/result_files.hpp"
+#include "run/in_place.hpp"
 
 namespace {
 
@@ -63,11 +64,11 @@ int main(int argc, char** argv) {
   if (!output2.open(output2_name)) return fail("open", output2_name, kOutput2);
 
   const RunTexts texts = analyse_in_place(input.bytes(), *level, Grid{*x, *y, *z, *t});
-
-  switch (ResultAppend::append(output, texts.summary, output2, texts.head, texts.tail)) {
-    case ResultAppend::Failed::output2: return fail("write", output2_name, kOutput2);
-    case ResultAppend::Failed::output: return fail("write", output_name, kOutput);
-    case ResultAppend::Failed::none: break;
+  const std::string_view summary[] = {texts.summary};
+  switch (append_run(output, summary, output2, texts.lines.pieces())) {
+    case AppendFailure::output2: return fail("write", output2_name, kOutput2);
+    case AppendFailure::output: return fail("write", output_name, kOutput);
+    case AppendFailure::none: break;
   }
   if (!output2.close()) return fail("write", output2_name, kOutput2);
   if (!output.close()) return fail("write", output_name, kOutput);

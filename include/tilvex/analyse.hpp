@@ -73,21 +73,4 @@ Analysis analyse(std::string_view text, float confidence_level, AcceptedSink& si
 Analysis analyse(const Record& best, std::span<const Record> resamples, float confidence_level,
                  AcceptedSink& sink);
 
-// What one run of the program appends: the accepted-resample lines, `head`
-// then `tail`, and the summary line.
-struct RunTexts {
-  Analysis analysis;
-  std::string_view head;
-  std::string tail;
-  std::string summary;
-};
-
-// As analyse(text, ...), for a text the caller gives up, as the program
-// does: the accepted-resample lines for `grid` are formatted into the part
-// of `text` that pass 2 has already read, so they take no memory of their
-// own while each is shorter than what was read before it; from the first
-// that is not, they go to `tail`. `head` views the start of `text`, whose
-// content is otherwise lost.
-RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid);
-
 }  // namespace tilvex

@@ -3,7 +3,7 @@
 // Every value is a single-precision float, as read from the file or as
 // accumulated; angles are in degrees.
 
-#include <cstddef>
+#include <compare>
 
 namespace tilvex {
 
@@ -49,6 +49,7 @@ struct Summary {
 // The four grid indices that label a run's accepted-resample lines.
 struct Grid {
   int x = 0, y = 0, z = 0, t = 0;
+  auto operator<=>(const Grid&) const = default;
 };
 
 }  // namespace tilvex

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "numeric/angles.hpp"
 #include "numeric/exact_float.hpp"
 #include "numeric/routines.hpp"
 
@@ -11,25 +12,17 @@ namespace tilvex {
 
 namespace {
 
-constexpr double kRadiansPerDegree = 0.017453292519943295;
-constexpr double kDegreesPerRadian = 57.29577951308232;
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
-
-float radians(float degrees) {
-  return static_cast<float>(static_cast<double>(degrees) * kRadiansPerDegree);
-}
-
-// (value - ref) in float, widened and turned into degrees, rounded to float.
-float deviation(float value, float ref) {
-  const float difference = value - ref;
+// (value - best) in float, both in radians, widened and turned into
+// degrees, rounded to float.
+float deviation(float value, float best) {
+  const float difference = value - best;
   return static_cast<float>(static_cast<double>(difference) * kDegreesPerRadian);
 }
 
-// A deviation in degrees plus the best-fit value: ref (radians) back in
+// A deviation in degrees plus the best-fit value: `best` (radians) back in
 // degrees, in double, the sum rounded to float.
-float bound(float deviation_degrees, float ref) {
-  const double base = static_cast<double>(ref) * kDegreesPerRadian;
+float bound(float deviation_degrees, float best) {
+  const double base = static_cast<double>(best) * kDegreesPerRadian;
   return static_cast<float>(static_cast<double>(deviation_degrees) + base);
 }
 
@@ -89,44 +82,45 @@ bool points_away(const float r[3], float trend, float plunge) {
 
 namespace {
 
-// The loop `while (condition(T)) { next = float(double(T) + step); if (next
-// == T) break; T = next; }`, in bounded time. `condition` must turn false
-// and stay false as the steps go on (it compares T - Tref with a bound).
+// The loop `while (condition(trend)) { next = float(double(trend) + step); if (next
+// == trend) break; trend = next; }`, in bounded time. `condition` must turn false
+// and stay false as the steps go on (it compares trend - reference with a bound).
 //
 // Within a binade, every step whose operand and result lie at least two
-// steps away from the binade's edges moves T by the same amount: T is a
+// steps away from the binade's edges moves trend by the same amount: trend is a
 // multiple of the binade's ulp, so the double sum rounds 2 pi to the same
 // multiple of 2^-52 of the binade each time, and the float rounding of that
-// never ties. (Checked for every float, both signs and both directions.)
-// So T + j * delta, for as many j as stay clear of the edges, are the
+// never ties. (tests/exhaustive/wrap_steps_test.cpp checks this for every
+// float, both signs and both directions.)
+// So trend + j * delta, for as many j as stay clear of the edges, are the
 // loop's own values, and the first j where the condition fails is found by
 // bisection. Near the edges the loop takes single steps. A wrap thus costs
 // a few operations per binade crossed, at most some thousands, instead of
 // up to millions of steps.
 template <typename Condition>
-float run_wrap_loop(float T, double step, Condition condition) {
-  while (condition(T)) {
-    const float next = static_cast<float>(static_cast<double>(T) + step);
-    if (next == T) break;
-    const double delta = static_cast<double>(next) - static_cast<double>(T);  // exact
-    const double size = std::fabs(static_cast<double>(T)), stride = std::fabs(delta);
-    // The binade [low, high) of |T|, from its exponent bits (subnormals and
+float run_wrap_loop(float trend, double step, Condition condition) {
+  while (condition(trend)) {
+    const float next = static_cast<float>(static_cast<double>(trend) + step);
+    if (next == trend) break;
+    const double delta = static_cast<double>(next) - static_cast<double>(trend);  // exact
+    const double size = std::fabs(static_cast<double>(trend)), stride = std::fabs(delta);
+    // The binade [low, high) of |trend|, from its exponent bits (subnormals and
     // 0 get an empty binade, so they take single steps).
-    const std::uint32_t biased = (std::bit_cast<std::uint32_t>(T) >> 23) & 0xff;
+    const std::uint32_t biased = (std::bit_cast<std::uint32_t>(trend) >> 23) & 0xff;
     const double low = std::bit_cast<double>(static_cast<std::uint64_t>(biased + 896) << 52);
     const double high = 2.0 * low;
-    const bool growing = (T > 0.0f) == (delta > 0.0);
+    const bool growing = (trend > 0.0f) == (delta > 0.0);
     const double room = growing ? (high - 2.0 * stride) - size : size - (low + 2.0 * stride);
     if (biased == 0 || size < low + 2.0 * stride || size > high - 2.0 * stride || room < stride) {
-      T = next;  // near an edge of the binade: one step
+      trend = next;  // near an edge of the binade: one step
       continue;
     }
     const auto at = [&](std::int64_t j) {
-      return static_cast<float>(static_cast<double>(T) + static_cast<double>(j) * delta);  // exact
+      return static_cast<float>(static_cast<double>(trend) + static_cast<double>(j) * delta);  // exact
     };
     const auto last = static_cast<std::int64_t>(room / stride);  // below 2^25
     if (condition(at(last))) {
-      T = at(last);
+      trend = at(last);
       continue;
     }
     std::int64_t yes = 0, no = last;  // condition(at(yes)) holds, condition(at(no)) fails
@@ -136,18 +130,18 @@ float run_wrap_loop(float T, double step, Condition condition) {
     }
     return at(no);
   }
-  return T;
+  return trend;
 }
 
 }  // namespace
 
-float wrap_trend(float T, float Tref) {
-  T = run_wrap_loop(T, -kTwoPi, [Tref](float t) {
-    const float difference = t - Tref;
+float wrap_trend(float trend, float reference) {
+  trend = run_wrap_loop(trend, -kTwoPi, [reference](float t) {
+    const float difference = t - reference;
     return static_cast<double>(difference) > kPi;
   });
-  return run_wrap_loop(T, kTwoPi, [Tref](float t) {
-    const float difference = t - Tref;
+  return run_wrap_loop(trend, kTwoPi, [reference](float t) {
+    const float difference = t - reference;
     return static_cast<double>(difference) < -kPi;
   });
 }
@@ -155,26 +149,26 @@ float wrap_trend(float T, float Tref) {
 Ranges::Ranges(const Solution& best) : best_phi_(best.phi) {
   for (int k = 0; k < 3; ++k) {
     BestAxis& b = best_[k];
-    b.trend = best.axis[k].trend;
-    b.plunge = best.axis[k].plunge;
-    b.Tref = radians(b.trend);
-    b.Pref = radians(b.plunge);
-    vectorR(b.r, b.trend, b.plunge);
+    b.trend_degrees = best.axis[k].trend;
+    b.plunge_degrees = best.axis[k].plunge;
+    b.trend = radians(b.trend_degrees);
+    b.plunge = radians(b.plunge_degrees);
+    vectorR(b.direction, b.trend_degrees, b.plunge_degrees);
   }
 }
 
 void Ranges::take(const Solution& s) {
   for (int k = 0; k < 3; ++k) {
     const BestAxis& b = best_[k];
-    const float trend = s.axis[k].trend, plunge = s.axis[k].plunge;
-    float T = radians(trend), P = radians(plunge);
-    if (points_away(b.r, trend, plunge)) {  // reverse it
-      P = -P;
-      T = static_cast<float>(static_cast<double>(T) - kPi);
+    const Axis& axis = s.axis[k];  // degrees
+    float trend = radians(axis.trend), plunge = radians(axis.plunge);
+    if (points_away(b.direction, axis.trend, axis.plunge)) {  // reverse it
+      plunge = -plunge;
+      trend = static_cast<float>(static_cast<double>(trend) - kPi);
     }
-    T = wrap_trend(T, b.Tref);
-    plunge_[k].extend(deviation(P, b.Pref));
-    trend_[k].extend(deviation(T, b.Tref));
+    trend = wrap_trend(trend, b.trend);
+    plunge_[k].extend(deviation(plunge, b.plunge));
+    trend_[k].extend(deviation(trend, b.trend));
   }
   phi_.extend(s.phi);
 }
@@ -184,8 +178,9 @@ Summary Ranges::finish() const {
   out.phi = {best_phi_, phi_.low, phi_.high};
   for (int k = 0; k < 3; ++k) {
     const BestAxis& b = best_[k];
-    out.plunge[k] = {b.plunge, bound(plunge_[k].low, b.Pref), bound(plunge_[k].high, b.Pref)};
-    out.trend[k] = {b.trend, bound(trend_[k].low, b.Tref), bound(trend_[k].high, b.Tref)};
+    out.plunge[k] = {b.plunge_degrees, bound(plunge_[k].low, b.plunge),
+                     bound(plunge_[k].high, b.plunge)};
+    out.trend[k] = {b.trend_degrees, bound(trend_[k].low, b.trend), bound(trend_[k].high, b.trend)};
   }
   return out;
 }

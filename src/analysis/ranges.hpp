@@ -7,14 +7,14 @@
 
 namespace tilvex {
 
-// Brings trend T (radians, float) to within pi of Tref, giving bit for bit
-// what these stepwise loops give: while float(T - Tref) > pi,
-// T = float(double(T) - 2 pi); then while float(T - Tref) < -pi,
-// T = float(double(T) + 2 pi). A step that leaves T unchanged (T infinite,
-// or too large for 2 pi to count) ends its loop; a NaN leaves both loops at
-// once. Takes many steps at once, so its time is bounded whatever T and
-// Tref are (a few thousand operations at most).
-float wrap_trend(float T, float Tref);
+// Brings `trend` (radians, float) to within pi of `reference`, giving bit
+// for bit what these stepwise loops give: while float(trend - reference) >
+// pi, trend = float(double(trend) - 2 pi); then while float(trend -
+// reference) < -pi, trend = float(double(trend) + 2 pi). A step that leaves
+// the trend unchanged (infinite, or too large for 2 pi to count) ends its
+// loop; a NaN leaves both loops at once. Takes many steps at once, so its
+// time is bounded whatever the two are (a few thousand operations at most).
+float wrap_trend(float trend, float reference);
 
 // Whether the axis (trend, plunge), in degrees, points away from the
 // best-fit axis with direction vector r: d < 0 for the float
@@ -41,9 +41,9 @@ class Ranges {
 
  private:
   struct BestAxis {
-    float trend, plunge;  // degrees, as read
-    float Tref, Pref;     // radians, rounded to float
-    float r[3];           // direction vector
+    float trend_degrees, plunge_degrees;  // as read
+    float trend, plunge;                  // radians, rounded to float
+    float direction[3];                   // vectorR of the axis
   };
   struct Range {
     float low = 0.0f, high = 0.0f;

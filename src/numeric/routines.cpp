@@ -3,13 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "angles.hpp"
 #include "exact_float.hpp"
 
 namespace tilvex {
-
-namespace {
-constexpr double kRadiansPerDegree = 0.017453292519943295;
-}
 
 void tenmag(const float t[9], float* mag) {
   double sum = 0.0;

@@ -1,43 +1,28 @@
 #include "accepted.hpp"
 
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <set>
+
+#include "text/words.hpp"
 
 namespace tilvex::plot {
 
 namespace {
 
-bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-std::vector<std::string> split(std::string_view line) {
-  std::vector<std::string> fields;
-  std::size_t at = 0;
-  while (at < line.size()) {
-    while (at < line.size() && blank(line[at])) ++at;
-    std::size_t end = at;
-    while (end < line.size() && !blank(line[end])) ++end;
-    if (end > at) fields.emplace_back(line.substr(at, end - at));
-    at = end;
-  }
-  return fields;
-}
-
 std::string where(const std::string& name, std::size_t line) {
   return name + ":" + std::to_string(line) + ": ";
 }
 
-int to_int(const std::string& s, const std::string& at, int field) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(s.c_str(), &end, 10);
-  if (end == s.c_str() || *end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX)
-    throw PlotError(at + "field " + std::to_string(field) + " is not an integer: " + s);
-  return static_cast<int>(v);
+int to_int(std::string_view s, const std::string& at, int field) {
+  std::size_t end = 0;
+  const auto v = read_int(s, &end);
+  if (!v || end != s.size())
+    throw PlotError(at + "field " + std::to_string(field) + " is not an integer: " + std::string(s));
+  return *v;
 }
 
-double to_number(const std::string& s, const std::string& at, int field) {
+double to_number(std::string_view word, const std::string& at, int field) {
+  const std::string s(word);
   char* end = nullptr;
   const double v = std::strtod(s.c_str(), &end);
   if (end == s.c_str() || *end != '\0')
@@ -45,7 +30,7 @@ double to_number(const std::string& s, const std::string& at, int field) {
   return v;
 }
 
-std::string grid_text(const GridPoint& g) {
+std::string grid_text(const Grid& g) {
   return std::to_string(g.x) + " " + std::to_string(g.y) + " " + std::to_string(g.z) + " " +
          std::to_string(g.t);
 }
@@ -61,7 +46,7 @@ std::vector<AcceptedLine> read_accepted(std::string_view text, const std::string
     const std::string_view line = text.substr(at, end - at);
     at = end + 1;
     ++number;
-    const std::vector<std::string> f = split(line);
+    const std::vector<std::string_view> f = words(line);
     if (f.empty()) continue;
     const std::string place = where(name, number);
     if (f.size() != 11)
@@ -81,17 +66,17 @@ std::vector<AcceptedLine> read_accepted(std::string_view text, const std::string
 }
 
 std::vector<AcceptedLine> select_grid(const std::vector<AcceptedLine>& lines,
-                                      const GridPoint* chosen, const std::string& name) {
+                                      const Grid* chosen, const std::string& name) {
   if (lines.empty()) throw PlotError(name + ": holds no accepted resamples");
-  GridPoint grid = lines.front().grid;
+  Grid grid = lines.front().grid;
   if (chosen != nullptr) {
     grid = *chosen;
   } else {
-    std::set<GridPoint> found;
+    std::set<Grid> found;
     for (const AcceptedLine& a : lines) found.insert(a.grid);
     if (found.size() > 1) {
       std::string list;
-      for (const GridPoint& g : found) list += (list.empty() ? "" : ", ") + grid_text(g);
+      for (const Grid& g : found) list += (list.empty() ? "" : ", ") + grid_text(g);
       throw PlotError(name + ": holds " + std::to_string(found.size()) +
                       " grid points; choose one with --grid X Y Z T: " + list);
     }

@@ -8,15 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "tilvex/records.hpp"
+
 namespace tilvex::plot {
 
-struct GridPoint {
-  int x = 0, y = 0, z = 0, t = 0;
-  auto operator<=>(const GridPoint&) const = default;
-};
-
 struct AcceptedLine {
-  GridPoint grid;
+  Grid grid;
   double phi = 0.0;
   double trend[3] = {}, plunge[3] = {};  // degrees
 };
@@ -37,6 +34,6 @@ std::vector<AcceptedLine> read_accepted(std::string_view text, const std::string
 // there is. Throws PlotError if the choice is missing and the lines hold
 // several grid points (listing them), or if no line is left.
 std::vector<AcceptedLine> select_grid(const std::vector<AcceptedLine>& lines,
-                                      const GridPoint* chosen, const std::string& name);
+                                      const Grid* chosen, const std::string& name);
 
 }  // namespace tilvex::plot

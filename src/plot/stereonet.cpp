@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "numeric/angles.hpp"
+
 namespace tilvex::plot {
 
 namespace {
 
-constexpr double kDegree = 3.141592653589793 / 180.0;
+constexpr double kDegree = kRadiansPerDegree;
 
 // Where the net sits in the picture.
 constexpr double kWidth = 960, kHeight = 600;

@@ -1,93 +1,51 @@
-#include "tilvex/analyse.hpp"
-
 #include <cstring>
-#include <limits>
 #include <vector>
 
+#include "in_place.hpp"
 #include "numeric/exact_float.hpp"
-#include "analysis/ranges.hpp"
+#include "passes.hpp"
 #include "text/reader.hpp"
-#include "analysis/threshold.hpp"
 #include "text/writer.hpp"
+#include "tilvex/analyse.hpp"
 
 namespace tilvex {
 
 namespace {
 
 // Records a program holds, read as a file whose lines all parse completely.
-class RecordSource {
+class HeldRecords {
  public:
-  RecordSource(const Record& best, std::span<const Record> resamples)
+  HeldRecords(const Record& best, std::span<const Record> resamples)
       : best_(best), resamples_(resamples) {}
   const Record& best() const { return best_; }
-  bool next_tensor() {
-    if (next_ == resamples_.size()) return false;
-    current_ = &resamples_[next_++];
-    return true;
+  const Components* next_tensor() {
+    return pass1_next_ < resamples_.size() ? &resamples_[pass1_next_++].tensor : nullptr;
   }
-  void restart() { next_ = 0; }
+  void restart() { pass2_next_ = 0; }
   bool tensors_repeat() const { return true; }
-  void next_solution() { current_ = &resamples_[next_++]; }
-  void next_record() { next_solution(); }
-  const Record& resample() const { return *current_; }
-  std::size_t consumed() const { return 0; }
+  const Record& next_record(bool) { return resamples_[pass2_next_++]; }
 
  private:
   const Record& best_;
   std::span<const Record> resamples_;
-  std::size_t next_ = 0;
-  const Record* current_ = nullptr;
+  std::size_t pass1_next_ = 0, pass2_next_ = 0;
 };
-
-// Both passes over a source of records (a ResampleReader or a
-// RecordSource). `accept(index, solution, consumed)` is called for every
-// accepted resample, with the bytes of the text pass 2 has read so far.
-template <typename Source, typename Accept>
-Analysis run_passes(Source& source, float confidence_level, Accept&& accept) {
-  Analysis a;
-  const Similarity similarity(source.best().tensor);
-  Ranges ranges(source.best().solution);
-
-  std::vector<float> table;  // in file order
-  while (source.next_tensor()) table.push_back(similarity(source.resample().tensor));
-  a.count = table.size();
-  a.threshold = a.count > 0 ? confidence_threshold(table, confidence_level)
-                            : std::numeric_limits<float>::quiet_NaN();
-
-  source.restart();
-  const bool tensors_repeat = source.tensors_repeat();
-  for (std::size_t i = 0; i < a.count; ++i) {
-    float s;
-    if (tensors_repeat) {  // the same tensors give the same similarities
-      source.next_solution();
-      s = table[i];
-    } else {
-      source.next_record();
-      s = similarity(source.resample().tensor);
-    }
-    if (!(s >= a.threshold)) continue;  // NaN is never accepted
-    const Solution& solution = source.resample().solution;
-    ranges.take(solution);
-    accept(i, solution, source.consumed());
-  }
-  a.summary = ranges.finish();
-  return a;
-}
+static_assert(RecordSource<HeldRecords>);
+static_assert(RecordSource<ResampleReader>);
 
 template <typename Source>
 Analysis run_to_sink(Source& source, float confidence_level, AcceptedSink& sink) {
   return run_passes(source, confidence_level,
-                    [&](std::size_t i, const Solution& s, std::size_t) { sink.accept(i, s); });
+                    [&](std::size_t i, const Solution& s) { sink.accept(i, s); });
 }
 
 template <typename Source>
 Result run_to_result(Source& source, float confidence_level) {
   Result r;
-  r.analysis = run_passes(source, confidence_level,
-                          [&](std::size_t i, const Solution& s, std::size_t) {
-                            r.accepted.push_back(i);
-                            r.solutions.push_back(s);
-                          });
+  r.analysis = run_passes(source, confidence_level, [&](std::size_t i, const Solution& s) {
+    r.accepted.push_back(i);
+    r.solutions.push_back(s);
+  });
   return r;
 }
 
@@ -100,7 +58,7 @@ Analysis analyse(std::string_view text, float confidence_level, AcceptedSink& si
 
 Analysis analyse(const Record& best, std::span<const Record> resamples, float confidence_level,
                  AcceptedSink& sink) {
-  RecordSource source(best, resamples);
+  HeldRecords source(best, resamples);
   return run_to_sink(source, confidence_level, sink);
 }
 
@@ -110,7 +68,7 @@ Result analyse(std::string_view text, float confidence_level) {
 }
 
 Result analyse(const Record& best, std::span<const Record> resamples, float confidence_level) {
-  RecordSource source(best, resamples);
+  HeldRecords source(best, resamples);
   return run_to_result(source, confidence_level);
 }
 
@@ -127,28 +85,24 @@ std::string format_accepted(const Result& result, const Grid& grid) {
   return out;
 }
 
+void InPlaceLines::add(const Solution& solution, std::size_t read) {
+  char line[kMaxAcceptedLine];
+  const auto length = static_cast<std::size_t>(write_accepted_line(line, grid_, solution) - line);
+  if (!overflowed_ && in_text_ + length <= read) {
+    std::memcpy(text_.data() + in_text_, line, length);
+    in_text_ += length;
+  } else {
+    overflowed_ = true;  // later lines must follow this one
+    overflow_.append(line, length);
+  }
+}
+
 RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid) {
-  RunTexts out;
-  char* const base = text.data();
-  std::size_t used = 0;
-  bool in_place = true;
+  RunTexts out{{}, InPlaceLines(text, grid), {}};
   ResampleReader reader(std::string_view(text.data(), text.size()));
-  out.analysis = run_passes(
-      reader, confidence_level,
-      [&](std::size_t, const Solution& s, std::size_t consumed) {
-        // Pass 2 has read everything below `consumed` and never reads it
-        // again, so lines go there while they fit.
-        char line[kMaxAcceptedLine];
-        const auto length = static_cast<std::size_t>(write_accepted_line(line, grid, s) - line);
-        if (in_place && used + length <= consumed) {
-          std::memcpy(base + used, line, length);
-          used += length;
-        } else {
-          in_place = false;
-          out.tail.append(line, length);
-        }
-      });
-  out.head = std::string_view(base, used);
+  out.analysis = run_passes(reader, confidence_level, [&](std::size_t, const Solution& s) {
+    out.lines.add(s, reader.consumed());
+  });
   append_summary_line(out.summary, out.analysis.summary);
   return out;
 }

@@ -36,15 +36,15 @@ ResampleReader::ResampleReader(std::string_view text) : text_(text), cursor_(tex
   scan_solution(cursor_.line(), text_, best_.solution);
 }
 
-bool ResampleReader::next_tensor() {
-  if (!cursor_.next()) return false;
+const Components* ResampleReader::next_tensor() {
+  if (!cursor_.next()) return nullptr;
   const int fields = scan_tensor(cursor_.line(), text_, resample_.tensor);
   if (!first_tensor_read_) {
     first_tensor_read_ = true;
     first_tensor_complete_ = fields == 6;
   }
   cursor_.next();
-  return true;
+  return &resample_.tensor;
 }
 
 void ResampleReader::restart() {
@@ -53,17 +53,12 @@ void ResampleReader::restart() {
   cursor_.next();
 }
 
-void ResampleReader::next_record() {
+const Record& ResampleReader::next_record(bool read_tensor) {
   cursor_.next();
-  scan_tensor(cursor_.line(), text_, resample_.tensor);
-  cursor_.next();
-  scan_solution(cursor_.line(), text_, resample_.solution);
-}
-
-void ResampleReader::next_solution() {
-  cursor_.next();
+  if (read_tensor) scan_tensor(cursor_.line(), text_, resample_.tensor);
   cursor_.next();
   scan_solution(cursor_.line(), text_, resample_.solution);
+  return resample_;
 }
 
 }  // namespace tilvex

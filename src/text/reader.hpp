@@ -51,34 +51,29 @@ class ResampleReader {
   const Record& best() const { return best_; }
 
   // Pass 1: reads the tensor line of the next resample record and steps over
-  // its solution line without parsing or testing it. False at the end of the
+  // its solution line without parsing or testing it. Null at the end of the
   // text: then no record was read.
-  bool next_tensor();
+  const Components* next_tensor();
 
   // Pass 2: goes back to the first resample record. The resample fields keep
   // the values they hold, so a field that does not parse in the first
   // record of pass 2 takes the last value of pass 1.
   void restart();
 
-  // Pass 2: reads the tensor and the solution line of the next record. It
-  // does not test for the end of the text: a read there keeps the line last
-  // read, so a missing solution line is scanned from its own tensor line.
-  void next_record();
-
-  // Pass 2, as next_record, but steps over the tensor line without parsing
-  // it: for when tensors_repeat() holds and the pass-1 values serve.
-  void next_solution();
-
   // True when pass 2 reads every tensor exactly as pass 1 did: the first
   // record's tensor line gave all six fields in pass 1, so no field of a
   // later record carries a value that differs between the passes.
   bool tensors_repeat() const { return first_tensor_complete_; }
 
-  // Bytes of the text read so far.
-  std::size_t consumed() const { return cursor_.consumed(); }
+  // Pass 2: reads the next record, its tensor line parsed only if
+  // `read_tensor` (else stepped over, for when tensors_repeat() holds and the
+  // pass-1 values serve). It does not test for the end of the text: a read
+  // there keeps the line last read, so a missing solution line is scanned
+  // from its own tensor line.
+  const Record& next_record(bool read_tensor);
 
-  // The resample record last read.
-  const Record& resample() const { return resample_; }
+  // Bytes of the text read so far: pass 2 never reads them again.
+  std::size_t consumed() const { return cursor_.consumed(); }
 
  private:
   std::string_view text_;

@@ -11,15 +11,14 @@
 #include <system_error>
 
 #include "numeric/exact_float.hpp"
+#include "words.hpp"
 
 namespace tilvex {
 
 namespace {
 
-// White space for the standard scan in the POSIX locale, but the newline,
-// which ends every line the scan below sees.
-bool blank_in_line(char c) { return c == ' ' || (c >= '\t' && c <= '\r' && c != '\n'); }
-bool blank(char c) { return blank_in_line(c) || c == '\n'; }
+// White space but the newline, which ends every line the scan below sees.
+bool blank_in_line(char c) { return is_blank(c) && c != '\n'; }
 bool digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 // The number of leading decimal digits in the 8 bytes v holds (bytes in
@@ -114,7 +113,7 @@ const char* plain_decimal(const char* p, const char* newline, float* out) {
       if (e < 100000) e = e * 10 + (*p - '0');
     exponent += negative_exponent ? -e : e;
   }
-  if (!blank(*p)) return nullptr;
+  if (!is_blank(*p)) return nullptr;
 
   float value;
   if (digits <= 19 && w == 0) {
@@ -148,7 +147,7 @@ const char* short_decimal(const char* p, float* out) {
   const std::uint64_t fraction = load8(q + n1 + 1);
   const int n2 = leading_digits(fraction);
   const char* const end = q + n1 + 1 + n2;
-  if (n2 == 0 || n2 == 8 || !blank(*end)) return nullptr;
+  if (n2 == 0 || n2 == 8 || !is_blank(*end)) return nullptr;
   const std::uint64_t w = digits_value(integer, n1) * kPow10Int[n2] + digits_value(fraction, n2);
   if (w > (1u << 24)) return nullptr;
   *out = with_sign(decimal_to_float(w, n2), negative);

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "text/reader.hpp"
-#include "tilvex/analyse.hpp"
+#include "run/in_place.hpp"
 #include "text/scan.hpp"
 #include "text/writer.hpp"
 
@@ -37,7 +37,8 @@ void check_run(std::string_view text, float level) {
   std::string buffer(text);
   const tilvex::RunTexts t =
       tilvex::analyse_in_place(buffer, level, tilvex::Grid{-1, 0, 7, 2147483647});
-  check(std::string(t.head) + t.tail == lines.text);
+  const auto pieces = t.lines.pieces();
+  check(std::string(pieces[0]) + std::string(pieces[1]) == lines.text);
   check(t.summary == summary);
 }
 

@@ -22,6 +22,11 @@ foreach(f bin/tilvex bin/tilvex-plot share/man/man1/tilvex.1 include/tilvex/anal
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
+# Only the public API: the two headers, nothing of the layers below.
+file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
+if(NOT headers STREQUAL "tilvex/analyse.hpp;tilvex/records.hpp")
+  message(FATAL_ERROR "installed headers: ${headers}")
+endif()
 
 run(${CMAKE_COMMAND} -S ${SOURCE}/tests/install/consumer -B ${WORK}/build
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_CXX_FLAGS=${FLAGS}")
@@ -41,11 +46,13 @@ if(NOT "${summary}${lines}" STREQUAL expected)
   message(FATAL_ERROR "the installed program wrote\n${summary}${lines}")
 endif()
 
-# A version the package does not satisfy is refused.
-file(WRITE ${WORK}/newer/CMakeLists.txt
-  "cmake_minimum_required(VERSION 3.20)\nproject(newer LANGUAGES CXX)\nfind_package(tilvex 2.0 REQUIRED)\n")
-execute_process(COMMAND ${CMAKE_COMMAND} -S ${WORK}/newer -B ${WORK}/newer/build
-                -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
-if(status EQUAL 0)
-  message(FATAL_ERROR "find_package(tilvex 2.0) was satisfied by version 1")
-endif()
+# Another major version is refused: 1.0 had another API, 3.0 is not this one.
+foreach(version 1.0 3.0)
+  file(WRITE ${WORK}/v${version}/CMakeLists.txt
+    "cmake_minimum_required(VERSION 3.20)\nproject(other LANGUAGES CXX)\nfind_package(tilvex ${version} REQUIRED)\n")
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${WORK}/v${version} -B ${WORK}/v${version}/build
+                  -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+  if(status EQUAL 0)
+    message(FATAL_ERROR "find_package(tilvex ${version}) was satisfied by version 2")
+  endif()
+endforeach()

@@ -110,7 +110,7 @@ TEST(ReadAccepted, FieldsAndErrors) {
       "3 7 0 1 0.450000 0.000000 12.000000 125.000000 3.000000 250.000000 80.000000\n\n"
       "-1 2 3 4 0.5 nan 1 inf 2 -inf 3", "f");
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].grid, (GridPoint{3, 7, 0, 1}));
+  EXPECT_EQ(lines[0].grid, (Grid{3, 7, 0, 1}));
   EXPECT_EQ(lines[0].plunge[2], 80.0);
   EXPECT_TRUE(std::isnan(lines[1].trend[0]));
 
@@ -138,9 +138,9 @@ TEST(ReadAccepted, FieldsAndErrors) {
 TEST(SelectGrid, OneGridPoint) {
   const auto lines = read_accepted(
       "3 7 0 1 0.5 1 2 3 4 5 6\n4 7 0 1 0.5 1 2 3 4 5 6\n3 7 0 1 0.6 1 2 3 4 5 6\n", "f");
-  const GridPoint chosen{3, 7, 0, 1}, absent{9, 9, 9, 9};
+  const Grid chosen{3, 7, 0, 1}, absent{9, 9, 9, 9};
   EXPECT_EQ(select_grid(lines, &chosen, "f").size(), 2u);
-  auto message = [&](const GridPoint* g, const std::vector<AcceptedLine>& from) {
+  auto message = [&](const Grid* g, const std::vector<AcceptedLine>& from) {
     try {
       select_grid(from, g, "f");
     } catch (const PlotError& e) {

@@ -1,4 +1,4 @@
-#include "tilvex/analyse.hpp"
+#include "run/in_place.hpp"
 
 #include <gtest/gtest.h>
 
@@ -35,11 +35,12 @@ void expect_same_texts(const std::string& text, float level, bool expect_tail) {
 
   std::string buffer = text;
   const RunTexts t = analyse_in_place(buffer, level, Grid{1, -2, 3, 40});
-  EXPECT_EQ(std::string(t.head) + t.tail, lines.text);
+  const auto pieces = t.lines.pieces();
+  EXPECT_EQ(std::string(pieces[0]) + std::string(pieces[1]), lines.text);
   EXPECT_EQ(t.summary, summary);
   EXPECT_EQ(t.analysis.count, a.count);
   if (expect_tail) {
-    EXPECT_FALSE(t.tail.empty());
+    EXPECT_FALSE(pieces[1].empty());
   }
 }
 

@@ -70,10 +70,7 @@ Passes both_passes(std::string_view text) {
   p.best = r.best();
   while (r.next_tensor()) ++p.count;
   r.restart();
-  for (std::size_t i = 0; i < p.count; ++i) {
-    r.next_record();
-    p.records.push_back(r.resample());
-  }
+  for (std::size_t i = 0; i < p.count; ++i) p.records.push_back(r.next_record(true));
   return p;
 }
 

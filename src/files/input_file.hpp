@@ -1,0 +1,41 @@
+#pragma once
+// The resample results file of a run, read whole into memory once.
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tilvex {
+
+// A whole input file in memory. Works for regular files and for pipes.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  // Opens `name` for reading; false if it cannot be opened.
+  bool open(const std::string& name);
+  // Reads the whole file and closes it; false if a read fails or memory
+  // runs out.
+  bool read();
+
+  std::string_view text() const { return {data_, size_}; }
+  // The same bytes, for an analysis that may overwrite them.
+  std::span<char> bytes() { return {data_, size_}; }
+
+ private:
+  // Makes room for at least `capacity` bytes, keeping those held: the one
+  // place the buffer is allocated or grown. Its pages are put in place
+  // at once when `populate`.
+  bool reserve(std::size_t capacity, bool populate);
+
+  int fd_ = -1;
+  char* data_ = nullptr;  // mapped
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace tilvex

@@ -1,0 +1,54 @@
+#pragma once
+// The program's own way through a run: the accepted-resample lines are
+// formatted into the input text itself, behind pass 2, so that a run of a
+// million resamples needs no second buffer of the same size.
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "tilvex/analyse.hpp"
+#include "tilvex/records.hpp"
+
+namespace tilvex {
+
+// The accepted-resample lines of one grid point, written over the bytes of
+// the text that pass 2 has read and never reads again, while each fits
+// there; from the first that does not, into a buffer of their own.
+class InPlaceLines {
+ public:
+  InPlaceLines(std::span<char> text, const Grid& grid) : text_(text), grid_(grid) {}
+
+  // Adds the line of an accepted resample; pass 2 has read the first `read`
+  // bytes of the text.
+  void add(const Solution& solution, std::size_t read);
+
+  // The lines so far, in order: those in the text, then the rest.
+  std::array<std::string_view, 2> pieces() const {
+    return {std::string_view(text_.data(), in_text_), overflow_};
+  }
+
+ private:
+  std::span<char> text_;
+  Grid grid_;
+  std::size_t in_text_ = 0;  // bytes of lines at the start of the text
+  bool overflowed_ = false;
+  std::string overflow_;
+};
+
+// What one run of the program appends: its accepted-resample lines and its
+// summary line.
+struct RunTexts {
+  Analysis analysis;
+  InPlaceLines lines;
+  std::string summary;
+};
+
+// As analyse(text, ...), for a text the caller gives up, as the program
+// does: the lines for `grid` are formatted into `text` by InPlaceLines,
+// whose content is otherwise lost.
+RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid);
+
+}  // namespace tilvex
