@@ -127,17 +127,5 @@ TEST(ScanFields, HostileTokensAloneAndInContext) {
   expect_same_scan(std::string(3000, '1') + " " + std::string(2000, ' ') + "5", 6);
 }
 
-// Every quotient the fast path forms by multiplication rounds as the
-// division does.
-TEST(DecimalToFloat, EqualsTheFloatDivisionForEveryInput) {
-  const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
-  for (int n = 0; n <= 7; ++n) {
-    for (std::uint32_t w = 0; w <= (1u << 24); ++w) {
-      const float quotient = static_cast<float>(w) / powers[n];
-      if (decimal_to_float(w, n) != quotient) FAIL() << w << " / 10^" << n;
-    }
-  }
-}
-
 }  // namespace
 }  // namespace tilvex
