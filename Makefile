@@ -4,7 +4,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: demo test bench build configure tools gtest clean
+.PHONY: demo test bench mutation build configure tools gtest clean
 
 tools:
 	@command -v cmake >/dev/null 2>&1 || { echo "make: cmake is missing; install the Debian package cmake"; exit 1; }
@@ -34,8 +34,13 @@ demo: build
 test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure
 
+# Puts plausible faults into the code one at a time and reports which the
+# quick tests catch (tests/mutation/); about ten minutes.
+mutation: gtest
+	@python3 tests/mutation/run.py
+
 bench: build
 	@$(BUILD)/tilvex-bench
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-mutation

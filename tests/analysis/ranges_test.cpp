@@ -169,5 +169,18 @@ TEST(Ranges, SeedsAndFinishesOnce) {
   EXPECT_EQ(r.finish().phi.low, 0.5f);
 }
 
+// Every rounding point shows in the bits of a bound, though rarely in two
+// decimals: here the trend deviation (radians) is rounded to float before
+// it turns into degrees; kept in double, the bound would be 0x1.65999cp+5.
+TEST(Ranges, DeviationsAreRoundedToFloat) {
+  Solution best;
+  best.axis[0] = {15.28f, 0};
+  Ranges r(best);
+  Solution resample = best;
+  resample.axis[0] = {44.7f, 0};
+  r.take(resample);
+  EXPECT_EQ(bits(r.finish().trend[0].high), bits(0x1.65999ap+5f));
+}
+
 }  // namespace
 }  // namespace tilvex

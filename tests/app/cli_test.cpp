@@ -102,6 +102,7 @@ TEST_F(Cli, NumericArgumentsThatDoNotParsePrintUsage) {
       {"abc", "3", "7", "0", "1"}, {"nan", "3", "7", "0", "1"}, {"", "3", "7", "0", "1"},
       {"75", "x3", "7", "0", "1"}, {"75", "3", "2147483648", "0", "1"},
       {"75", "3", "7", "-2147483649", "1"}, {"75", "3", "7", "0", "+"},
+      {"75", "18446744073709551617", "7", "0", "1"},  // 2^64 + 1
   };
   for (const auto& v : bad) {
     Outcome o = tilvex({input, dir / "out.txt", v[0], dir / "out2.txt", v[1], v[2], v[3], v[4]});
@@ -110,10 +111,16 @@ TEST_F(Cli, NumericArgumentsThatDoNotParsePrintUsage) {
     // The arguments are parsed after output_file is opened and before output_file2.
     EXPECT_EQ(files(), Names{"out.txt"});
   }
-  // A leading number is taken as the standard scan takes it.
+  // A leading number is taken as the standard scan takes it, up to the
+  // edges of int.
   Outcome o = tilvex({input, dir / "out.txt", "75abc", dir / "out2.txt", " 3", "+7", "-0", "1x"});
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.printed, "");
+  fs::remove(dir / "out2.txt");
+  o = tilvex({input, dir / "out.txt", "75", dir / "out2.txt", "2147483647", "-2147483648", "0",
+              "1"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(slurp(dir / "out2.txt").rfind("2147483647 -2147483648 0 1 0.450000", 0), 0u);
 }
 
 TEST_F(Cli, FileNamesAreTheFirstWordOfAnyLength) {

@@ -1,5 +1,7 @@
 #include "numeric/routines.hpp"
 
+#include "numeric/angles.hpp"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -106,6 +108,13 @@ TEST(VectorR, CardinalDirections) {
   vectorR(v, INFINITY, 0);
   EXPECT_TRUE(std::isnan(v[0]) && std::isnan(v[1]));
   EXPECT_BITS(v[2], 0.0f);
+}
+
+// Degrees become radians by a double product rounded once; a float
+// product gives 0x1.8c89eep+2 and 0x1.8f716ap-1 here.
+TEST(Radians, DoubleProductRoundedOnce) {
+  EXPECT_BITS(radians(355.0f), 0x1.8c89fp+2f);
+  EXPECT_BITS(radians(44.7f), 0x1.8f716cp-1f);
 }
 
 TEST(Calangle, ParallelOppositeAndZero) {

@@ -105,10 +105,25 @@ TEST(RenderSvg, WellFormedWithOneMarkerPerAxis) {
   for (const char* mark : {">N<", ">E<", ">S<", ">W<"}) EXPECT_NE(svg.find(mark), std::string::npos);
 }
 
+// phi = 1 falls in the last of the twenty bins, not past it, and is not
+// counted as outside 0 to 1.
+TEST(RenderSvg, HistogramHoldsBothEndsOfPhi) {
+  std::vector<AcceptedLine> lines(3);
+  lines[0].phi = 1.0;
+  lines[1].phi = 1.0;
+  lines[2].phi = 0.0;
+  const std::string svg = render_svg(lines, "ends");
+  EXPECT_NE(svg.find("<rect x=\"906.0\" y=\"340.0\" width=\"13.0\" height=\"200.0\""),
+            std::string::npos);  // the last bin, full height
+  EXPECT_NE(svg.find("<rect x=\"640.0\" y=\"440.0\" width=\"13.0\" height=\"100.0\""),
+            std::string::npos);  // the first, half
+  EXPECT_EQ(svg.find("outside 0 to 1"), std::string::npos);
+}
+
 TEST(ReadAccepted, FieldsAndErrors) {
   const auto lines = read_accepted(
       "3 7 0 1 0.450000 0.000000 12.000000 125.000000 3.000000 250.000000 80.000000\n\n"
-      "-1 2 3 4 0.5 nan 1 inf 2 -inf 3", "f");
+      "-1 2 3 4 0.5 nan 1 inf 2 -inf 3\r\n", "f");  // a carriage return is a blank
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].grid, (Grid{3, 7, 0, 1}));
   EXPECT_EQ(lines[0].plunge[2], 80.0);

@@ -96,4 +96,19 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
+// What one run of tilvex appends to fresh files, when it runs alone, for
+// grid index `grid` 0 0 1.
+struct Texts {
+  std::string summary, lines;
+};
+inline Texts run_alone(const std::string& program, const std::string& input, const ScratchDir& dir,
+                       const std::string& level, const std::string& grid) {
+  const std::string out = dir / ("alone-" + grid + ".txt"), out2 = dir / ("alone2-" + grid + ".txt");
+  run(program, {input, out, level, out2, grid, "0", "0", "1"}, dir / "stdout");
+  Texts t{slurp(out), slurp(out2)};
+  std::filesystem::remove(out);
+  std::filesystem::remove(out2);
+  return t;
+}
+
 }  // namespace tilvex::test
