@@ -30,10 +30,12 @@
 
 namespace tilvex {
 
-// One analysis: how many resample records there were, the confidence
-// threshold (NaN when there was none) and the summary's values and bounds.
+// One analysis: how many resample records there were and how many were
+// accepted, the confidence threshold (NaN when there was none) and the
+// summary's values and bounds.
 struct Analysis {
   std::size_t count = 0;
+  std::size_t accepted = 0;  // resamples that reached the threshold
   float threshold = 0.0f;
   Summary summary;
 };

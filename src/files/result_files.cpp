@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <vector>
 
 namespace tilvex {
@@ -83,18 +84,18 @@ struct LengthBefore {
   }
 };
 
-bool same_file(int a, int b) {
-  struct stat sa {}, sb {};
-  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
+// A file's identity: its device and inode numbers, which also give the
+// lock order.
+struct Identity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  auto operator<=>(const Identity&) const = default;
+};
 
-// True if file a comes first in the lock order.
-bool locks_first(int a, int b) {
-  struct stat sa {}, sb {};
-  ::fstat(a, &sa);
-  ::fstat(b, &sb);
-  return sa.st_dev != sb.st_dev ? sa.st_dev < sb.st_dev : sa.st_ino < sb.st_ino;
+Identity identity(int fd) {
+  struct stat st {};
+  ::fstat(fd, &st);
+  return {st.st_dev, st.st_ino};
 }
 
 // Holds back the termination signals that can be held back while it lives.
@@ -104,9 +105,9 @@ class HoldSignals {
     sigset_t held;
     sigemptyset(&held);
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) sigaddset(&held, s);
-    sigprocmask(SIG_BLOCK, &held, &saved_);
+    pthread_sigmask(SIG_BLOCK, &held, &saved_);
   }
-  ~HoldSignals() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  ~HoldSignals() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
 
  private:
   sigset_t saved_;
@@ -114,35 +115,43 @@ class HoldSignals {
 
 }  // namespace
 
+int append_all(std::span<const AppendTarget> targets) {
+  const HoldSignals hold;
+  // Each file once, in lock order, with its length before this append,
+  // taken under its lock.
+  struct Locked {
+    Identity id;
+    int fd;
+    std::optional<LengthBefore> before;
+  };
+  std::vector<Locked> files;
+  for (const AppendTarget& t : targets) {
+    const Identity id = identity(t.fd);
+    if (std::none_of(files.begin(), files.end(), [&](const Locked& f) { return f.id == id; }))
+      files.push_back({id, t.fd, std::nullopt});
+  }
+  std::sort(files.begin(), files.end(), [](const Locked& a, const Locked& b) { return a.id < b.id; });
+  for (Locked& f : files) {
+    lock(f.fd);
+    f.before.emplace(f.fd);
+  }
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (!write_all(targets[i].fd, targets[i].pieces)) {
+      for (const Locked& f : files) f.before->cut_back();
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
 AppendFailure append_run(ResultFile& output, std::span<const std::string_view> summary,
                          ResultFile& output2, std::span<const std::string_view> lines) {
-  const HoldSignals hold;
-  const int fd = output.descriptor(), fd2 = output2.descriptor();
-  const bool one_file = same_file(fd, fd2);
-  if (one_file) {
-    lock(fd);
-  } else if (locks_first(fd, fd2)) {
-    lock(fd);
-    lock(fd2);
-  } else {
-    lock(fd2);
-    lock(fd);
+  const AppendTarget targets[] = {{output2.descriptor(), lines}, {output.descriptor(), summary}};
+  switch (append_all(targets)) {
+    case 0: return AppendFailure::output2;
+    case 1: return AppendFailure::output;
+    default: return AppendFailure::none;
   }
-  // The lengths before this run's append, taken under the locks.
-  const LengthBefore before(fd), before2(fd2);
-  const auto cut_back = [&] {
-    before.cut_back();
-    if (!one_file) before2.cut_back();
-  };
-  if (!write_all(fd2, lines)) {
-    cut_back();
-    return AppendFailure::output2;
-  }
-  if (!write_all(fd, summary)) {
-    cut_back();
-    return AppendFailure::output;
-  }
-  return AppendFailure::none;
 }
 
 }  // namespace tilvex

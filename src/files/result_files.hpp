@@ -26,21 +26,31 @@ class ResultFile {
   int fd_ = -1;
 };
 
+// One file of an append, and what goes to it, in order.
+struct AppendTarget {
+  int fd;
+  std::span<const std::string_view> pieces;
+};
+
+// Appends to several files at once, whole and all or nothing, safely beside
+// other runs doing the same: each target's pieces in turn, in the order
+// given. A file may be named more than once.
+//
+// Every file is locked for writing first (POSIX advisory locks on the whole
+// file, each file once, in the order of their device and inode numbers, so
+// that runs at once cannot deadlock). Under the locks, each target's pieces
+// go out with as few writes as the system allows. If one cannot be
+// completed (disk full, quota, file size limit), every file is cut back to
+// the length it had when it was locked. The termination signals that can
+// be held back wait until the files are whole again. Returns the index of
+// the target that failed, or -1.
+int append_all(std::span<const AppendTarget> targets);
+
 // Which file an append could not complete.
 enum class AppendFailure { none, output, output2 };
 
-// Appends one or more runs' texts to the two result files, whole and all or
-// nothing, safely beside other runs doing the same: `lines` (any number of
-// pieces, in order) to output_file2, then `summary` to output_file.
-//
-// Both files are locked for writing (POSIX advisory locks on the whole
-// file, in the order of their device and inode numbers, so that runs at
-// once cannot deadlock; a file named twice is locked once). Under the
-// locks, each file's pieces go out with as few writes as the system allows.
-// If either cannot be completed (disk full, quota, file size limit), each
-// file is cut back to the length it had when it was locked, and the one
-// that failed is named. The termination signals that can be held back wait
-// until the files are whole again.
+// One run's texts by append_all: `lines` (any number of pieces, in order)
+// to output_file2, then `summary` to output_file.
 AppendFailure append_run(ResultFile& output, std::span<const std::string_view> summary,
                          ResultFile& output2, std::span<const std::string_view> lines);
 

@@ -52,12 +52,13 @@ inline float pick_threshold(std::span<const float> table, float confidence_level
 
 // Pass 2: the resamples whose similarity reaches `threshold` (never a NaN
 // one) go into `ranges`, and `accept(index, solution)` is called for each,
-// in file order, with its solution as read.
+// in file order, with its solution as read. Returns how many there were.
 template <RecordSource Source, typename Accept>
-void accept_pass(Source& source, const Similarity& similarity, std::span<const float> table,
+std::size_t accept_pass(Source& source, const Similarity& similarity, std::span<const float> table,
                  float threshold, Ranges& ranges, Accept&& accept) {
   source.restart();
   const bool tensors_repeat = source.tensors_repeat();
+  std::size_t accepted = 0;
   for (std::size_t i = 0; i < table.size(); ++i) {
     const Record& record = source.next_record(!tensors_repeat);
     // The same tensors give the same similarities.
@@ -65,7 +66,9 @@ void accept_pass(Source& source, const Similarity& similarity, std::span<const f
     if (!(s >= threshold)) continue;  // NaN is never accepted
     ranges.take(record.solution);
     accept(i, record.solution);
+    ++accepted;
   }
+  return accepted;
 }
 
 // A whole analysis: pass 1, the threshold, pass 2 and the bounds.
@@ -77,7 +80,7 @@ Analysis run_passes(Source& source, float confidence_level, Accept&& accept) {
   Analysis a;
   a.count = table.size();
   a.threshold = pick_threshold(table, confidence_level);
-  accept_pass(source, similarity, table, a.threshold, ranges, accept);
+  a.accepted = accept_pass(source, similarity, table, a.threshold, ranges, accept);
   a.summary = ranges.finish();
   return a;
 }

@@ -1,6 +1,8 @@
 #include "words.hpp"
 
 #include <climits>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 
 namespace tilvex {
@@ -37,6 +39,12 @@ std::optional<int> read_int(std::string_view text, std::size_t* end) {
   if (value < INT_MIN || value > INT_MAX) return std::nullopt;
   if (end != nullptr) *end = at;
   return static_cast<int>(value);
+}
+
+std::optional<float> read_level(const char* text) {
+  float value = 0.0f;
+  if (std::sscanf(text, "%f", &value) != 1 || std::isnan(value)) return std::nullopt;
+  return value;
 }
 
 }  // namespace tilvex

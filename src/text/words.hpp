@@ -26,4 +26,9 @@ std::vector<std::string_view> words(std::string_view text);
 // the number checks `*end == text.size()`.
 std::optional<int> read_int(std::string_view text, std::size_t* end = nullptr);
 
+// A confidence level as the standard "%f" scan reads it: a leading number,
+// the rest ignored. Empty if no number starts `text`, or if it reads as
+// not-a-number.
+std::optional<float> read_level(const char* text);
+
 }  // namespace tilvex
