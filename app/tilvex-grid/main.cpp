@@ -1,0 +1,125 @@
+// tilvex-grid: a whole grid in one command, on every core, in list order.
+//
+// tilvex-grid GRID_LIST output_file confidence_level output_file2
+//             [--jobs N] [--part K/N] [--table FILE] [--resume] [--quiet]
+//
+// Appends to output_file and output_file2 exactly what a loop of tilvex runs
+// over the list's points appends, and prints what those runs would print.
+// Exit statuses: 0 every point appended; 1 some points failed; 2 a bad
+// command line or list; 213 or 252 a result file that cannot be opened or
+// written; a stopping signal ends it by that signal, after the current
+// commit.
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "files/input_file.hpp"
+#include "grid/engine.hpp"
+#include "grid/list.hpp"
+#include "text/words.hpp"
+
+namespace {
+
+int usage() {
+  std::fputs(
+      "usage: tilvex-grid GRID_LIST output_file confidence_level output_file2 [--jobs N] "
+      "[--part K/N] [--table FILE] [--resume] [--quiet]\n",
+      stderr);
+  return 2;
+}
+
+int bad(const std::string& what) {
+  std::fprintf(stderr, "tilvex-grid: %s\n", what.c_str());
+  return 2;
+}
+
+unsigned processors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return 1;
+}
+
+// A whole number from 0 to `most`, written plainly.
+bool whole(std::string_view s, std::size_t most, std::size_t& out) {
+  std::size_t used = 0;
+  const auto v = tilvex::read_int(s, &used);
+  if (!v || used != s.size() || s.empty() || s[0] < '0' || s[0] > '9' || *v < 0 ||
+      static_cast<std::size_t>(*v) > most)
+    return false;
+  out = static_cast<std::size_t>(*v);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tilvex;
+  // The stopping signals are taken by one thread of the grid: blocked here,
+  // before any thread starts, so that every thread inherits the mask.
+  sigset_t stopping;
+  sigemptyset(&stopping);
+  for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&stopping, s);
+  pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  grid::Options o;
+  o.command.assign(argv, argv + argc);
+  o.jobs = processors();
+  o.show_progress = isatty(2) != 0;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    std::size_t value = 0;
+    if (arg == "--jobs") {
+      if (i + 1 >= argc || !whole(argv[++i], 1024, value) || value == 0)
+        return bad("--jobs takes a number of threads from 1 to 1024");
+      o.jobs = static_cast<unsigned>(value);
+    } else if (arg == "--part") {
+      const std::string v = i + 1 < argc ? argv[++i] : "";
+      const std::size_t slash = v.find('/');
+      std::size_t n = 0;
+      if (slash == std::string::npos || !whole(std::string_view(v).substr(slash + 1), 1000000, n) ||
+          n == 0 || !whole(std::string_view(v).substr(0, slash), n - 1, value))
+        return bad("--part takes K/N, with 0 <= K < N");
+      o.part_k = value;
+      o.part_n = n;
+    } else if (arg == "--table") {
+      if (i + 1 >= argc) return usage();
+      o.table = argv[++i];
+    } else if (arg == "--resume") {
+      o.resume = true;
+    } else if (arg == "--quiet") {
+      o.show_progress = false;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+      return usage();
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() != 4) return usage();
+
+  const std::string list_name = positional[0];
+  const auto level = read_level(positional[2].c_str());
+  if (!level) return bad("confidence_level is not a number: " + positional[2]);
+  o.level = *level;
+  o.level_text = positional[2];
+  o.output = std::string(first_word(positional[1]));
+  o.output2 = std::string(first_word(positional[3]));
+  o.progress = o.output + ".tilvex-grid";
+
+  InputFile list;
+  if (!(list_name == "-" ? list.open("/dev/stdin") : list.open(list_name)) || !list.read())
+    return bad(list_name + ": cannot read the list");
+  grid::ListFault fault;
+  const std::vector<grid::Point> points = grid::read_list(list.text(), fault);
+  if (fault.line != 0) return bad(list_name + ":" + std::to_string(fault.line) + ": " + fault.what);
+
+  return grid::run_grid(o, grid::part_of(points, o.part_k, o.part_n));
+}

@@ -1,0 +1,374 @@
+#include "engine.hpp"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <thread>
+
+#include "files/input_file.hpp"
+#include "files/result_files.hpp"
+#include "progress.hpp"
+#include "run/in_place.hpp"
+#include "table.hpp"
+
+namespace tilvex::grid {
+
+namespace {
+
+constexpr int kOutput = -9003 & 0xff;   // 213, as tilvex
+constexpr int kOutput2 = -4 & 0xff;     // 252
+using Clock = std::chrono::steady_clock;
+
+// One point, analysed: its input (which holds its accepted lines) and its
+// texts, or the message tilvex would print for it.
+struct Outcome {
+  InputFile input;
+  std::optional<RunTexts> texts;
+  std::string failure;
+  std::string row;  // its row of the table
+};
+
+std::unique_ptr<Outcome> analyse_point(const Point& p, float level) {
+  auto o = std::make_unique<Outcome>();
+  if (!o->input.open(p.input)) {
+    o->failure = "unable to open " + p.input;
+  } else if (!o->input.read() || o->input.text().empty()) {
+    o->failure = "unable to read " + p.input;
+  } else {
+    o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid));
+    o->row = table_row(p, o->texts->analysis);
+    return o;
+  }
+  o->row = table_row(p, o->failure);
+  return o;
+}
+
+std::string quoted(const std::string& word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789-_./=:,+%@") == std::string::npos)
+    return word;
+  std::string q = "'";
+  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// The line on standard error that tells how to finish a stopped grid.
+void print_resume(const Options& o) {
+  std::string command;
+  bool has_resume = false;
+  for (const std::string& w : o.command) {
+    command += (command.empty() ? "" : " ") + quoted(w);
+    has_resume = has_resume || w == "--resume";
+  }
+  if (!has_resume) command += " --resume";
+  std::fprintf(stderr, "tilvex-grid: to finish the grid: %s\n", command.c_str());
+}
+
+// The self-updating line on a terminal.
+class ProgressLine {
+ public:
+  ProgressLine(bool shown, std::size_t total) : shown_(shown), total_(total) {}
+  void update(std::size_t done, std::size_t failed, bool force = false) {
+    if (!shown_) return;
+    const auto now = Clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate = seconds > 0 ? static_cast<double>(done - first_) / seconds : 0.0;
+    const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : 0.0;
+    std::fprintf(stderr, "\r\033[K%zu of %zu points, %zu failed, %.0f points/s, %.0f s left", done,
+                 total_, failed, rate, left);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+  void start_at(std::size_t done) { first_ = done; }
+  // Clears the line before any other line is printed.
+  void clear() {
+    if (!drawn_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+  }
+
+ private:
+  bool shown_;
+  std::size_t total_, first_ = 0;
+  bool drawn_ = false;
+  Clock::time_point start_ = Clock::now(), last_{};
+};
+
+// What the threads share. The thread that waits for the stopping signals
+// (blocked in every thread) outlives the grid, so it holds this too.
+struct Shared {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::size_t next = 0, committed = 0;  // points taken, points appended
+  bool quit = false;
+  int signal = 0;  // the stopping signal that came, if any
+};
+
+sigset_t stopping_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&set, s);
+  return set;
+}
+
+bool same_file(int a, int b) {
+  struct stat sa {}, sb {};
+  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The recorded rows whose status is not "ok".
+std::size_t failures_in(std::string_view rows) {
+  std::size_t n = 0;
+  while (!rows.empty()) {
+    const std::size_t end = rows.find('\n');
+    std::string_view row = rows.substr(0, end);
+    rows.remove_prefix(end == std::string_view::npos ? rows.size() : end + 1);
+    for (int column = 0; column < 5; ++column) row.remove_prefix(std::min(row.size(), row.find('\t') + 1));
+    if (row.substr(0, row.find('\t')) != "ok") ++n;
+  }
+  return n;
+}
+
+bool write_text(ResultFile& file, std::string_view text) {
+  const std::string_view pieces[] = {text};
+  const AppendTarget target[] = {{file.descriptor(), pieces}};
+  return append_all(target) < 0;
+}
+
+}  // namespace
+
+int run_grid(const Options& o, std::span<const Point> points) {
+  ResultFile output, output2, record;
+  if (!output.open(o.output)) {
+    std::printf("unable to open %s\n", o.output.c_str());
+    return kOutput;
+  }
+  if (!output2.open(o.output2)) {
+    std::printf("unable to open %s\n", o.output2.c_str());
+    return kOutput2;
+  }
+
+  // The record: resumed, or begun anew.
+  const std::string header =
+      progress_header(points.size(), fingerprint(points), o.level_text, o.part_k, o.part_n);
+  Progress progress;
+  {
+    InputFile old;
+    std::optional<Progress> found;
+    if (old.open(o.progress) && old.read()) found = read_progress(old.text());
+    if (o.resume) {
+      if (!found) {
+        std::fprintf(stderr, "tilvex-grid: %s: no record of a grid to resume\n", o.progress.c_str());
+        return 2;
+      }
+      if (found->header != header) {
+        std::fprintf(stderr,
+                     "tilvex-grid: %s: records another grid (list, confidence level or part "
+                     "differ); nothing appended\n",
+                     o.progress.c_str());
+        return 2;
+      }
+      progress = *found;
+    } else if (found && !found->complete && found->done > 0) {
+      std::fprintf(stderr,
+                   "tilvex-grid: %s: an unfinished grid is recorded; starting over (--resume "
+                   "would have continued it)\n",
+                   o.progress.c_str());
+    }
+  }
+  if (!record.open(o.progress) ||
+      ::ftruncate(record.descriptor(), static_cast<off_t>(o.resume ? progress.length : 0)) != 0 ||
+      (!o.resume && !write_text(record, header))) {
+    std::printf("unable to write %s\n", o.progress.c_str());
+    return kOutput;
+  }
+  std::size_t failed = failures_in(progress.rows);
+  const bool one_file = same_file(output.descriptor(), output2.descriptor());
+
+  // Workers take points in list order, at most `window` ahead of the
+  // writer, so that at most 2 jobs inputs are held at once.
+  const std::size_t total = points.size(), window = 2 * std::size_t{o.jobs};
+  std::vector<std::unique_ptr<Outcome>> slots(window);
+  const auto shared = std::make_shared<Shared>();
+  Shared& state = *shared;
+  state.next = state.committed = progress.done;
+
+  std::thread([shared] {
+    const sigset_t set = stopping_signals();
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) return;
+    std::lock_guard lock(shared->mutex);
+    shared->signal = sig;
+    shared->changed.notify_all();
+  }).detach();
+
+  std::vector<std::thread> workers;
+  for (unsigned j = 0; j < o.jobs; ++j) {
+    workers.emplace_back([&] {
+      std::unique_lock lock(state.mutex);
+      for (;;) {
+        state.changed.wait(lock, [&] {
+          return state.quit || state.next >= total || state.next < state.committed + window;
+        });
+        if (state.quit || state.next >= total) return;
+        const std::size_t i = state.next++;
+        lock.unlock();
+        auto outcome = analyse_point(points[i], o.level);
+        lock.lock();
+        slots[i % window] = std::move(outcome);
+        state.changed.notify_all();
+      }
+    });
+  }
+
+  ProgressLine line(o.show_progress, total);
+  line.start_at(state.committed);
+  std::size_t committed = state.committed;
+  int status = 0, stopped_by = 0;
+  while (committed < total) {
+    std::vector<std::unique_ptr<Outcome>> batch;
+    {
+      std::unique_lock lock(state.mutex);
+      state.changed.wait(lock, [&] { return state.signal != 0 || slots[committed % window]; });
+      stopped_by = state.signal;
+      if (stopped_by != 0) break;
+      for (std::size_t i = committed; i < total && slots[i % window]; ++i)
+        batch.push_back(std::move(slots[i % window]));
+    }
+
+    // One locked append for the whole batch: each point's lines and
+    // summary, in list order, and its rows in the record.
+    std::vector<std::string_view> lines, summaries;
+    std::vector<AppendTarget> targets;
+    std::vector<int> status_of;  // per target
+    std::string rows;
+    for (const auto& b : batch) {
+      rows += b->row;
+      if (!b->texts) continue;
+      const auto pieces = b->texts->lines.pieces();
+      lines.insert(lines.end(), pieces.begin(), pieces.end());
+      summaries.push_back(b->texts->summary);
+    }
+    if (one_file) {  // as the loop leaves it: lines, then summary, point by point
+      std::size_t k = 0;
+      for (const auto& b : batch) {
+        if (!b->texts) continue;
+        targets.push_back({output2.descriptor(), std::span(lines).subspan(2 * k, 2)});
+        targets.push_back({output.descriptor(), std::span(summaries).subspan(k, 1)});
+        status_of.push_back(kOutput2);
+        status_of.push_back(kOutput);
+        ++k;
+      }
+    } else {
+      targets.push_back({output2.descriptor(), lines});
+      targets.push_back({output.descriptor(), summaries});
+      status_of.push_back(kOutput2);
+      status_of.push_back(kOutput);
+    }
+    const std::string_view row_pieces[] = {rows};
+    targets.push_back({record.descriptor(), row_pieces});
+    status_of.push_back(kOutput);
+    const int failed_target = append_all(targets);
+    line.clear();
+    if (failed_target >= 0) {
+      const std::size_t t = static_cast<std::size_t>(failed_target);
+      const std::string& name = t + 1 == targets.size()          ? o.progress
+                                : status_of[t] == kOutput2 ? o.output2
+                                                           : o.output;
+      std::printf("unable to write %s\n", name.c_str());
+      std::fflush(stdout);
+      std::fprintf(stderr, "tilvex-grid: stopped with %zu of %zu points appended\n", committed,
+                   total);
+      print_resume(o);
+      status = status_of[t];
+      break;
+    }
+    for (const auto& b : batch) {
+      if (b->texts) continue;
+      std::printf("%s\n", b->failure.c_str());
+      ++failed;
+    }
+    std::fflush(stdout);
+    committed += batch.size();
+    {
+      std::lock_guard lock(state.mutex);
+      state.committed = committed;
+      state.changed.notify_all();
+    }
+    progress.rows += rows;
+    batch.clear();  // the inputs go
+    line.update(committed, failed, committed == total);
+  }
+  {
+    std::lock_guard lock(state.mutex);
+    state.quit = true;
+    state.changed.notify_all();
+  }
+  for (std::thread& w : workers) w.join();
+  line.clear();
+
+  if (stopped_by != 0) {
+    std::fprintf(stderr, "tilvex-grid: stopped by signal %d (%s) with %zu of %zu points appended\n",
+                 stopped_by, strsignal(stopped_by), committed, total);
+    print_resume(o);
+    std::fflush(stderr);
+    std::signal(stopped_by, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, stopped_by);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(stopped_by);
+    return 128 + stopped_by;  // not reached
+  }
+  if (status != 0) return status;
+
+  // The table, whole or not at all, then the record's last line.
+  if (!o.table.empty()) {
+    const std::string partial = o.table + ".partial";
+    std::FILE* f = std::fopen(partial.c_str(), "w");
+    const std::string head = o.part_k == 0 ? table_header() : std::string();
+    bool ok = f != nullptr && std::fwrite(head.data(), 1, head.size(), f) == head.size() &&
+              std::fwrite(progress.rows.data(), 1, progress.rows.size(), f) == progress.rows.size();
+    if (f != nullptr) ok = std::fclose(f) == 0 && ok;
+    if (!ok || std::rename(partial.c_str(), o.table.c_str()) != 0) {
+      std::remove(partial.c_str());
+      std::printf("unable to write %s\n", o.table.c_str());
+      print_resume(o);
+      return kOutput;
+    }
+  }
+  if (!write_text(record, kComplete)) {
+    std::printf("unable to write %s\n", o.progress.c_str());
+    return kOutput;
+  }
+  if (!output2.close()) {
+    std::printf("unable to write %s\n", o.output2.c_str());
+    return kOutput2;
+  }
+  if (!output.close()) {
+    std::printf("unable to write %s\n", o.output.c_str());
+    return kOutput;
+  }
+  if (failed > 0) {
+    std::fprintf(stderr, "tilvex-grid: %zu of %zu points failed\n", failed, total);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace tilvex::grid

@@ -1,0 +1,34 @@
+#pragma once
+// A whole grid in one process: the points analysed on several threads, and
+// their results appended in list order, several points to a locked,
+// all-or-nothing append, to the same bytes as a loop of tilvex runs.
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "list.hpp"
+
+namespace tilvex::grid {
+
+struct Options {
+  std::string output, output2;  // the result files, named as tilvex takes them
+  std::string level_text;       // as given, for the record
+  float level = 95.0f;
+  unsigned jobs = 1;
+  std::size_t part_k = 0, part_n = 1;
+  std::string table;     // the table's path; empty for none
+  std::string progress;  // the record's path
+  bool resume = false;
+  bool show_progress = false;  // a self-updating line on standard error
+  std::vector<std::string> command;  // as given, for the command that resumes
+};
+
+// Runs the points of one part (already sliced) with the termination
+// signals blocked in the calling thread. Returns the exit status: 0 every
+// point appended, 1 some failed, 213 or 252 a write failure; a termination
+// signal ends the process by that signal, after the current commit.
+int run_grid(const Options& options, std::span<const Point> points);
+
+}  // namespace tilvex::grid

@@ -1,0 +1,44 @@
+#include "progress.hpp"
+
+#include <cstdio>
+
+namespace tilvex::grid {
+
+namespace {
+constexpr std::string_view kMagic = "tilvex-grid progress\t";
+}
+
+std::string progress_header(std::size_t points, std::uint64_t fingerprint, std::string_view level,
+                            std::size_t part_k, std::size_t part_n) {
+  char list[32];
+  std::snprintf(list, sizeof list, "%016llx", static_cast<unsigned long long>(fingerprint));
+  return std::string(kMagic) + "points=" + std::to_string(points) + "\tlist=" + list +
+         "\tlevel=" + std::string(level) + "\tpart=" + std::to_string(part_k) + "/" +
+         std::to_string(part_n) + "\n";
+}
+
+std::optional<Progress> read_progress(std::string_view text) {
+  if (text.substr(0, kMagic.size()) != kMagic) return std::nullopt;
+  Progress p;
+  std::size_t at = text.find('\n');
+  if (at == std::string_view::npos) return std::nullopt;
+  p.header = std::string(text.substr(0, at + 1));
+  ++at;
+  // Only whole lines count: a row cut short was never committed.
+  while (at < text.size()) {
+    const std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) break;
+    const std::string_view line = text.substr(at, end + 1 - at);
+    if (line == kComplete) {
+      p.complete = true;
+      break;
+    }
+    p.rows += line;
+    ++p.done;
+    at = end + 1;
+  }
+  p.length = p.header.size() + p.rows.size();
+  return p;
+}
+
+}  // namespace tilvex::grid

@@ -1,0 +1,34 @@
+#pragma once
+// The record of a grid's progress, kept beside output_file: a header that
+// names the grid, then the table row of every point whose results are in
+// the files, appended with them under the same locks, then "complete" once
+// the whole part is done. A grid that was stopped, or killed outright,
+// resumes from it; the merge of a cluster's parts checks it.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tilvex::grid {
+
+// The header of a grid's record: the number of points of this part, a
+// fingerprint of them, the confidence level as given and the part.
+std::string progress_header(std::size_t points, std::uint64_t fingerprint, std::string_view level,
+                            std::size_t part_k, std::size_t part_n);
+
+struct Progress {
+  std::string header;  // with its newline
+  std::size_t done = 0;  // points whose rows are recorded
+  std::string rows;    // those rows
+  std::size_t length = 0;  // bytes of the header and the whole rows
+  bool complete = false;
+};
+
+// Reads a record; empty if the text is not one.
+std::optional<Progress> read_progress(std::string_view text);
+
+inline constexpr std::string_view kComplete = "complete\n";
+
+}  // namespace tilvex::grid
