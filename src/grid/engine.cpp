@@ -114,7 +114,6 @@ struct Shared {
   std::mutex mutex;
   std::condition_variable changed;
   std::size_t next = 0, committed = 0;  // points taken, points appended
-  bool quit = false;
   int signal = 0;  // the stopping signal that came, if any
 };
 
@@ -223,9 +222,9 @@ int run_grid(const Options& o, std::span<const Point> points) {
       std::unique_lock lock(state.mutex);
       for (;;) {
         state.changed.wait(lock, [&] {
-          return state.quit || state.next >= total || state.next < state.committed + window;
+          return state.next >= total || state.next < state.committed + window;
         });
-        if (state.quit || state.next >= total) return;
+        if (state.next >= total) return;
         const std::size_t i = state.next++;
         lock.unlock();
         auto outcome = analyse_point(points[i], o.level);
@@ -314,14 +313,9 @@ int run_grid(const Options& o, std::span<const Point> points) {
     batch.clear();  // the inputs go
     line.update(committed, failed, committed == total);
   }
-  {
-    std::lock_guard lock(state.mutex);
-    state.quit = true;
-    state.changed.notify_all();
-  }
-  for (std::thread& w : workers) w.join();
   line.clear();
-
+  // A grid stopped early leaves at once: a worker may be waiting for an
+  // input that never comes (a pipe), and nothing of it is appended anyway.
   if (stopped_by != 0) {
     std::fprintf(stderr, "tilvex-grid: stopped by signal %d (%s) with %zu of %zu points appended\n",
                  stopped_by, strsignal(stopped_by), committed, total);
@@ -333,9 +327,13 @@ int run_grid(const Options& o, std::span<const Point> points) {
     sigaddset(&set, stopped_by);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     raise(stopped_by);
-    return 128 + stopped_by;  // not reached
+    _exit(128 + stopped_by);  // not reached
   }
-  if (status != 0) return status;
+  if (status != 0) {
+    std::fflush(nullptr);
+    _exit(status);
+  }
+  for (std::thread& w : workers) w.join();  // each has seen the last point
 
   // The table, whole or not at all, then the record's last line.
   if (!o.table.empty()) {

@@ -27,8 +27,10 @@ struct Options {
 
 // Runs the points of one part (already sliced) with the termination
 // signals blocked in the calling thread. Returns the exit status: 0 every
-// point appended, 1 some failed, 213 or 252 a write failure; a termination
-// signal ends the process by that signal, after the current commit.
+// point appended, 1 some failed, 2 a record that does not fit, 213 or 252 a
+// result file that cannot be opened. A write failure ends the process with
+// 213 or 252, and a termination signal by that signal, after the current
+// commit, without waiting for the threads.
 int run_grid(const Options& options, std::span<const Point> points);
 
 }  // namespace tilvex::grid

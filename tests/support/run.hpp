@@ -34,6 +34,7 @@ inline void spill(const std::filesystem::path& p, const std::string& text) {
 struct Launch {
   const char* stdin_path = "/dev/null";
   long file_size_limit = -1;  // bytes, for RLIMIT_FSIZE; -1 for none
+  const char* stderr_path = nullptr;  // where standard error goes; kept if null
 };
 
 // Starts `program` with exactly `args`, standard output to `out_path`.
@@ -49,6 +50,10 @@ inline pid_t start(const std::string& program, const std::vector<std::string>& a
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in, 0);
     dup2(out, 1);
+    if (how.stderr_path != nullptr) {
+      const int err = open(how.stderr_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(err, 2);
+    }
     if (how.file_size_limit >= 0) {
       const rlimit limit{static_cast<rlim_t>(how.file_size_limit),
                          static_cast<rlim_t>(how.file_size_limit)};

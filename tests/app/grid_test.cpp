@@ -1,0 +1,333 @@
+// End-to-end runs of tilvex-grid: the same bytes as a loop of tilvex runs,
+// parts that concatenate to the whole, the table, the list's errors, and a
+// grid stopped by a write failure, SIGTERM or SIGKILL that resumes to the
+// bytes of one clean run.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../support/run.hpp"
+
+namespace tilvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kData = TILVEX_TEST_DATA;
+const std::string kRealistic = std::string(TILVEX_EXAMPLES) + "/realistic.vrin";
+
+struct Point {
+  std::string input, x, y, z, t;
+};
+
+// What a loop of tilvex runs leaves: the two files and standard output,
+// and the same after each point.
+struct Loop {
+  std::string out, out2, printed;
+  std::vector<std::string> out_after, out2_after;
+};
+
+Loop run_loop(const ScratchDir& dir, const std::vector<Point>& points, const std::string& level) {
+  Loop loop;
+  const std::string out = dir / "loop.txt", out2 = dir / "loop2.txt";
+  fs::remove(out);
+  fs::remove(out2);
+  for (const Point& p : points) {
+    loop.printed += run(TILVEX_BINARY, {p.input, out, level, out2, p.x, p.y, p.z, p.t},
+                        dir / "loop.stdout")
+                        .printed;
+    loop.out_after.push_back(slurp(out));
+    loop.out2_after.push_back(slurp(out2));
+  }
+  loop.out = slurp(out);
+  loop.out2 = slurp(out2);
+  fs::remove(out);
+  fs::remove(out2);
+  return loop;
+}
+
+std::string list_of(const std::vector<Point>& points) {
+  std::string list = "# input x y z t\n\n";
+  for (const Point& p : points) list += p.input + " " + p.x + "\t" + p.y + " " + p.z + " " + p.t + "\n";
+  return list;
+}
+
+// Realistic points, points that accept nothing, a missing and an empty
+// input, and a point listed twice.
+std::vector<Point> mixed_points(const ScratchDir& dir) {
+  spill(dir / "empty.vrin", "");
+  std::vector<Point> points = {
+      {kRealistic, "1", "0", "0", "0"},          {kData + "/worked.vrin", "2", "0", "0", "0"},
+      {kData + "/best-only.vrin", "3", "0", "0", "0"},
+      {kData + "/none-accepted.vrin", "4", "0", "0", "0"},
+      {dir / "missing.vrin", "5", "0", "0", "0"},  {dir / "empty.vrin", "6", "0", "0", "0"},
+      {kData + "/blank-lines.vrin", "7", "-1", "0", "0"},
+      {kRealistic, "1", "0", "0", "0"},          {kData + "/extreme-trends.vrin", "8", "0", "0", "1"},
+  };
+  for (int i = 0; i < 6; ++i) points.push_back({kRealistic, std::to_string(10 + i), "0", "1", "0"});
+  return points;
+}
+
+Outcome grid(const ScratchDir& dir, std::vector<std::string> args, const Launch& how = {}) {
+  Launch with_err = how;
+  const std::string err = dir / "grid.stderr";
+  with_err.stderr_path = err.c_str();
+  Outcome o = run(TILVEX_GRID, args, dir / "grid.stdout", with_err);
+  return o;
+}
+
+std::string grid_stderr(const ScratchDir& dir) { return slurp(dir / "grid.stderr"); }
+
+TEST(Grid, SameBytesAsTheLoopWhateverTheJobs) {
+  ScratchDir dir;
+  const auto points = mixed_points(dir);
+  spill(dir / "grid.txt", list_of(points));
+  const Loop loop = run_loop(dir, points, "95");
+  ASSERT_EQ(loop.printed, "unable to open " + dir / "missing.vrin" + "\nunable to read " +
+                              dir / "empty.vrin" + "\n");
+  for (const char* jobs : {"1", "2", "7"}) {
+    SCOPED_TRACE(jobs);
+    spill(dir / "out.txt", "kept\n");
+    fs::remove(dir / "out2.txt");
+    const Outcome o =
+        grid(dir, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--jobs", jobs});
+    EXPECT_EQ(o.status, 1);  // two points failed
+    EXPECT_EQ(o.printed, loop.printed);
+    EXPECT_EQ(slurp(dir / "out.txt"), "kept\n" + loop.out);
+    EXPECT_EQ(slurp(dir / "out2.txt"), loop.out2);
+    EXPECT_NE(grid_stderr(dir).find("2 of 15 points failed"), std::string::npos);
+  }
+  // One file for both, as the loop leaves it: lines, then summary, point by point.
+  fs::remove(dir / "both.txt");
+  for (const Point& p : points)
+    run(TILVEX_BINARY, {p.input, dir / "both.txt", "95", dir / "both.txt", p.x, p.y, p.z, p.t},
+        dir / "stdout");
+  const std::string both = slurp(dir / "both.txt");
+  fs::remove(dir / "both.txt");
+  grid(dir, {dir / "grid.txt", dir / "both.txt", "95", dir / "both.txt", "--jobs", "2"});
+  EXPECT_EQ(slurp(dir / "both.txt"), both);
+}
+
+// Parses a row of floats and prints them as the summary line does.
+std::string summary_of_row(const std::string& row) {
+  std::vector<std::string> f;
+  std::istringstream in(row);
+  for (std::string c; std::getline(in, c, '\t');) f.push_back(c);
+  if (f.size() != 30) return "row of " + std::to_string(f.size()) + " columns";
+  std::vector<double> v;
+  for (int k = 9; k < 30; ++k) v.push_back(std::strtof(f[k].c_str(), nullptr));
+  char line[1024];
+  std::snprintf(line, sizeof line,
+                "phi= %4.2f %4.2f %4.2f tr1= %7.2f %7.2f %7.2f pl1= %6.2f %6.2f %6.2f "
+                "tr2= %7.2f %7.2f %7.2f pl2= %6.2f %6.2f %6.2f tr3= %7.2f %7.2f %7.2f "
+                "pl3= %6.2f %6.2f %6.2f\n",
+                v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12],
+                v[13], v[14], v[15], v[16], v[17], v[18], v[19], v[20]);
+  return line;
+}
+
+TEST(Grid, PartsConcatenateToTheWholeAndTheTablePairsEverySummary) {
+  ScratchDir dir;
+  const auto points = mixed_points(dir);
+  spill(dir / "grid.txt", list_of(points));
+  grid(dir, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--table",
+             dir / "table.tsv"});
+  std::string out, out2, table;
+  for (int k = 0; k < 4; ++k) {
+    const std::string part = std::to_string(k) + "/4", n = std::to_string(k);
+    grid(dir, {dir / "grid.txt", dir / ("out-" + n), "95", dir / ("out2-" + n), "--part", part,
+               "--table", dir / ("table-" + n), "--jobs", "2"});
+    out += slurp(dir / ("out-" + n));
+    out2 += slurp(dir / ("out2-" + n));
+    table += slurp(dir / ("table-" + n));
+    EXPECT_EQ(slurp(dir / ("out-" + n + ".tilvex-grid")).substr(
+                  slurp(dir / ("out-" + n + ".tilvex-grid")).size() - 9),
+              "complete\n");
+  }
+  EXPECT_EQ(out, slurp(dir / "out.txt"));
+  EXPECT_EQ(out2, slurp(dir / "out2.txt"));
+  EXPECT_EQ(table, slurp(dir / "table.tsv"));
+
+  // A row per point in list order under the header; every ok row gives
+  // its point's summary line, in order; a failed point has nan values.
+  std::istringstream rows(table), summaries(out);
+  std::string row, summary;
+  std::getline(rows, row);
+  EXPECT_EQ(row.rfind("input\txgrid\tygrid\tzgrid\ttgrid\tstatus\tn\taccepted\tthreshold\tphi\t", 0), 0u);
+  std::size_t i = 0;
+  for (; std::getline(rows, row); ++i) {
+    ASSERT_LT(i, points.size());
+    EXPECT_EQ(row.rfind(points[i].input + "\t" + points[i].x + "\t", 0), 0u) << row;
+    if (row.find("\tok\t") != std::string::npos) {
+      ASSERT_TRUE(std::getline(summaries, summary));
+      EXPECT_EQ(summary_of_row(row), summary + "\n");
+    } else {
+      EXPECT_NE(row.find("\tunable to "), std::string::npos) << row;
+      EXPECT_EQ(row.substr(row.size() - 8), "\tnan\tnan");
+    }
+  }
+  EXPECT_EQ(i, points.size());
+  EXPECT_FALSE(std::getline(summaries, summary));
+  // best-only.vrin has no resample: no threshold.
+  EXPECT_NE(table.find("best-only.vrin\t3\t0\t0\t0\tok\t0\t0\tnan\t0.5\t1\t0\t"), std::string::npos);
+}
+
+TEST(Grid, AMalformedListAppendsNothing) {
+  ScratchDir dir;
+  struct Case {
+    std::string list, message;
+  };
+  const Case cases[] = {
+      {"a.vrin 1 2 3 4\nb.vrin 1 2 3\n", ":2: expected 5 fields (input xgrid ygrid zgrid tgrid), found 4\n"},
+      {"\n# c\na.vrin 1 2 3 4 5\n", ":3: expected 5 fields (input xgrid ygrid zgrid tgrid), found 6\n"},
+      {"a.vrin 1 2.5 3 4\n", ":1: field 3 is not an int: 2.5\n"},
+      {"a.vrin 1 2 3 +4\n", ":1: field 5 is not an int: +4\n"},
+      {"a.vrin 1 2 3 2147483648\n", ":1: field 5 is not an int: 2147483648\n"},
+  };
+  for (const Case& c : cases) {
+    spill(dir / "grid.txt", c.list);
+    const Outcome o = grid(dir, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(grid_stderr(dir), "tilvex-grid: " + dir / "grid.txt" + c.message);
+    EXPECT_FALSE(fs::exists(dir / "out.txt"));
+    EXPECT_FALSE(fs::exists(dir / "out2.txt"));
+  }
+}
+
+// The files hold whole points, in list order: what the loop leaves after
+// some point (or before the first).
+void expect_whole_points(const ScratchDir& dir, const Loop& loop) {
+  const std::string out = slurp(dir / "out.txt"), out2 = slurp(dir / "out2.txt");
+  bool found = out.empty() && out2.empty();
+  for (std::size_t i = 0; i < loop.out_after.size() && !found; ++i)
+    found = out == loop.out_after[i] && out2 == loop.out2_after[i];
+  EXPECT_TRUE(found) << "not whole points: " << out.size() << " and " << out2.size() << " bytes";
+}
+
+// Runs the command that the grid printed on standard error to resume.
+int run_printed_resume(const ScratchDir& dir) {
+  const std::string err = grid_stderr(dir);
+  const std::string mark = "tilvex-grid: to finish the grid: ";
+  const std::size_t at = err.find(mark);
+  if (at == std::string::npos) {
+    ADD_FAILURE() << "no resume command in: " << err;
+    return -1;
+  }
+  const std::string command = err.substr(at + mark.size(), err.find('\n', at) - at - mark.size());
+  return run("/bin/sh", {"-c", command + " >/dev/null 2>&1"}, dir / "resume.stdout").status;
+}
+
+std::vector<Point> many_points(int n) {
+  std::vector<Point> points;
+  for (int i = 0; i < n; ++i) points.push_back({kRealistic, std::to_string(i), "0", "0", "0"});
+  return points;
+}
+
+TEST(Grid, AWriteFailureStopsAtWholePointsAndResumes) {
+  ScratchDir dir;
+  const auto points = many_points(12);
+  spill(dir / "grid.txt", list_of(points));
+  const Loop loop = run_loop(dir, points, "95");
+  const std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt",
+                                         "--table", dir / "table.tsv", "--jobs", "2"};
+  // A file size limit that lets a few points in.
+  const Outcome o = grid(dir, args, Launch{"/dev/null", 5 * 180000});
+  EXPECT_EQ(o.status, 252);
+  EXPECT_EQ(o.printed, "unable to write " + dir / "out2.txt" + "\n");
+  EXPECT_GT(slurp(dir / "out2.txt").size(), 0u);
+  expect_whole_points(dir, loop);
+  EXPECT_FALSE(fs::exists(dir / "table.tsv"));
+  EXPECT_EQ(run_printed_resume(dir), 0);
+  EXPECT_EQ(slurp(dir / "out.txt"), loop.out);
+  EXPECT_EQ(slurp(dir / "out2.txt"), loop.out2);
+  const std::string table = slurp(dir / "table.tsv");
+  fs::remove_all(dir / "clean");
+  fs::create_directory(dir / "clean");
+  grid(dir, {dir / "grid.txt", dir / "clean/out.txt", "95", dir / "clean/out2.txt", "--table",
+             dir / "clean/table.tsv"});
+  EXPECT_EQ(table, slurp(dir / "clean/table.tsv"));
+}
+
+// Waits until the grid's record holds `rows` points.
+bool recorded(const ScratchDir& dir, std::size_t rows) {
+  for (int i = 0; i < 5000; ++i) {
+    const std::string record = slurp(dir / "out.txt.tilvex-grid");
+    if (static_cast<std::size_t>(std::count(record.begin(), record.end(), '\n')) >= rows + 1)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+// Gives the FIFO the realistic example, for the grid that reads it.
+void feed(const std::string& fifo) {
+  const int fd = open(fifo.c_str(), O_WRONLY);
+  const std::string text = slurp(kRealistic);
+  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+}
+
+// A grid stopped between two commits, by SIGTERM or SIGKILL, leaves whole
+// points; the printed command, or --resume, finishes it to the bytes of one
+// clean run. The fourth point's input is a FIFO that the test feeds only
+// when it wants the grid to go on, so the grid is stopped after exactly
+// three points.
+TEST(Grid, AStoppedOrKilledGridResumes) {
+  ScratchDir dir;
+  auto points = many_points(20);
+  const Loop loop = run_loop(dir, points, "95");
+  ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
+  points[3].input = dir / "fifo.vrin";
+  spill(dir / "grid.txt", list_of(points));
+  const std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt",
+                                         "--jobs", "1"};
+  for (int sig : {SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(sig);
+    fs::remove(dir / "out.txt");
+    fs::remove(dir / "out2.txt");
+    fs::remove(dir / "out.txt.tilvex-grid");
+    const std::string err = dir / "grid.stderr";
+    const pid_t pid =
+        start(TILVEX_GRID, args, dir / "grid.stdout", Launch{"/dev/null", -1, err.c_str()});
+    ASSERT_TRUE(recorded(dir, 3));
+    kill(pid, sig);
+    EXPECT_EQ(finish(pid), 128 + sig);
+    EXPECT_EQ(slurp(dir / "out.txt"), loop.out_after[2]);
+    EXPECT_EQ(slurp(dir / "out2.txt"), loop.out2_after[2]);
+
+    pid_t resumed;
+    if (sig == SIGTERM) {
+      const std::string printed = slurp(err), mark = "tilvex-grid: to finish the grid: ";
+      const std::size_t at = printed.find(mark);
+      ASSERT_NE(at, std::string::npos) << printed;
+      const std::string command =
+          printed.substr(at + mark.size(), printed.find('\n', at) - at - mark.size());
+      resumed = start("/bin/sh", {"-c", command}, dir / "resume.stdout");
+    } else {
+      std::vector<std::string> resume = args;
+      resume.push_back("--resume");
+      resumed = start(TILVEX_GRID, resume, dir / "resume.stdout");
+    }
+    feed(dir / "fifo.vrin");
+    EXPECT_EQ(finish(resumed), 0);
+    EXPECT_EQ(slurp(dir / "out.txt"), loop.out);
+    EXPECT_EQ(slurp(dir / "out2.txt"), loop.out2);
+  }
+}
+
+}  // namespace
+}  // namespace tilvex::test
