@@ -2,7 +2,7 @@
 // time of each stage in process, on generated files of 10^3 to 10^6
 // resamples.
 //
-//   tilvex-bench [--max N] [--runs R]
+//   tilvex-bench [--max N] [--runs R] [--grid-points P]
 //
 // End to end: the median wall time of R runs (at least 5, after two to warm
 // up) of build/tilvex, each appending to fresh result files, and the
@@ -11,17 +11,20 @@
 // locked append) on the same file, through the program's own functions.
 
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "files/input_file.hpp"
@@ -119,14 +122,140 @@ Stages time_stages(const std::string& input, const std::string& output, float le
   return t;
 }
 
+unsigned processors() {
+  cpu_set_t set;
+  return sched_getaffinity(0, sizeof set, &set) == 0 ? static_cast<unsigned>(CPU_COUNT(&set)) : 1;
+}
+
+// Writes `points` resample results files of `resamples` each into `dir`,
+// and the list of them.
+std::string make_grid(const fs::path& dir, int points, int resamples) {
+  fs::create_directories(dir);
+  std::string list;
+  for (int i = 0; i < points; ++i) {
+    const std::string input = (dir / ("p" + std::to_string(i) + ".vrin")).string();
+    spawn({TILVEX_GENERATE, std::to_string(resamples), std::to_string(1000 + i)}, input);
+    list += input + " " + std::to_string(i % 50) + " " + std::to_string(i / 50) + " 0 0\n";
+  }
+  const std::string list_path = (dir / "grid.txt").string();
+  std::FILE* f = std::fopen(list_path.c_str(), "w");
+  std::fputs(list.c_str(), f);
+  std::fclose(f);
+  return list_path;
+}
+
+std::vector<std::string> inputs_of(const std::string& list_path) {
+  tilvex::InputFile list;
+  if (!list.open(list_path) || !list.read()) std::exit(1);
+  std::vector<std::string> inputs;
+  std::string_view text = list.text();
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    inputs.emplace_back(line.substr(0, line.find(' ')));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return inputs;
+}
+
+// The floors of a grid, in process: reading every input on one thread;
+// and every point read and analysed on `jobs` threads straight through the
+// library, with no ordering, no locks and no appends.
+double read_floor(const std::vector<std::string>& inputs) {
+  const auto start = Clock::now();
+  std::size_t bytes = 0;
+  for (const std::string& name : inputs) {
+    tilvex::InputFile f;
+    if (!f.open(name) || !f.read()) std::exit(1);
+    bytes += f.text().size();
+  }
+  if (bytes == 0) std::exit(1);
+  return seconds_since(start);
+}
+
+double analysis_floor(const std::vector<std::string>& inputs, unsigned jobs) {
+  const auto start = Clock::now();
+  std::atomic<std::size_t> next{0};
+  std::vector<std::thread> threads;
+  for (unsigned j = 0; j < jobs; ++j) {
+    threads.emplace_back([&] {
+      for (std::size_t i; (i = next++) < inputs.size();) {
+        tilvex::InputFile f;
+        if (!f.open(inputs[i]) || !f.read()) std::exit(1);
+        const tilvex::RunTexts t = tilvex::analyse_in_place(f.bytes(), 95.0f, tilvex::Grid{1, 2, 3, 4});
+        if (t.summary.empty()) std::exit(1);
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  return seconds_since(start);
+}
+
+struct Figure {
+  double seconds;
+  long peak_kib;
+};
+
+// The median time and the largest peak of `runs` runs, each appending to
+// fresh files.
+Figure time_command(const std::vector<std::string>& args, const fs::path& dir, int runs) {
+  std::vector<double> wall;
+  long peak = 0;
+  for (int r = 0; r < runs; ++r) {
+    for (const char* f : {"s.txt", "a.txt", "s.txt.tilvex-grid"}) fs::remove(dir / f);
+    const Process p = spawn(args, (dir / "stdout").string());
+    if (p.status != 0) {
+      std::fprintf(stderr, "%s failed with status %d\n", args[0].c_str(), p.status);
+      std::exit(1);
+    }
+    wall.push_back(p.seconds);
+    peak = std::max(peak, p.peak_kib);
+  }
+  return {median(wall), peak};
+}
+
+void bench_grid(const fs::path& dir, int points, int resamples, int runs) {
+  const unsigned n = processors();
+  const std::string list = make_grid(dir / "grid", points, resamples);
+  const std::vector<std::string> inputs = inputs_of(list);
+  const std::string s = (dir / "s.txt").string(), a = (dir / "a.txt").string();
+  std::printf("\n%d points of %d resamples, %u processors (median of %d runs):\n", points,
+              resamples, n, runs);
+  std::vector<double> floor_read, floor_analysis;
+  for (int r = 0; r < runs; ++r) {
+    floor_read.push_back(read_floor(inputs));
+    floor_analysis.push_back(analysis_floor(inputs, n));
+  }
+  const double floor = median(floor_analysis);
+  const auto grid = [&](const std::string& jobs) {
+    return time_command({TILVEX_GRID_BINARY, list, s, "95", a, "--jobs", jobs, "--quiet"}, dir, runs);
+  };
+  const Figure all = grid(std::to_string(n)), one = grid("1");
+  const std::string recipe = "xargs -P " + std::to_string(n) +
+                             " -L 1 sh -c '\"$0\" \"$1\" " + s + " 95 " + a +
+                             " \"$2\" \"$3\" \"$4\" \"$5\"' " + TILVEX_BINARY + " < " + list;
+  const Figure xargs = time_command({"/bin/sh", "-c", recipe}, dir, runs);
+  std::printf("  reading every input, one thread       %8.1f ms\n", median(floor_read) * 1e3);
+  std::printf("  analysis floor, %u threads, no appends %8.1f ms\n", n, floor * 1e3);
+  std::printf("  tilvex-grid --jobs %u                  %8.1f ms  %+.1f%% over the floor, peak %.1f MiB\n",
+              n, all.seconds * 1e3, (all.seconds / floor - 1) * 100, static_cast<double>(all.peak_kib) / 1024.0);
+  std::printf("  tilvex-grid --jobs 1                  %8.1f ms  (--jobs %u: %.2fx as fast), peak %.1f MiB\n",
+              one.seconds * 1e3, n, one.seconds / all.seconds, static_cast<double>(one.peak_kib) / 1024.0);
+  std::printf("  xargs -P %u, a tilvex run per point    %8.1f ms  (%.2fx tilvex-grid's time)\n", n,
+              xargs.seconds * 1e3, xargs.seconds / all.seconds);
+  std::fflush(stdout);
+  fs::remove_all(dir / "grid");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   long max_n = 1000000;
-  int runs = 7;
+  int runs = 7, grid_points = 2000;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::string(argv[i]) == "--max") max_n = std::atol(argv[i + 1]);
     if (std::string(argv[i]) == "--runs") runs = std::max(5, std::atoi(argv[i + 1]));
+    if (std::string(argv[i]) == "--grid-points") grid_points = std::atoi(argv[i + 1]);
   }
   const fs::path dir = fs::temp_directory_path() / ("tilvex-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);
@@ -187,6 +316,13 @@ int main(int argc, char** argv) {
   }
   std::printf("\n100000 resamples with trends near 1e9 degrees: %.1f ms (median)\n",
               median(wall) * 1e3);
+
+  // A grid: the realistic case, and large inputs, where the memory bound of
+  // about 2 jobs inputs shows.
+  if (grid_points > 0) {
+    bench_grid(dir, grid_points, 2000, 3);
+    bench_grid(dir, 16, 100000, 3);
+  }
   fs::remove_all(dir);
   return 0;
 }

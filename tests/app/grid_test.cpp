@@ -172,6 +172,7 @@ TEST(Grid, PartsConcatenateToTheWholeAndTheTablePairsEverySummary) {
   for (; std::getline(rows, row); ++i) {
     ASSERT_LT(i, points.size());
     EXPECT_EQ(row.rfind(points[i].input + "\t" + points[i].x + "\t", 0), 0u) << row;
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 29) << row;
     if (row.find("\tok\t") != std::string::npos) {
       ASSERT_TRUE(std::getline(summaries, summary));
       EXPECT_EQ(summary_of_row(row), summary + "\n");
@@ -182,8 +183,18 @@ TEST(Grid, PartsConcatenateToTheWholeAndTheTablePairsEverySummary) {
   }
   EXPECT_EQ(i, points.size());
   EXPECT_FALSE(std::getline(summaries, summary));
-  // best-only.vrin has no resample: no threshold.
+  // best-only.vrin has no resample: no threshold. In none-accepted.vrin the
+  // threshold is a NaN with its sign bit set: every NaN is "nan".
   EXPECT_NE(table.find("best-only.vrin\t3\t0\t0\t0\tok\t0\t0\tnan\t0.5\t1\t0\t"), std::string::npos);
+  EXPECT_NE(table.find("none-accepted.vrin\t4\t0\t0\t0\tok\t1\t0\tnan\t0.5\t1\t0\t"),
+            std::string::npos);
+
+  // A resume against a record of another grid appends nothing.
+  const std::string before = slurp(dir / "out.txt");
+  const Outcome o = grid(dir, {dir / "grid.txt", dir / "out.txt", "90", dir / "out2.txt", "--resume"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(grid_stderr(dir).find("records another grid"), std::string::npos);
+  EXPECT_EQ(slurp(dir / "out.txt"), before);
 }
 
 TEST(Grid, AMalformedListAppendsNothing) {

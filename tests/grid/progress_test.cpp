@@ -1,0 +1,27 @@
+#include "grid/progress.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tilvex::grid {
+namespace {
+
+// Only whole rows count: one cut short by a kill was never committed, and
+// the length tells where the record is to be cut back to.
+TEST(ReadProgress, WholeRowsAndTheLastLine) {
+  const std::string header = progress_header(3, 0xabc, "95", 1, 4);
+  EXPECT_EQ(header, "tilvex-grid progress\tpoints=3\tlist=0000000000000abc\tlevel=95\tpart=1/4\n");
+  auto p = read_progress(header + "a\tok\n" + "b\tok\n" + "c\to");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->done, 2u);
+  EXPECT_EQ(p->rows, "a\tok\nb\tok\n");
+  EXPECT_EQ(p->length, header.size() + 10);
+  EXPECT_FALSE(p->complete);
+  p = read_progress(header + "a\tok\n" + std::string(kComplete));
+  ASSERT_TRUE(p);
+  EXPECT_TRUE(p->complete);
+  EXPECT_EQ(p->done, 1u);
+  EXPECT_FALSE(read_progress("phi= 0.50 ...\n"));
+}
+
+}  // namespace
+}  // namespace tilvex::grid
