@@ -304,13 +304,20 @@ TEST(Grid, AStoppedOrKilledGridResumes) {
   ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
   points[3].input = dir / "fifo.vrin";
   spill(dir / "grid.txt", list_of(points));
+  // One clean run's table, to compare with.
+  pid_t clean = start(TILVEX_GRID, {dir / "grid.txt", dir / "clean.txt", "95", dir / "clean2.txt",
+                                    "--table", dir / "clean.tsv"},
+                      dir / "clean.stdout");
+  feed(dir / "fifo.vrin");
+  ASSERT_EQ(finish(clean), 0);
   const std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt",
-                                         "--jobs", "1"};
+                                         "--jobs", "1", "--table", dir / "table.tsv"};
   for (int sig : {SIGTERM, SIGKILL}) {
     SCOPED_TRACE(sig);
     fs::remove(dir / "out.txt");
     fs::remove(dir / "out2.txt");
     fs::remove(dir / "out.txt.tilvex-grid");
+    fs::remove(dir / "table.tsv");
     const std::string err = dir / "grid.stderr";
     const pid_t pid =
         start(TILVEX_GRID, args, dir / "grid.stdout", Launch{"/dev/null", -1, err.c_str()});
@@ -337,6 +344,7 @@ TEST(Grid, AStoppedOrKilledGridResumes) {
     EXPECT_EQ(finish(resumed), 0);
     EXPECT_EQ(slurp(dir / "out.txt"), loop.out);
     EXPECT_EQ(slurp(dir / "out2.txt"), loop.out2);
+    EXPECT_EQ(slurp(dir / "table.tsv"), slurp(dir / "clean.tsv"));
   }
 }
 
