@@ -35,6 +35,13 @@ int fail(const char* what, const std::string& name, int status) {
   return status;
 }
 
+// An output that is the input itself would change the data.
+int refuse_input(const std::string& name, int status) {
+  std::fprintf(stderr, "tilvex: '%s' is the input file; the results go to other files\n",
+               name.c_str());
+  return fail("open", name, status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,6 +60,7 @@ int main(int argc, char** argv) {
   const std::string output_name = app::file_name(argv[2]);
   ResultFile output;
   if (!output.open(output_name)) return fail("open", output_name, kOutput);
+  if (input.is(output.descriptor())) return refuse_input(output_name, kOutput);
 
   const auto level = app::confidence_level(argv[3]);
   const std::string output2_name = app::file_name(argv[4]);
@@ -62,6 +70,7 @@ int main(int argc, char** argv) {
 
   ResultFile output2;
   if (!output2.open(output2_name)) return fail("open", output2_name, kOutput2);
+  if (input.is(output2.descriptor())) return refuse_input(output2_name, kOutput2);
 
   const RunTexts texts = analyse_in_place(input.bytes(), *level, Grid{*x, *y, *z, *t});
   const std::string_view summary[] = {texts.summary};
@@ -70,6 +79,8 @@ int main(int argc, char** argv) {
     case AppendFailure::output: return fail("write", output_name, kOutput);
     case AppendFailure::none: break;
   }
+  // Appended: from here on the status must be 0, whatever signal comes.
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, SIG_IGN);
   if (!output2.close()) return fail("write", output2_name, kOutput2);
   if (!output.close()) return fail("write", output_name, kOutput);
   return 0;

@@ -20,6 +20,11 @@ bool InputFile::open(const std::string& name) {
   return fd_ >= 0;
 }
 
+bool InputFile::is(int fd) const {
+  struct stat st {};
+  return identified_ && ::fstat(fd, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+}
+
 bool InputFile::reserve(std::size_t capacity, bool populate) {
   if (capacity <= capacity_) return true;
   void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
@@ -40,7 +45,10 @@ bool InputFile::read() {
   // faulting them in one by one costs more than the read itself. A pipe, or
   // a file that grows while it is read, doubles the buffer as data comes.
   struct stat st {};
-  const bool sized = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  identified_ = ::fstat(fd_, &st) == 0;
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  const bool sized = identified_ && S_ISREG(st.st_mode) && st.st_size > 0;
   bool ok = sized ? reserve(static_cast<std::size_t>(st.st_size) + 1, true)
                   : reserve(std::size_t{1} << 16, false);
   while (ok) {

@@ -1,6 +1,8 @@
 #pragma once
 // The resample results file of a run, read whole into memory once.
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <span>
 #include <string>
@@ -23,6 +25,8 @@ class InputFile {
   bool read();
 
   std::string_view text() const { return {data_, size_}; }
+  // Whether the file open at `fd` is this input (same device and inode).
+  bool is(int fd) const;
   // The same bytes, for an analysis that may overwrite them.
   std::span<char> bytes() { return {data_, size_}; }
 
@@ -33,6 +37,9 @@ class InputFile {
   bool reserve(std::size_t capacity, bool populate);
 
   int fd_ = -1;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  bool identified_ = false;
   char* data_ = nullptr;  // mapped
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;

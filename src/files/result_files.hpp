@@ -1,7 +1,10 @@
 #pragma once
-// The two result files of a run, opened for appending, and the locked,
-// all-or-nothing append of a run's texts to them.
+// The result files of a run, opened for appending, and the locked,
+// journaled, all-or-nothing append of a run's texts to them.
 
+#include <sys/types.h>
+
+#include <atomic>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,33 +21,64 @@ class ResultFile {
   ~ResultFile();  // closes without a check, for runs that fail
 
   bool open(const std::string& name);
+  // Opens an existing file for writing, without creating it and without
+  // following a symlink (for a recovery).
+  bool open_existing(const std::string& name);
   // False if the close reports a failed write.
   bool close();
   int descriptor() const { return fd_; }
+  const std::string& name() const { return name_; }
 
  private:
   int fd_ = -1;
+  std::string name_;
 };
 
 // One file of an append, and what goes to it, in order.
 struct AppendTarget {
-  int fd;
+  ResultFile* file;
   std::span<const std::string_view> pieces;
 };
 
+struct AppendOptions {
+  const char* program = "tilvex";  // the prefix of messages on standard error
+  // Set (to a signal number) when the append should give up while it waits
+  // for a lock; checked every 100 ms of waiting.
+  const std::atomic<int>* stop = nullptr;
+};
+
+// How an append ended.
+struct AppendOutcome {
+  int failed = -1;       // the target that could not be written, or -1
+  bool stopped = false;  // given up while waiting for a lock (options.stop)
+};
+
 // Appends to several files at once, whole and all or nothing, safely beside
-// other runs doing the same: each target's pieces in turn, in the order
-// given. A file may be named more than once.
+// other runs doing the same, whatever kills the process: each target's
+// pieces in turn, in the order given. A file may be named more than once.
 //
-// Every file is locked for writing first (POSIX advisory locks on the whole
-// file, each file once, in the order of their device and inode numbers, so
-// that runs at once cannot deadlock). Under the locks, each target's pieces
-// go out with as few writes as the system allows. If one cannot be
-// completed (disk full, quota, file size limit), every file is cut back to
-// the length it had when it was locked. The termination signals that can
-// be held back wait until the files are whole again. Returns the index of
-// the target that failed, or -1.
-int append_all(std::span<const AppendTarget> targets);
+// - Locks: every regular file is locked for writing (POSIX record locks on
+//   the whole file, each once, in the order of their device and inode
+//   numbers). A deadlock the kernel reports makes the run let go of its
+//   locks, wait a random while and start again. After TILVEX_LOCK_NOTICE
+//   seconds of waiting (10 by default) it says once on standard error which
+//   file is locked by which process; TILVEX_LOCK_TIMEOUT=SECONDS gives up.
+//   Where a file system keeps no locks, the run goes on unlocked, with a
+//   note, and recovers nothing there. Files that are not regular (pipes,
+//   devices) are neither locked nor journaled.
+// - Recovery: a journal left by a run that died is found under the locks;
+//   the files it names are cut back to their recorded lengths first (its
+//   other files locked too, in the same order), and standard error says so.
+//   Journals that cannot be trusted are left alone and reported.
+// - The append: with the termination signals held back, the journal is
+//   written, then the pieces (a pipe or device is written with the signals
+//   let through); the removal of the journal commits. If a write fails
+//   (disk full, quota, file size limit), every regular file is cut back.
+//   A termination signal that came while they were held is dropped once the
+//   append is committed, unless the caller had blocked it itself.
+// TILVEX_SYNC=1 syncs the journal, the files and their directories where
+// the order matters.
+AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOptions& options = {});
 
 // Which file an append could not complete.
 enum class AppendFailure { none, output, output2 };
@@ -53,5 +87,13 @@ enum class AppendFailure { none, output, output2 };
 // to output_file2, then `summary` to output_file.
 AppendFailure append_run(ResultFile& output, std::span<const std::string_view> summary,
                          ResultFile& output2, std::span<const std::string_view> lines);
+
+// The identity of the file open at `fd`.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  auto operator<=>(const FileIdentity&) const = default;
+};
+FileIdentity identity_of(int fd);
 
 }  // namespace tilvex

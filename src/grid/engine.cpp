@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -39,12 +40,19 @@ struct Outcome {
   std::string row;  // its row of the table
 };
 
-std::unique_ptr<Outcome> analyse_point(const Point& p, float level) {
+std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const ResultFile& output,
+                                       const ResultFile& output2) {
   auto o = std::make_unique<Outcome>();
   if (!o->input.open(p.input)) {
     o->failure = "unable to open " + p.input;
   } else if (!o->input.read() || o->input.text().empty()) {
     o->failure = "unable to read " + p.input;
+  } else if (o->input.is(output.descriptor()) || o->input.is(output2.descriptor())) {
+    // As tilvex: an output that is the input itself would change the data.
+    const std::string& name = o->input.is(output.descriptor()) ? output.name() : output2.name();
+    std::fprintf(stderr, "tilvex-grid: '%s' is the input of line %zu; the results go to other files\n",
+                 name.c_str(), p.line);
+    o->failure = "unable to open " + name;
   } else {
     o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid));
     o->row = table_row(p, o->texts->analysis);
@@ -115,6 +123,7 @@ struct Shared {
   std::condition_variable changed;
   std::size_t next = 0, committed = 0;  // points taken, points appended
   int signal = 0;  // the stopping signal that came, if any
+  std::atomic<int> stop{0};  // the same, for an append waiting for a lock
 };
 
 sigset_t stopping_signals() {
@@ -145,8 +154,8 @@ std::size_t failures_in(std::string_view rows) {
 
 bool write_text(ResultFile& file, std::string_view text) {
   const std::string_view pieces[] = {text};
-  const AppendTarget target[] = {{file.descriptor(), pieces}};
-  return append_all(target) < 0;
+  const AppendTarget target[] = {{&file, pieces}};
+  return append_all(target, {"tilvex-grid"}).failed < 0;
 }
 
 }  // namespace
@@ -207,12 +216,19 @@ int run_grid(const Options& o, std::span<const Point> points) {
   Shared& state = *shared;
   state.next = state.committed = progress.done;
 
+  // The ticks that time a lock wait (SIGALRM) must come to this thread,
+  // the one that appends: the other threads start with them blocked.
+  sigset_t ticks;
+  sigemptyset(&ticks);
+  sigaddset(&ticks, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &ticks, nullptr);
   std::thread([shared] {
     const sigset_t set = stopping_signals();
     int sig = 0;
     if (sigwait(&set, &sig) != 0) return;
     std::lock_guard lock(shared->mutex);
     shared->signal = sig;
+    shared->stop = sig;
     shared->changed.notify_all();
   }).detach();
 
@@ -227,7 +243,7 @@ int run_grid(const Options& o, std::span<const Point> points) {
         if (state.next >= total) return;
         const std::size_t i = state.next++;
         lock.unlock();
-        auto outcome = analyse_point(points[i], o.level);
+        auto outcome = analyse_point(points[i], o.level, output, output2);
         lock.lock();
         slots[i % window] = std::move(outcome);
         state.changed.notify_all();
@@ -235,6 +251,7 @@ int run_grid(const Options& o, std::span<const Point> points) {
     });
   }
 
+  pthread_sigmask(SIG_UNBLOCK, &ticks, nullptr);
   ProgressLine line(o.show_progress, total);
   line.start_at(state.committed);
   std::size_t committed = state.committed;
@@ -267,23 +284,28 @@ int run_grid(const Options& o, std::span<const Point> points) {
       std::size_t k = 0;
       for (const auto& b : batch) {
         if (!b->texts) continue;
-        targets.push_back({output2.descriptor(), std::span(lines).subspan(2 * k, 2)});
-        targets.push_back({output.descriptor(), std::span(summaries).subspan(k, 1)});
+        targets.push_back({&output2, std::span(lines).subspan(2 * k, 2)});
+        targets.push_back({&output, std::span(summaries).subspan(k, 1)});
         status_of.push_back(kOutput2);
         status_of.push_back(kOutput);
         ++k;
       }
     } else {
-      targets.push_back({output2.descriptor(), lines});
-      targets.push_back({output.descriptor(), summaries});
+      targets.push_back({&output2, lines});
+      targets.push_back({&output, summaries});
       status_of.push_back(kOutput2);
       status_of.push_back(kOutput);
     }
     const std::string_view row_pieces[] = {rows};
-    targets.push_back({record.descriptor(), row_pieces});
+    targets.push_back({&record, row_pieces});
     status_of.push_back(kOutput);
-    const int failed_target = append_all(targets);
+    const AppendOutcome appended = append_all(targets, {"tilvex-grid", &state.stop});
     line.clear();
+    if (appended.stopped) {  // a stopping signal came while it waited for a lock
+      stopped_by = state.stop.load();
+      break;
+    }
+    const int failed_target = appended.failed;
     if (failed_target >= 0) {
       const std::size_t t = static_cast<std::size_t>(failed_target);
       const std::string& name = t + 1 == targets.size()          ? o.progress
