@@ -329,6 +329,10 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
           noted_no_locks = true;
           break;
         case Locking::deadlock:
+          std::fprintf(stderr,
+                       "%s: waiting for '%s' would deadlock with another process; letting go "
+                       "of the locks and trying again\n",
+                       o.program, r.file->name().c_str());
           again = true;
           break;
         case Locking::stopped:

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -111,6 +112,49 @@ TEST(Appends, SixteenRunsAtOnce) {
   }
   ASSERT_EQ(blocks.size(), expected.size());
   for (const auto& [grid, t] : expected) EXPECT_EQ(blocks[grid], t.lines) << "run " << grid;
+}
+
+// SIGKILL at random moments of runs that append 7 MB to files that hold
+// data, and SIGSTOP then SIGKILL (a suspended job cancelled): after each,
+// one normal run leaves the files with whole runs only, every summary with
+// its block, the old bytes intact and no journal behind.
+TEST(Appends, KilledAtRandomMomentsLeavesWholeRuns) {
+  ScratchDir dir;
+  ASSERT_EQ(run(TILVEX_GENERATE, {"100000", "7"}, dir / "big.vrin").status, 0);
+  const Texts killed = run_alone(TILVEX_BINARY, dir / "big.vrin", dir, "95", "1");
+  const Texts normal = run_alone(TILVEX_BINARY, dir / "big.vrin", dir, "95", "2");
+  const std::string old = "an earlier summary\n", old2 = "an earlier line\n";
+  std::mt19937 rng(13);
+  int committed = 0, rolled_back = 0;
+  for (int trial = 0; trial < 40; ++trial) {
+    spill(dir / "out.txt", old);
+    spill(dir / "out2.txt", old2);
+    const pid_t pid = start(TILVEX_BINARY,
+                            {dir / "big.vrin", dir / "out.txt", "95", dir / "out2.txt", "1", "0", "0", "1"},
+                            dir / "stdout");
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 60000));
+    if (trial % 4 == 3) {
+      kill(pid, SIGSTOP);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    kill(pid, SIGKILL);
+    finish(pid);
+    ASSERT_EQ(run(TILVEX_BINARY, {dir / "big.vrin", dir / "out.txt", "95", dir / "out2.txt", "2", "0", "0", "1"},
+                  dir / "stdout")
+                  .status,
+              0);
+    const std::string out = slurp(dir / "out.txt"), out2 = slurp(dir / "out2.txt");
+    if (out == old + killed.summary + normal.summary && out2 == old2 + killed.lines + normal.lines)
+      ++committed;
+    else if (out == old + normal.summary && out2 == old2 + normal.lines)
+      ++rolled_back;
+    else
+      ADD_FAILURE() << "trial " << trial << ": not whole runs (" << out.size() << ", " << out2.size()
+                    << " bytes)";
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      ASSERT_EQ(e.path().filename().string().find("tilvex-journal"), std::string::npos);
+  }
+  EXPECT_EQ(committed + rolled_back, 40);
 }
 
 }  // namespace

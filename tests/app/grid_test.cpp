@@ -85,7 +85,7 @@ std::vector<Point> mixed_points(const ScratchDir& dir) {
 Outcome grid(const ScratchDir& dir, std::vector<std::string> args, const Launch& how = {}) {
   Launch with_err = how;
   const std::string err = dir / "grid.stderr";
-  with_err.stderr_path = err.c_str();
+  with_err.stderr_path = err;
   Outcome o = run(TILVEX_GRID, args, dir / "grid.stdout", with_err);
   return o;
 }
@@ -320,7 +320,7 @@ TEST(Grid, AStoppedOrKilledGridResumes) {
     fs::remove(dir / "table.tsv");
     const std::string err = dir / "grid.stderr";
     const pid_t pid =
-        start(TILVEX_GRID, args, dir / "grid.stdout", Launch{"/dev/null", -1, err.c_str()});
+        start(TILVEX_GRID, args, dir / "grid.stdout", Launch{"/dev/null", -1, err});
     ASSERT_TRUE(recorded(dir, 3));
     kill(pid, sig);
     EXPECT_EQ(finish(pid), 128 + sig);

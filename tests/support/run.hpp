@@ -34,7 +34,8 @@ inline void spill(const std::filesystem::path& p, const std::string& text) {
 struct Launch {
   const char* stdin_path = "/dev/null";
   long file_size_limit = -1;  // bytes, for RLIMIT_FSIZE; -1 for none
-  const char* stderr_path = nullptr;  // where standard error goes; kept if null
+  std::string stderr_path = {};  // where standard error goes; kept if empty
+  std::vector<std::string> env = {};  // NAME=VALUE settings added to the environment
 };
 
 // Starts `program` with exactly `args`, standard output to `out_path`.
@@ -50,9 +51,13 @@ inline pid_t start(const std::string& program, const std::vector<std::string>& a
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in, 0);
     dup2(out, 1);
-    if (how.stderr_path != nullptr) {
-      const int err = open(how.stderr_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!how.stderr_path.empty()) {
+      const int err = open(how.stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(err, 2);
+    }
+    for (const std::string& e : how.env) {
+      const std::size_t eq = e.find('=');
+      setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
     }
     if (how.file_size_limit >= 0) {
       const rlimit limit{static_cast<rlim_t>(how.file_size_limit),

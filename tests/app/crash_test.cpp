@@ -1,0 +1,313 @@
+// End-to-end: a run killed at any moment, stopped by a signal, waiting for
+// a lock, or facing a hostile journal leaves whole runs only, and its
+// status tells the truth.
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../support/run.hpp"
+#include "../support/trace.hpp"
+
+namespace tilvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kRealistic = std::string(TILVEX_EXAMPLES) + "/realistic.vrin";
+const std::string kOld = "an earlier summary\n", kOld2 = "an earlier line\n";
+
+std::vector<std::string> args_for(const ScratchDir& dir, const std::string& grid) {
+  return {kRealistic, dir / "out.txt", "95", dir / "out2.txt", grid, "0", "0", "1"};
+}
+
+void fresh_files(const ScratchDir& dir) {
+  spill(dir / "out.txt", kOld);
+  spill(dir / "out2.txt", kOld2);
+}
+
+bool journals_left(const ScratchDir& dir) {
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    if (e.path().filename().string().find(".tilvex-journal") != std::string::npos) return true;
+  return false;
+}
+
+// After a killed run (grid 1) and one normal run (grid 2), the files hold
+// what they held, the killed run whole or not at all, and the normal run.
+void expect_whole_runs(const ScratchDir& dir, const Texts& killed, const Texts& normal,
+                       int killed_status, const std::string& what) {
+  const std::string out = slurp(dir / "out.txt"), out2 = slurp(dir / "out2.txt");
+  const bool with = out == kOld + killed.summary + normal.summary &&
+                    out2 == kOld2 + killed.lines + normal.lines;
+  const bool without = out == kOld + normal.summary && out2 == kOld2 + normal.lines;
+  EXPECT_TRUE(with || without) << what << ": " << out.size() << " and " << out2.size() << " bytes";
+  // Status 0 exactly when the run is in the files (SIGKILL after the
+  // commit is the exception: appended, but killed).
+  if (killed_status == 0) {
+    EXPECT_TRUE(with) << what;
+  } else if (killed_status != 128 + SIGKILL) {
+    EXPECT_TRUE(without) << what;
+  }
+  EXPECT_FALSE(journals_left(dir)) << what;
+}
+
+TEST(Crash, KilledAtEverySystemCallLeavesWholeRuns) {
+  ScratchDir dir;
+  const Texts killed = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "1");
+  const Texts normal = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "2");
+  fresh_files(dir);
+  const Traced whole = run_killed_at(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
+                                     dir / "stderr", -1);
+  ASSERT_EQ(whole.status, 0);
+  ASSERT_GT(whole.calls, 10);
+  int recovered = 0;
+  for (long k = 0; k <= whole.calls; ++k) {
+    fresh_files(dir);
+    const Traced t = run_killed_at(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
+                                   dir / "stderr", k);
+    const Launch how{"/dev/null", -1, dir / "recovery"};
+    ASSERT_EQ(run(TILVEX_BINARY, args_for(dir, "2"), dir / "stdout", how).status, 0);
+    if (slurp(dir / "recovery").find("recovered") != std::string::npos) ++recovered;
+    expect_whole_runs(dir, killed, normal, t.status, "killed at call " + std::to_string(k));
+  }
+  EXPECT_GT(recovered, 0);  // some kills came after the journal
+}
+
+// A run that waits for a lock ends at once on SIGTERM, by the signal, with
+// nothing written.
+TEST(Crash, SigtermWhileWaitingForALock) {
+  ScratchDir dir;
+  fresh_files(dir);
+  const int held = open((dir / "out2.txt").c_str(), O_RDWR);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(held, F_SETLK, &whole), 0);
+  const int held1 = open((dir / "out.txt").c_str(), O_RDWR);
+  ASSERT_EQ(fcntl(held1, F_SETLK, &whole), 0);
+  const pid_t pid = start(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(finish(pid), 128 + SIGTERM);  // before the locks were let go
+  close(held);
+  close(held1);
+  EXPECT_EQ(slurp(dir / "out.txt"), kOld);
+  EXPECT_EQ(slurp(dir / "out2.txt"), kOld2);
+  EXPECT_FALSE(journals_left(dir));
+}
+
+TEST(Crash, LockNoticeAndTimeout) {
+  ScratchDir dir;
+  fresh_files(dir);
+  const int held = open((dir / "out2.txt").c_str(), O_RDWR);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(held, F_SETLK, &whole), 0);
+  const Launch how{"/dev/null", -1, dir / "stderr",
+                   {"TILVEX_LOCK_NOTICE=0.2", "TILVEX_LOCK_TIMEOUT=0.6"}};
+  const Outcome o = run(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout", how);
+  close(held);
+  EXPECT_EQ(o.status, 252);
+  EXPECT_EQ(o.printed, "unable to write " + dir / "out2.txt" + "\n");
+  const std::string err = slurp(dir / "stderr");
+  ASSERT_LT(err.size(), 1000u);
+  EXPECT_NE(err.find("tilvex: waiting for '" + dir / "out2.txt" + "', locked by process " +
+                     std::to_string(getpid()) + "\n"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("it stayed locked past TILVEX_LOCK_TIMEOUT"), std::string::npos) << err;
+  EXPECT_EQ(slurp(dir / "out.txt"), kOld);
+  EXPECT_EQ(slurp(dir / "out2.txt"), kOld2);
+}
+
+// Pipes and devices are neither locked nor journaled: a lock on /dev/null
+// holds nobody up, and a run stuck writing to a FIFO nobody reads still
+// ends on SIGTERM, its regular file rolled back by the next run.
+TEST(Crash, PipesAndDevices) {
+  ScratchDir dir;
+  fresh_files(dir);
+  const int null = open("/dev/null", O_RDWR);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  fcntl(null, F_SETLK, &whole);  // whether or not the device takes it
+  EXPECT_EQ(run(TILVEX_BINARY, {kRealistic, dir / "out.txt", "95", "/dev/null", "1", "0", "0", "1"},
+                dir / "stdout")
+                .status,
+            0);
+  close(null);
+  const std::string with_summary = slurp(dir / "out.txt");
+  EXPECT_GT(with_summary.size(), kOld.size());
+
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const int reader = open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK);  // never reads
+  // The accepted lines (150 kB) fill the FIFO and block the run.
+  const pid_t pid = start(TILVEX_BINARY, {kRealistic, dir / "out.txt", "95", dir / "fifo", "1", "0", "0", "1"},
+                          dir / "stdout");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(finish(pid), 128 + SIGTERM);
+  close(reader);
+  const Texts normal = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "2");
+  ASSERT_EQ(run(TILVEX_BINARY, args_for(dir, "2"), dir / "stdout").status, 0);
+  EXPECT_TRUE(slurp(dir / "out.txt") == with_summary + normal.summary);
+  EXPECT_FALSE(journals_left(dir));
+}
+
+// Journals that a run may not act on: it cuts no file, is not stopped, and
+// says why.
+TEST(Crash, HostileJournals) {
+  ScratchDir dir;
+  const Texts normal = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "2");
+  const std::string journal = dir.path() / ".out2.txt.tilvex-journal";
+  struct Case {
+    const char* what;
+    std::string expect_in_stderr;
+  };
+  // A symlink to a file the run must not touch.
+  fresh_files(dir);
+  spill(dir / "victim", "victim\n");
+  fs::create_symlink(dir / "victim", journal);
+  Outcome o = run(TILVEX_BINARY, args_for(dir, "2"), dir / "stdout",
+                  Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(slurp(dir / "victim"), "victim\n");
+  EXPECT_NE(slurp(dir / "stderr").find("it is a symbolic link"), std::string::npos);
+  EXPECT_EQ(slurp(dir / "out2.txt"), kOld2 + normal.lines);
+  fs::remove(journal);
+
+  // A whole journal of ours that names out2.txt, but under another inode:
+  // the file it recorded is gone.
+  fresh_files(dir);
+  struct stat st {};
+  stat((dir / "out2.txt").c_str(), &st);
+  std::string fake = "tilvex-journal 1\ntx 0000000000000001\ncommit -\nfile " +
+                     std::to_string(st.st_dev) + " " + std::to_string(st.st_ino + 1000) + " 3 ";
+  for (unsigned char c : dir / "out2.txt") {
+    char h[3];
+    std::snprintf(h, sizeof h, "%02x", c);
+    fake += h;
+  }
+  fake += "\n";
+  std::uint64_t check = 0xcbf29ce484222325u;
+  for (unsigned char c : fake) check = (check ^ c) * 0x100000001b3u;
+  char line[32];
+  std::snprintf(line, sizeof line, "check %016llx\n", static_cast<unsigned long long>(check));
+  spill(journal, fake + line);
+  o = run(TILVEX_BINARY, args_for(dir, "2"), dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(slurp(dir / "stderr").find("no longer the file it recorded"), std::string::npos)
+      << slurp(dir / "stderr");
+  EXPECT_EQ(slurp(dir / "out2.txt"), kOld2 + normal.lines);  // not cut to 3 bytes
+  fs::remove(journal);
+
+  // Owned by a third user: left alone. Needs root, to be that user and to
+  // run as another.
+  if (geteuid() != 0) GTEST_SKIP() << "the third-user case needs root";
+  const passwd* found = getpwnam("nobody");  // static storage: copy what is needed
+  ASSERT_TRUE(found);
+  const uid_t nobody_uid = found->pw_uid;
+  const gid_t nobody_gid = found->pw_gid;
+  found = getpwnam("daemon");
+  ASSERT_TRUE(found);
+  const uid_t daemon_uid = found->pw_uid;
+  const gid_t daemon_gid = found->pw_gid;
+  ScratchDir shared;
+  chmod(shared.path().c_str(), 0777);
+  fs::copy_file(TILVEX_BINARY, shared / "tilvex");
+  fs::copy_file(kRealistic, shared / "in.vrin");
+  chmod((shared / "tilvex").c_str(), 0755);
+  chmod((shared / "in.vrin").c_str(), 0644);
+  for (const char* f : {"out.txt", "out2.txt"}) {
+    spill(shared / f, "kept\n");
+    chown((shared / f).c_str(), nobody_uid, nobody_gid);
+  }
+  // A real journal of daemon's, cut to a length of 0: it would empty out2.txt.
+  fake = "tilvex-journal 1\ntx 0000000000000002\ncommit -\nfile ";
+  stat((shared / "out2.txt").c_str(), &st);
+  fake += std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " 0 ";
+  for (unsigned char c : shared / "out2.txt") {
+    char h[3];
+    std::snprintf(h, sizeof h, "%02x", c);
+    fake += h;
+  }
+  fake += "\n";
+  check = 0xcbf29ce484222325u;
+  for (unsigned char c : fake) check = (check ^ c) * 0x100000001b3u;
+  std::snprintf(line, sizeof line, "check %016llx\n", static_cast<unsigned long long>(check));
+  const std::string third = shared.path() / ".out2.txt.tilvex-journal";
+  spill(third, fake + line);
+  chown(third.c_str(), daemon_uid, daemon_gid);
+  o = run("/usr/bin/setpriv",
+          {"--reuid=nobody", "--regid=nogroup", "--clear-groups", shared / "tilvex",
+           shared / "in.vrin", shared / "out.txt", "95", shared / "out2.txt", "2", "0", "0", "1"},
+          dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(o.status, 0) << o.printed << slurp(dir / "stderr");
+  EXPECT_NE(slurp(dir / "stderr").find("neither root, nor this user"), std::string::npos)
+      << slurp(dir / "stderr");
+  EXPECT_TRUE(slurp(shared / "out2.txt") == "kept\n" + normal.lines);
+}
+
+// Another process takes the two locks in the other order and waits: the
+// kernel answers one of the two requests with EDEADLK. tilvex lets go,
+// waits and tries again; it never writes while the other holds a lock.
+TEST(Crash, DeadlockWithAProcessThatLocksTheOtherWay) {
+  ScratchDir dir;
+  const Texts normal = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "2");
+  fresh_files(dir);
+  struct stat a {}, b {};
+  stat((dir / "out.txt").c_str(), &a);
+  stat((dir / "out2.txt").c_str(), &b);
+  // tilvex locks `first` then `second`; the other process `second` then `first`.
+  const std::string first = dir / (a.st_ino < b.st_ino ? "out.txt" : "out2.txt");
+  const std::string second = dir / (a.st_ino < b.st_ino ? "out2.txt" : "out.txt");
+  const int fd_first = open(first.c_str(), O_RDWR), fd_second = open(second.c_str(), O_RDWR);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(fd_second, F_SETLK, &whole), 0);
+  const pid_t pid = start(TILVEX_BINARY, args_for(dir, "2"), dir / "stdout",
+                          Launch{"/dev/null", -1, dir / "stderr"});
+  // Wait until tilvex holds `first`, then ask for it, blocking: one of the
+  // two requests closes the cycle.
+  const int probe = open(first.c_str(), O_RDWR);
+  for (int i = 0; i < 2000; ++i) {
+    struct flock q = whole;
+    fcntl(probe, F_GETLK, &q);
+    if (q.l_type != F_UNLCK) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  close(probe);
+  // While tilvex waits for `second`, this request closes the cycle and
+  // gets EDEADLK; asked again at once, it waits, and the next time tilvex
+  // asks (it does every 100 ms), tilvex closes it.
+  for (;;) {
+    struct flock w = whole;
+    if (fcntl(fd_first, F_SETLKW, &w) == 0) break;
+    ASSERT_EQ(errno, EDEADLK);
+  }
+  // Both locks are this process's now: tilvex has written nothing.
+  EXPECT_EQ(slurp(dir / "out.txt"), kOld);
+  EXPECT_EQ(slurp(dir / "out2.txt"), kOld2);
+  close(fd_first);
+  close(fd_second);
+  EXPECT_EQ(finish(pid), 0);
+  EXPECT_EQ(slurp(dir / "out.txt"), kOld + normal.summary);
+  EXPECT_TRUE(slurp(dir / "out2.txt") == kOld2 + normal.lines);
+  EXPECT_NE(slurp(dir / "stderr").find("deadlock"), std::string::npos) << slurp(dir / "stderr");
+}
+
+}  // namespace
+}  // namespace tilvex::test
