@@ -317,6 +317,22 @@ int main(int argc, char** argv) {
   std::printf("\n100000 resamples with trends near 1e9 degrees: %.1f ms (median)\n",
               median(wall) * 1e3);
 
+  // Durability on request: the same 10^5 run with TILVEX_SYNC=1, which
+  // syncs the journal, the files and their directories.
+  {
+    const std::string input = (dir / "sync.vrin").string();
+    spawn({TILVEX_GENERATE, "100000", "2026"}, input);
+    const std::vector<std::string> args = {TILVEX_BINARY, input, (dir / "s.txt").string(), level,
+                                           (dir / "a.txt").string(), "1", "2", "3", "4"};
+    const Figure plain = time_command(args, dir, runs);
+    setenv("TILVEX_SYNC", "1", 1);
+    const Figure synced = time_command(args, dir, runs);
+    unsetenv("TILVEX_SYNC");
+    std::printf("\n100000 resamples: %.1f ms, with TILVEX_SYNC=1 %.1f ms (median)\n",
+                plain.seconds * 1e3, synced.seconds * 1e3);
+    fs::remove(input);
+  }
+
   // A grid: the realistic case, and large inputs, where the memory bound of
   // about 2 jobs inputs shows.
   if (grid_points > 0) {

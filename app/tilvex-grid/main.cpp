@@ -13,12 +13,16 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "files/input_file.hpp"
+#include "files/result_files.hpp"
 #include "grid/engine.hpp"
 #include "grid/list.hpp"
 #include "text/words.hpp"
@@ -28,7 +32,8 @@ namespace {
 int usage() {
   std::fputs(
       "usage: tilvex-grid GRID_LIST output_file confidence_level output_file2 [--jobs N] "
-      "[--part K/N] [--table FILE] [--resume] [--quiet]\n",
+      "[--part K/N] [--table FILE] [--resume] [--quiet]\n"
+      "       tilvex-grid --recover FILE...\n",
       stderr);
   return 2;
 }
@@ -56,10 +61,28 @@ bool whole(std::string_view s, std::size_t most, std::size_t& out) {
   return true;
 }
 
+// Recovers result files without appending to them: each is locked, and
+// what a run that died left is cut away, as the next append would.
+int recover(int count, char** names) {
+  std::vector<std::unique_ptr<tilvex::ResultFile>> files;
+  std::vector<tilvex::AppendTarget> targets;
+  for (int i = 0; i < count; ++i) {
+    files.push_back(std::make_unique<tilvex::ResultFile>());
+    if (!files.back()->open_existing(names[i])) {
+      std::fprintf(stderr, "tilvex-grid: cannot open '%s': %s\n", names[i], std::strerror(errno));
+      return 2;
+    }
+    targets.push_back({files.back().get(), {}});
+  }
+  tilvex::append_all(targets, {"tilvex-grid"});
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace tilvex;
+  if (argc >= 2 && std::string(argv[1]) == "--recover") return recover(argc - 2, argv + 2);
   // The stopping signals are taken by one thread of the grid: blocked here,
   // before any thread starts, so that every thread inherits the mask.
   sigset_t stopping;

@@ -7,6 +7,8 @@
 // Errors go to standard error, with status 1 (2 for a wrong command line);
 // nothing is written then.
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "files/journal.hpp"
 #include "plot/accepted.hpp"
 #include "plot/stereonet.hpp"
 #include "text/words.hpp"
@@ -90,7 +93,13 @@ int main(int argc, char** argv) {
 
   std::string svg;
   try {
-    const auto lines = select_grid(read_accepted(text.str(), input), grid ? &*grid : nullptr, input);
+    // Only whole runs: not what an append that died left behind.
+    std::string whole = text.str();
+    struct stat st {};
+    if (::stat(input.c_str(), &st) == 0)
+      whole.resize(static_cast<std::size_t>(tilvex::journal::committed_length(
+          input, st.st_dev, st.st_ino, static_cast<off_t>(whole.size()))));
+    const auto lines = select_grid(read_accepted(whole, input), grid ? &*grid : nullptr, input);
     const tilvex::Grid& g = lines.front().grid;
     svg = render_svg(lines, input + ", grid point " + std::to_string(g.x) + " " +
                                 std::to_string(g.y) + " " + std::to_string(g.z) + " " +

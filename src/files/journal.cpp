@@ -93,9 +93,12 @@ std::string encode(const Journal& j) {
 }
 
 std::optional<Journal> decode(std::string_view text) {
+  // The last line checks all before it: a journal cut short or changed
+  // does not pass.
   const std::size_t check = text.rfind("check ");
-  if (check == std::string_view::npos || text.substr(check) != "check " + number16(fnv1a(text.substr(0, check))) + "\n")
-    return std::nullopt;
+  if (check == std::string_view::npos) return std::nullopt;
+  const std::string expected = "check " + number16(fnv1a(text.substr(0, check))) + "\n";
+  if (text.substr(check) != expected) return std::nullopt;
   std::string_view body = text.substr(0, check), line;
   Journal j;
   if (!next_line(body, line) || line != "tilvex-journal 1") return std::nullopt;

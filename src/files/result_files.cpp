@@ -223,6 +223,12 @@ void backoff(std::mt19937& random) {
   nanosleep(&pause, nullptr);
 }
 
+// Descriptors that must stay open while the process lives (see recover).
+std::vector<std::unique_ptr<ResultFile>>& kept_open() {
+  static std::vector<std::unique_ptr<ResultFile>> files;
+  return files;
+}
+
 // The recovery of one hot journal `j` found beside `at`: true if the
 // locks must be taken again (it names files not yet locked).
 enum class Recovery { done, relock, left_alone };
@@ -238,8 +244,14 @@ Recovery recover(const journal::Journal& j, std::vector<Regular>& files, const A
       if (!mine->locked) return Recovery::left_alone;  // no locks there: no recovery
       continue;
     }
+    // Looked at before it is opened: a second descriptor of a file this
+    // run holds locked must not be closed (that would drop the lock).
+    struct stat named {};
     auto opened = std::make_unique<ResultFile>();
-    if (!opened->open_existing(e.path) || identity_of(opened->descriptor()) != id) {
+    const bool same = ::lstat(e.path.c_str(), &named) == 0 && S_ISREG(named.st_mode) &&
+                      FileIdentity{named.st_dev, named.st_ino} == id && opened->open_existing(e.path);
+    if (!same || identity_of(opened->descriptor()) != id) {
+      if (same) kept_open().push_back(std::move(opened));  // swapped meanwhile: never closed
       std::fprintf(stderr,
                    "%s: a journal names '%s', which is no longer the file it recorded; the "
                    "journal is left alone\n",

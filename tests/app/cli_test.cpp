@@ -165,6 +165,29 @@ TEST_F(Cli, ReadsAPipe) {
   EXPECT_EQ(slurp(dir / "out2.txt"), lines);
 }
 
+// An output that is the input itself is refused before anything is
+// written: the data stays as it was.
+TEST_F(Cli, TheInputIsNeverAnOutput) {
+  const std::string input = dir / "in.vrin";
+  spill(input, slurp(kData + "/worked.vrin"));
+  const std::string before = slurp(input);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {
+      {{input, input, "75", dir / "out2.txt", "3", "7", "0", "1"}, 213},
+      {{input, dir / "out.txt", "75", input, "3", "7", "0", "1"}, 252},
+  };
+  for (const Case& c : cases) {
+    Outcome o = tilvex(c.args);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.printed, "unable to open " + input + "\n");
+    EXPECT_EQ(slurp(input), before);
+  }
+  EXPECT_FALSE(fs::exists(dir / "out2.txt"));
+}
+
 TEST_F(Cli, FailedWriteIsReported) {
   const std::string input = kData + "/worked.vrin";
   Outcome o = tilvex({input, "/dev/full", "75", dir / "out2.txt", "3", "7", "0", "1"});

@@ -77,6 +77,19 @@ inline int finish(pid_t pid) {
   return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
 }
 
+// As finish, but kills the run if it has not ended within `seconds`
+// (then the status is 128 + SIGKILL): a run that hangs fails the test
+// instead of stalling it.
+inline int finish_within(pid_t pid, double seconds) {
+  for (int waited = 0; waited < seconds * 1000; waited += 5) {
+    int ws = 0;
+    if (waitpid(pid, &ws, WNOHANG) == pid) return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    usleep(5000);
+  }
+  kill(pid, SIGKILL);
+  return finish(pid);
+}
+
 // Runs `program` with exactly `args` and waits for it.
 inline Outcome run(const std::string& program, const std::vector<std::string>& args,
                    const std::filesystem::path& out_path, const Launch& how = {}) {
