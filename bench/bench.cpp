@@ -115,7 +115,7 @@ Stages time_stages(const std::string& input, const std::string& output, float le
   ResultFile out, out2;
   const std::string_view summary[] = {summary_line};
   if (!out.open(output) || !out2.open(output + "2") ||
-      append_run(out, summary, out2, lines.pieces()) != AppendFailure::none || !out2.close() ||
+      append_run(out, summary, out2, lines.pieces()).failed >= 0 || !out2.close() ||
       !out.close())
     std::exit(1);
   t.write = seconds_since(start);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "numeric/angles.hpp"
 
@@ -101,13 +102,43 @@ void print_record(const Solution& s, Rng& rng, double reversed_share, double off
 }  // namespace
 
 int main(int argc, char** argv) {
+  const char* usage = "usage: tilvex-generate N [SEED [TREND_OFFSET]]\n";
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("tilvex-generate %s\n", TILVEX_VERSION);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::printf(
+        "%s\nWrites a realistic resample results file of N resamples to standard output:\n"
+        "axes scattered about a random best fit, a tenth reported the other way round, a\n"
+        "twentieth with trends off by 360 degrees. SEED (default 1) picks the file;\n"
+        "TREND_OFFSET (degrees, default 0) is added to every resample trend.\n",
+        usage);
+    return 0;
+  }
   if (argc < 2 || argc > 4) {
-    std::fprintf(stderr, "usage: tilvex-generate N [SEED [TREND_OFFSET]]\n");
+    std::fputs(usage, stderr);
     return 2;
   }
-  const long n = std::strtol(argv[1], nullptr, 10);
-  Rng rng{argc >= 3 ? std::strtoull(argv[2], nullptr, 10) : 1};
-  const double trend_offset = argc == 4 ? std::strtod(argv[3], nullptr) : 0.0;
+  // Every argument must be a number, whole where it counts.
+  char* end = nullptr;
+  const long n = std::strtol(argv[1], &end, 10);
+  if (end == argv[1] || *end != '\0' || n < 0) {
+    std::fprintf(stderr, "tilvex-generate: N must be a whole number of resamples, not '%s'\n", argv[1]);
+    return 2;
+  }
+  const unsigned long long seed = argc >= 3 ? std::strtoull(argv[2], &end, 10) : 1;
+  if (argc >= 3 && (end == argv[2] || *end != '\0' || argv[2][0] == '-')) {
+    std::fprintf(stderr, "tilvex-generate: SEED must be a whole number, not '%s'\n", argv[2]);
+    return 2;
+  }
+  const double trend_offset = argc == 4 ? std::strtod(argv[3], &end) : 0.0;
+  if (argc == 4 && (end == argv[3] || *end != '\0')) {
+    std::fprintf(stderr, "tilvex-generate: TREND_OFFSET must be a number of degrees, not '%s'\n",
+                 argv[3]);
+    return 2;
+  }
+  Rng rng{seed};
 
   Solution best;
   best.phi = 0.2 + 0.6 * rng.uniform();

@@ -25,6 +25,7 @@
 #include "files/result_files.hpp"
 #include "grid/engine.hpp"
 #include "grid/list.hpp"
+#include "text/notes.hpp"
 #include "text/words.hpp"
 
 namespace {
@@ -83,6 +84,26 @@ int recover(int count, char** names) {
 int main(int argc, char** argv) {
   using namespace tilvex;
   if (argc >= 2 && std::string(argv[1]) == "--recover") return recover(argc - 2, argv + 2);
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("tilvex-grid %s\n", TILVEX_VERSION);
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::printf(
+        "usage: tilvex-grid GRID_LIST output_file confidence_level output_file2 [--jobs N]\n"
+        "                   [--part K/N] [--table FILE] [--resume] [--quiet]\n"
+        "       tilvex-grid --recover FILE...\n\n"
+        "Runs tilvex over every point of a grid, on every core, and appends what a loop of\n"
+        "tilvex runs would append, in list order.\n"
+        "  GRID_LIST         one point a line: input xgrid ygrid zgrid tgrid (- for stdin)\n"
+        "  --jobs N          threads (default: every processor)\n"
+        "  --part K/N        only the K-th of N slices of the list, for a cluster\n"
+        "  --table FILE      a tab-separated row per point, pairing it with its summary\n"
+        "  --resume          go on with a grid that was stopped or killed\n"
+        "  --recover FILE..  cut away what an append that died left, without appending\n\n"
+        "The manual: man tilvex-grid (in the build tree: man build/tilvex-grid.1).\n");
+    return 0;
+  }
   // The stopping signals are taken by one thread of the grid: blocked here,
   // before any thread starts, so that every thread inherits the mask.
   sigset_t stopping;
@@ -133,6 +154,13 @@ int main(int argc, char** argv) {
   if (!level) return bad("confidence_level is not a number: " + positional[2]);
   o.level = *level;
   o.level_text = positional[2];
+  {
+    const std::size_t used = level_length(positional[2].c_str());
+    for (const std::string& note :
+         {trailing_note("confidence_level", positional[2], used),
+          level_note(*level, first_word(std::string_view(positional[2]).substr(0, used)))})
+      if (!note.empty()) std::fprintf(stderr, "tilvex-grid: warning: %s\n", note.c_str());
+  }
   o.output = std::string(first_word(positional[1]));
   o.output2 = std::string(first_word(positional[3]));
   o.progress = o.output + ".tilvex-grid";

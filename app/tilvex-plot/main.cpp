@@ -62,6 +62,18 @@ bool write_whole(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("tilvex-plot %s\n", TILVEX_VERSION);
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::printf(
+        "usage: tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [-o OUT.svg]\n\n"
+        "Draws the accepted resamples of one grid point (the lines tilvex appends to\n"
+        "output_file2) as one SVG: their axes on a lower-hemisphere equal-area net and a\n"
+        "histogram of phi. Without -o the picture goes to standard output.\n");
+    return 0;
+  }
   using namespace tilvex::plot;
   std::string input, output;
   std::optional<tilvex::Grid> grid;

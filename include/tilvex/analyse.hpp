@@ -38,6 +38,11 @@ struct Analysis {
   std::size_t accepted = 0;  // resamples that reached the threshold
   float threshold = 0.0f;
   Summary summary;
+  // From a text only: how many fields did not read as numbers (each kept
+  // the value it had before), and where the first of them is.
+  std::size_t unread_fields = 0;
+  std::size_t first_unread_line = 0;  // from 1
+  int first_unread_field = 0;         // from 1
 };
 
 // An analysis with its accepted resamples.

@@ -29,7 +29,10 @@ bool InputFile::reserve(std::size_t capacity, bool populate) {
   if (capacity <= capacity_) return true;
   void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
-  if (p == MAP_FAILED) return false;
+  if (p == MAP_FAILED) {
+    error_ = errno;
+    return false;
+  }
   if (data_ != nullptr) {
     std::memcpy(p, data_, size_);
     ::munmap(data_, capacity_);
@@ -59,7 +62,10 @@ bool InputFile::read() {
     const ssize_t got = ::read(fd_, data_ + size_, capacity_ - size_);
     if (got == 0) break;
     if (got < 0) {
-      if (errno != EINTR) ok = false;
+      if (errno != EINTR) {
+        ok = false;
+        error_ = errno;
+      }
       continue;
     }
     size_ += static_cast<std::size_t>(got);

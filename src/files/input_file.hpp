@@ -21,8 +21,11 @@ class InputFile {
   // Opens `name` for reading; false if it cannot be opened.
   bool open(const std::string& name);
   // Reads the whole file and closes it; false if a read fails or memory
-  // runs out.
+  // runs out (error() then tells which: ENOMEM for memory).
   bool read();
+  int error() const { return error_; }
+  // Bytes read so far (also after a failure).
+  std::size_t size() const { return size_; }
 
   std::string_view text() const { return {data_, size_}; }
   // Whether the file open at `fd` is this input (same device and inode).
@@ -37,6 +40,7 @@ class InputFile {
   bool reserve(std::size_t capacity, bool populate);
 
   int fd_ = -1;
+  int error_ = 0;
   dev_t device_ = 0;
   ino_t inode_ = 0;
   bool identified_ = false;

@@ -353,10 +353,7 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
         case Locking::timeout: {
           const int saved = errno;
           unlock_all();
-          std::fprintf(stderr, "%s: cannot lock '%s': %s\n", o.program, r.file->name().c_str(),
-                       saved == ETIMEDOUT ? "it stayed locked past TILVEX_LOCK_TIMEOUT"
-                                          : std::strerror(saved));
-          return {target_of(r), false};
+          return {target_of(r), false, saved};
         }
       }
       if (again) break;
@@ -453,6 +450,7 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (!regular) held.let_through();
     const bool ok = write_all(fd, targets[i].pieces);
+    const int error = errno;
     if (!regular) held.hold();
     if (!ok) {
       for (const Regular& r : files) r.cut_back();
@@ -460,7 +458,7 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
         for (const Regular& r : files) ::fsync(r.file->descriptor());
       remove_journals();
       unlock_all();
-      return {static_cast<int>(i), false};
+      return {static_cast<int>(i), false, error};
     }
   }
   // The commit.
@@ -476,15 +474,15 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
   return {};
 }
 
-AppendFailure append_run(ResultFile& output, std::span<const std::string_view> summary,
+AppendOutcome append_run(ResultFile& output, std::span<const std::string_view> summary,
                          ResultFile& output2, std::span<const std::string_view> lines) {
   const AppendTarget targets[] = {{&output2, lines}, {&output, summary}};
-  const AppendOutcome done = append_all(targets);
-  switch (done.failed) {
-    case 0: return AppendFailure::output2;
-    case 1: return AppendFailure::output;
-    default: return AppendFailure::none;
-  }
+  return append_all(targets);
+}
+
+std::string reason(const AppendOutcome& outcome) {
+  if (outcome.error == ETIMEDOUT) return "it stayed locked past TILVEX_LOCK_TIMEOUT";
+  return std::strerror(outcome.error != 0 ? outcome.error : EIO);
 }
 
 }  // namespace tilvex

@@ -51,7 +51,12 @@ struct AppendOptions {
 struct AppendOutcome {
   int failed = -1;       // the target that could not be written, or -1
   bool stopped = false;  // given up while waiting for a lock (options.stop)
+  int error = 0;         // why the target failed: an errno value
 };
+
+// Why an append failed, in words: the system's reason, or that the lock
+// was held past TILVEX_LOCK_TIMEOUT.
+std::string reason(const AppendOutcome& outcome);
 
 // Appends to several files at once, whole and all or nothing, safely beside
 // other runs doing the same, whatever kills the process: each target's
@@ -80,12 +85,9 @@ struct AppendOutcome {
 // the order matters.
 AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOptions& options = {});
 
-// Which file an append could not complete.
-enum class AppendFailure { none, output, output2 };
-
 // One run's texts by append_all: `lines` (any number of pieces, in order)
-// to output_file2, then `summary` to output_file.
-AppendFailure append_run(ResultFile& output, std::span<const std::string_view> summary,
+// to output_file2 (target 0), then `summary` to output_file (target 1).
+AppendOutcome append_run(ResultFile& output, std::span<const std::string_view> summary,
                          ResultFile& output2, std::span<const std::string_view> lines);
 
 // The identity of the file open at `fd`.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "progress.hpp"
 #include "run/in_place.hpp"
 #include "table.hpp"
+#include "text/reader.hpp"
 
 namespace tilvex::grid {
 
@@ -37,23 +39,36 @@ struct Outcome {
   InputFile input;
   std::optional<RunTexts> texts;
   std::string failure;
+  std::string reason;  // the failure's, for standard error
+  bool long_first_line = false;
   std::string row;  // its row of the table
 };
 
 std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const ResultFile& output,
                                        const ResultFile& output2) {
   auto o = std::make_unique<Outcome>();
+  const std::string name = "'" + p.input + "'";
   if (!o->input.open(p.input)) {
     o->failure = "unable to open " + p.input;
-  } else if (!o->input.read() || o->input.text().empty()) {
+    o->reason = "cannot open " + name + ": " + std::strerror(errno);
+  } else if (!o->input.read()) {
     o->failure = "unable to read " + p.input;
+    o->reason = o->input.error() == ENOMEM ? p.input + ": out of memory after reading " +
+                                                 std::to_string(o->input.size()) + " bytes"
+                                           : "cannot read " + name + ": " + std::strerror(o->input.error());
+  } else if (o->input.text().empty()) {
+    o->failure = "unable to read " + p.input;
+    o->reason = name + " is empty";
+  } else if (const std::string why = not_resample_results(o->input.text()); !why.empty()) {
+    o->failure = "unable to read " + p.input;
+    o->reason = name + " is not a resample results file: " + why;
   } else if (o->input.is(output.descriptor()) || o->input.is(output2.descriptor())) {
     // As tilvex: an output that is the input itself would change the data.
-    const std::string& name = o->input.is(output.descriptor()) ? output.name() : output2.name();
-    std::fprintf(stderr, "tilvex-grid: '%s' is the input of line %zu; the results go to other files\n",
-                 name.c_str(), p.line);
-    o->failure = "unable to open " + name;
+    const std::string& out = o->input.is(output.descriptor()) ? output.name() : output2.name();
+    o->failure = "unable to open " + out;
+    o->reason = "'" + out + "' is the input file; the results go to other files";
   } else {
+    o->long_first_line = first_line_too_long(o->input.text());
     o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid));
     o->row = table_row(p, o->texts->analysis);
     return o;
@@ -206,6 +221,10 @@ int run_grid(const Options& o, std::span<const Point> points) {
     return kOutput;
   }
   std::size_t failed = failures_in(progress.rows);
+  struct {
+    std::size_t points = 0, long_first_lines = 0;
+    std::string first;
+  } unread;  // warnings, summed up over the grid
   const bool one_file = same_file(output.descriptor(), output2.descriptor());
 
   // Workers take points in list order, at most `window` ahead of the
@@ -320,8 +339,17 @@ int run_grid(const Options& o, std::span<const Point> points) {
       break;
     }
     for (const auto& b : batch) {
-      if (b->texts) continue;
+      const std::size_t at = committed + static_cast<std::size_t>(&b - batch.data());
+      if (b->texts) {
+        const Analysis& a = b->texts->analysis;
+        if (a.unread_fields > 0 && unread.points++ == 0)
+          unread.first = "field " + std::to_string(a.first_unread_field) + " of line " +
+                         std::to_string(a.first_unread_line) + " of '" + points[at].input + "'";
+        if (b->long_first_line) ++unread.long_first_lines;
+        continue;
+      }
       std::printf("%s\n", b->failure.c_str());
+      std::fprintf(stderr, "tilvex-grid: line %zu: %s\n", points[at].line, b->reason.c_str());
       ++failed;
     }
     std::fflush(stdout);
@@ -384,6 +412,16 @@ int run_grid(const Options& o, std::span<const Point> points) {
     std::printf("unable to write %s\n", o.output.c_str());
     return kOutput;
   }
+  if (unread.points > 0)
+    std::fprintf(stderr,
+                 "tilvex-grid: warning: %zu points have fields that did not read as numbers and "
+                 "kept the values before them; the first is %s\n",
+                 unread.points, unread.first.c_str());
+  if (unread.long_first_lines > 0)
+    std::fprintf(stderr,
+                 "tilvex-grid: warning: %zu inputs have a first line of more than six numbers; "
+                 "are they resample results files?\n",
+                 unread.long_first_lines);
   if (failed > 0) {
     std::fprintf(stderr, "tilvex-grid: %zu of %zu points failed\n", failed, total);
     return 1;

@@ -49,11 +49,19 @@ Result run_to_result(Source& source, float confidence_level) {
   return r;
 }
 
+// The reader's count of fields that did not read as numbers.
+Analysis with_unread(Analysis a, const ResampleReader& reader) {
+  a.unread_fields = reader.unread().count;
+  a.first_unread_line = reader.unread().first_line;
+  a.first_unread_field = reader.unread().first_field;
+  return a;
+}
+
 }  // namespace
 
 Analysis analyse(std::string_view text, float confidence_level, AcceptedSink& sink) {
   ResampleReader reader(text);
-  return run_to_sink(reader, confidence_level, sink);
+  return with_unread(run_to_sink(reader, confidence_level, sink), reader);
 }
 
 Analysis analyse(const Record& best, std::span<const Record> resamples, float confidence_level,
@@ -64,7 +72,9 @@ Analysis analyse(const Record& best, std::span<const Record> resamples, float co
 
 Result analyse(std::string_view text, float confidence_level) {
   ResampleReader reader(text);
-  return run_to_result(reader, confidence_level);
+  Result r = run_to_result(reader, confidence_level);
+  r.analysis = with_unread(r.analysis, reader);
+  return r;
 }
 
 Result analyse(const Record& best, std::span<const Record> resamples, float confidence_level) {
@@ -100,9 +110,9 @@ void InPlaceLines::add(const Solution& solution, std::size_t read) {
 RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid) {
   RunTexts out{{}, InPlaceLines(text, grid), {}};
   ResampleReader reader(std::string_view(text.data(), text.size()));
-  out.analysis = run_passes(reader, confidence_level, [&](std::size_t, const Solution& s) {
+  out.analysis = with_unread(run_passes(reader, confidence_level, [&](std::size_t, const Solution& s) {
     out.lines.add(s, reader.consumed());
-  });
+  }), reader);
   append_summary_line(out.summary, out.analysis.summary);
   return out;
 }

@@ -16,29 +16,60 @@ int scan_tensor(std::string_view line, std::string_view text, Components& c) {
   return scan(line, text, c.s, 6);
 }
 
-void scan_solution(std::string_view line, std::string_view text, Solution& s) {
+int scan_solution(std::string_view line, std::string_view text, Solution& s) {
   float f[7] = {s.phi, s.axis[0].trend, s.axis[0].plunge, s.axis[1].trend,
                 s.axis[1].plunge, s.axis[2].trend, s.axis[2].plunge};
-  scan(line, text, f, 7);
+  const int converted = scan(line, text, f, 7);
   s.phi = f[0];
   for (int k = 0; k < 3; ++k) {
     s.axis[k].trend = f[1 + 2 * k];
     s.axis[k].plunge = f[2 + 2 * k];
   }
+  return converted;
+}
+
+std::string_view first_line(std::string_view text) {
+  const std::size_t end = text.find('\n');
+  return end == std::string_view::npos ? text : text.substr(0, end + 1);
 }
 
 }  // namespace
 
+std::string not_resample_results(std::string_view text) {
+  float field = 0.0f;
+  const std::string_view line = first_line(text);
+  if (scan_fields(line.data(), line.data() + line.size(), &field, 1) == 1) return "";
+  return line.find_first_not_of(" \t\n\v\f\r") == std::string_view::npos
+             ? "its first line is blank"
+             : "its first line does not begin with a number";
+}
+
+bool first_line_too_long(std::string_view text) {
+  float fields[7];
+  const std::string_view line = first_line(text);
+  return scan_fields(line.data(), line.data() + line.size(), fields, 7) == 7;
+}
+
+void ResampleReader::note(int converted, int expected) {
+  if (converted >= expected) return;
+  unread_.count += static_cast<std::size_t>(expected - converted);
+  if (unread_.first_line == 0 || cursor_.number() < unread_.first_line) {
+    unread_.first_line = cursor_.number();
+    unread_.first_field = converted + 1;
+  }
+}
+
 ResampleReader::ResampleReader(std::string_view text) : text_(text), cursor_(text) {
   cursor_.next();
-  scan_tensor(cursor_.line(), text_, best_.tensor);
+  note(scan_tensor(cursor_.line(), text_, best_.tensor), 6);
   cursor_.next();
-  scan_solution(cursor_.line(), text_, best_.solution);
+  note(scan_solution(cursor_.line(), text_, best_.solution), 7);
 }
 
 const Components* ResampleReader::next_tensor() {
   if (!cursor_.next()) return nullptr;
   const int fields = scan_tensor(cursor_.line(), text_, resample_.tensor);
+  note(fields, 6);
   if (!first_tensor_read_) {
     first_tensor_read_ = true;
     first_tensor_complete_ = fields == 6;
@@ -57,7 +88,7 @@ const Record& ResampleReader::next_record(bool read_tensor) {
   cursor_.next();
   if (read_tensor) scan_tensor(cursor_.line(), text_, resample_.tensor);
   cursor_.next();
-  scan_solution(cursor_.line(), text_, resample_.solution);
+  note(scan_solution(cursor_.line(), text_, resample_.solution), 7);
   return resample_;
 }
 

@@ -8,6 +8,7 @@
 // the previous record, or 0 where there is none.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "tilvex/records.hpp"
@@ -28,18 +29,38 @@ class LineCursor {
     end = (end == std::string_view::npos) ? text_.size() : end + 1;
     line_ = text_.substr(pos_, end - pos_);
     pos_ = end;
+    ++number_;
     return true;
   }
   // The line last read, its newline included; empty before the first read.
   std::string_view line() const { return line_; }
   // Bytes of the text read so far.
   std::size_t consumed() const { return pos_; }
+  // The number of the line last read, from 1; 0 before the first read.
+  std::size_t number() const { return number_; }
 
  private:
   std::string_view text_;
   std::size_t pos_ = 0;
+  std::size_t number_ = 0;
   std::string_view line_;
 };
+
+// Fields that did not read as numbers: each kept the value it had before.
+struct UnreadFields {
+  std::size_t count = 0;
+  std::size_t first_line = 0;  // from 1; 0 if there is none
+  int first_field = 0;         // from 1
+};
+
+// Why the text cannot be a resample results file: its first line converts
+// no field under the standard scan (it is blank, or does not begin with a
+// number after its blanks). Empty if it may be one.
+std::string not_resample_results(std::string_view text);
+
+// Whether the first line holds more than six numbers, as no resample
+// results file does (an accepted-resamples file has eleven).
+bool first_line_too_long(std::string_view text);
 
 // Both passes over one resample results file.
 class ResampleReader {
@@ -75,6 +96,11 @@ class ResampleReader {
   // Bytes of the text read so far: pass 2 never reads them again.
   std::size_t consumed() const { return cursor_.consumed(); }
 
+  // The fields of the lines read so far that did not read as numbers (each
+  // line counted once: the tensor lines in pass 1, the solution lines in
+  // pass 2).
+  const UnreadFields& unread() const { return unread_; }
+
  private:
   std::string_view text_;
   LineCursor cursor_;
@@ -82,6 +108,9 @@ class ResampleReader {
   Record resample_;
   bool first_tensor_read_ = false;
   bool first_tensor_complete_ = false;
+  UnreadFields unread_;
+
+  void note(int converted, int expected);
 };
 
 }  // namespace tilvex

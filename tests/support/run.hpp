@@ -36,6 +36,7 @@ struct Launch {
   long file_size_limit = -1;  // bytes, for RLIMIT_FSIZE; -1 for none
   std::string stderr_path = {};  // where standard error goes; kept if empty
   std::vector<std::string> env = {};  // NAME=VALUE settings added to the environment
+  long memory_limit = -1;             // bytes of address space, for RLIMIT_AS; -1 for none
 };
 
 // Starts `program` with exactly `args`, standard output to `out_path`.
@@ -58,6 +59,10 @@ inline pid_t start(const std::string& program, const std::vector<std::string>& a
     for (const std::string& e : how.env) {
       const std::size_t eq = e.find('=');
       setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+    }
+    if (how.memory_limit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(how.memory_limit), static_cast<rlim_t>(how.memory_limit)};
+      setrlimit(RLIMIT_AS, &limit);
     }
     if (how.file_size_limit >= 0) {
       const rlimit limit{static_cast<rlim_t>(how.file_size_limit),
