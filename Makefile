@@ -20,7 +20,9 @@ configure: tools
 build: configure
 	@cmake --build $(BUILD)
 
-demo: build
+# Builds only the programs it runs.
+demo: configure
+	@cmake --build $(BUILD) --target tilvex tilvex-plot tilvex-grid
 	@rm -rf $(BUILD)/demo && mkdir -p $(BUILD)/demo
 	$(BUILD)/tilvex examples/worked.vrin $(BUILD)/demo/summary.txt 75 $(BUILD)/demo/accepted.txt 3 7 0 1
 	$(BUILD)/tilvex examples/realistic.vrin $(BUILD)/demo/summary.txt 95 $(BUILD)/demo/accepted.txt 4 7 0 1
