@@ -4,7 +4,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: demo test bench mutation build configure tools gtest clean
+.PHONY: demo test bench mutation python python-test build configure tools gtest clean
 
 tools:
 	@command -v cmake >/dev/null 2>&1 || { echo "make: cmake is missing; install the Debian package cmake"; exit 1; }
@@ -36,6 +36,21 @@ demo: configure
 test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure
 
+# The Python package, in a virtual environment that sees Debian's numpy,
+# built offline from setup.py; its tests run against the built programs.
+PYTHON ?= /usr/bin/python3
+VENV = $(BUILD)/venv
+
+python: build
+	@$(PYTHON) -c 'import pybind11, numpy' 2>/dev/null || { echo "make: pybind11 or numpy is missing; install the Debian packages pybind11-dev python3-pybind11 python3-numpy"; exit 1; }
+	@test -x $(VENV)/bin/python || $(PYTHON) -m venv --system-site-packages $(VENV)
+	@$(VENV)/bin/pip install --quiet --no-build-isolation --no-index --no-deps .
+
+python-test: python
+	@cd $(BUILD) && TILVEX_SOURCE=$(CURDIR) TILVEX_BINARY=$(CURDIR)/$(BUILD)/tilvex \
+	  TILVEX_GRID=$(CURDIR)/$(BUILD)/tilvex-grid TILVEX_GENERATE=$(CURDIR)/$(BUILD)/tilvex-generate \
+	  venv/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/python
+
 # Puts plausible faults into the code one at a time and reports which the
 # quick tests catch (tests/mutation/); about ten minutes.
 mutation: gtest
@@ -43,6 +58,9 @@ mutation: gtest
 
 bench: build
 	@$(BUILD)/tilvex-bench
+	@if $(PYTHON) -c 'import pybind11, numpy' 2>/dev/null; then \
+	  $(MAKE) --no-print-directory python && $(VENV)/bin/python bench/python_bench.py $(BUILD); \
+	else echo "(the Python package's benchmark needs pybind11 and numpy)"; fi
 
 clean:
 	rm -rf $(BUILD) build-mutation

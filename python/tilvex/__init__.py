@@ -1,0 +1,133 @@
+"""tilvex for Python: the confidence ranges of a bootstrapped tensor solution,
+exact to the bit, from numpy arrays or from resample results files.
+
+    >>> import numpy as np, tilvex
+    >>> r = tilvex.analyse(best, resamples, 95.0)     # best: 13 floats, resamples: (n, 13)
+    >>> r.count, r.threshold, r.bounds["tr1"]         # bounds: (best, low, high), degrees
+    >>> tilvex.format_summary(r)                      # the line tilvex appends to output_file
+
+A record is 13 numbers: the six tensor components s11 s12 s13 s22 s23 s33,
+then phi and the trend and plunge (degrees) of axes 1, 2 and 3. Everything
+is computed in single precision, as the program computes it: float32 input
+gives bit for bit what the program gives on a file whose lines read as those
+floats; float64 input is first rounded to the nearest float32, which can
+differ from reading a decimal text straight to float32.
+
+The analysis releases the GIL, so a thread pool over grid points runs on
+every core.
+"""
+
+from __future__ import annotations
+
+import os
+from typing import Sequence, Tuple, Union
+
+import numpy as np
+
+from . import _tilvex
+from ._errors import TilvexError
+from ._tilvex import Result, format_summary  # noqa: F401
+
+__all__ = ["Result", "TilvexError", "analyse", "analyse_file", "analyse_bytes", "format_summary",
+           "format_accepted", "read_table", "read_accepted", "VALUE_COLUMNS"]
+__version__ = _tilvex.__version__
+
+VALUE_COLUMNS = ("threshold", "phi", "phi_low", "phi_high",
+                 "tr1", "tr1_low", "tr1_high", "pl1", "pl1_low", "pl1_high",
+                 "tr2", "tr2_low", "tr2_high", "pl2", "pl2_low", "pl2_high",
+                 "tr3", "tr3_low", "tr3_high", "pl3", "pl3_low", "pl3_high")
+
+
+def analyse(best: Sequence[float], resamples, level: float) -> Result:
+    """Analyses a bootstrap held in memory.
+
+    best: 13 numbers (six tensor components, phi, three trend/plunge pairs in
+    degrees). resamples: an array of shape (n, 13), float32 (float64 is
+    rounded to the nearest float32). level: the confidence level in per
+    cent, such as 95.
+
+    Returns a Result: count (n), threshold (float32 similarity, nan without
+    resamples), accepted (int64 indices of the accepted resamples, shape
+    (m,)), solutions (their phi and trend/plunge pairs as given, float32,
+    shape (m, 7)), bounds (name -> (best, low, high) for phi, tr1, pl1, tr2,
+    pl2, tr3, pl3; degrees, not folded into 0 to 360).
+    """
+    b = np.asarray(best, dtype=np.float32)
+    if b.shape != (13,):
+        raise ValueError(f"best must have shape (13,), not {b.shape}")
+    r = np.asarray(resamples)
+    if r.ndim != 2 or r.shape[1] != 13:
+        if not (r.ndim == 1 and r.size == 0):
+            raise ValueError(f"resamples must have shape (n, 13), not {r.shape}")
+        r = r.reshape(0, 13)
+    return _tilvex._analyse_records(b, np.ascontiguousarray(r, dtype=np.float32), float(np.float32(level)))
+
+
+def analyse_file(path: Union[str, os.PathLike], level: float) -> Result:
+    """Analyses a resample results file exactly as the program reads it.
+    Raises TilvexError with the program's message where it would refuse the
+    file ("unable to open PATH", "unable to read PATH")."""
+    return _tilvex._analyse_file(os.fspath(path), float(np.float32(level)))
+
+
+def analyse_bytes(data: bytes, level: float, name: str = "<bytes>") -> Result:
+    """Analyses the bytes of a resample results file, as analyse_file does;
+    `name` stands for the file's name in messages."""
+    return _tilvex._analyse_bytes(bytes(data), float(np.float32(level)), name)
+
+
+def format_accepted(result: Result, grid: Tuple[int, int, int, int]) -> str:
+    """The accepted-resample lines the program appends to output_file2 for
+    grid indices (xgrid, ygrid, zgrid, tgrid)."""
+    x, y, z, t = (int(v) for v in grid)
+    return _tilvex._format_accepted(result, x, y, z, t)
+
+
+def read_table(path: Union[str, os.PathLike], pandas: bool = False):
+    """Reads the table tilvex-grid writes (--table): one row per point.
+
+    Returns a numpy structured array with the columns input (str), xgrid,
+    ygrid, zgrid, tgrid (int32), status (str: "ok" or the point's message),
+    n and accepted (float64, nan for a failed point) and the float32 value
+    columns of VALUE_COLUMNS (degrees for trends and plunges; nan where there
+    is no value). The floats read back exactly as the program computed them,
+    on every machine. With pandas=True, a pandas DataFrame with the same
+    dtypes. Reads only the committed part of the file.
+    """
+    columns = _tilvex._read_table(os.fspath(path))
+    if pandas:
+        try:
+            import pandas as pd
+        except ImportError as e:
+            raise ImportError("read_table(..., pandas=True) needs pandas "
+                              "(Debian: python3-pandas; pip: pandas)") from e
+        return pd.DataFrame({k: columns[k] for k in _table_names()})
+    width = max([len(s) for s in columns["input"]] + [1])
+    status_width = max([len(s) for s in columns["status"]] + [1])
+    dtype = ([("input", f"U{width}")] + [(g, np.int32) for g in ("xgrid", "ygrid", "zgrid", "tgrid")]
+             + [("status", f"U{status_width}"), ("n", np.float64), ("accepted", np.float64)]
+             + [(c, np.float32) for c in VALUE_COLUMNS])
+    table = np.empty(len(columns["input"]), dtype=dtype)
+    for name in _table_names():
+        table[name] = columns[name]
+    return table
+
+
+def _table_names():
+    return ("input", "xgrid", "ygrid", "zgrid", "tgrid", "status", "n", "accepted") + VALUE_COLUMNS
+
+
+def read_accepted(path: Union[str, os.PathLike]):
+    """Reads output_file2: a numpy structured array with one row per
+    accepted resample, columns xgrid, ygrid, zgrid, tgrid (int32) and phi,
+    tr1, pl1, tr2, pl2, tr3, pl3 (float32, as printed: six decimals).
+    Reads only the committed part of the file."""
+    grid, values = _tilvex._read_accepted(os.fspath(path))
+    names = ("phi", "tr1", "pl1", "tr2", "pl2", "tr3", "pl3")
+    out = np.empty(len(grid), dtype=[(g, np.int32) for g in ("xgrid", "ygrid", "zgrid", "tgrid")]
+                   + [(n, np.float32) for n in names])
+    for k, g in enumerate(("xgrid", "ygrid", "zgrid", "tgrid")):
+        out[g] = grid[:, k]
+    for k, n in enumerate(names):
+        out[n] = values[:, k]
+    return out

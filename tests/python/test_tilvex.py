@@ -1,0 +1,181 @@
+"""The Python package against the program: the same bytes, bit for bit.
+
+Run by `make python-test` (pytest, with the built programs named by the
+environment: TILVEX_BINARY, TILVEX_GRID, TILVEX_GENERATE, TILVEX_SOURCE)."""
+
+import os
+import struct
+import subprocess
+import sys
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import tilvex
+
+SOURCE = Path(os.environ["TILVEX_SOURCE"])
+BINARY = os.environ["TILVEX_BINARY"]
+GRID = os.environ["TILVEX_GRID"]
+GENERATE = os.environ["TILVEX_GENERATE"]
+LEVELS = ["95", "68.3", "50", "100", "0.5"]
+
+
+def program(path, level, tmp, grid=("1", "2", "3", "4")):
+    """What the program appends and prints for one run into fresh files."""
+    out, out2 = tmp / "out.txt", tmp / "out2.txt"
+    for f in (out, out2):
+        f.unlink(missing_ok=True)
+    done = subprocess.run([BINARY, str(path), str(out), level, str(out2), *grid],
+                          capture_output=True, text=True)
+    read = lambda f: f.read_text() if f.exists() else ""
+    return done.returncode, done.stdout, read(out), read(out2)
+
+
+def inputs(tmp):
+    files = sorted((SOURCE / "tests" / "data").glob("*.vrin")) + sorted((SOURCE / "examples").glob("*.vrin"))
+    for n, seed in (("3000", "11"), ("1500", "12")):
+        path = tmp / f"generated-{seed}.vrin"
+        path.write_bytes(subprocess.run([GENERATE, n, seed], capture_output=True, check=True).stdout)
+        files.append(path)
+    empty = tmp / "empty.vrin"
+    empty.write_text("")
+    junk = tmp / "junk.vrin"
+    junk.write_text("phi= 0.50 0.40\n")
+    return files + [empty, junk, tmp / "missing.vrin"]
+
+
+def test_files_give_the_programs_bytes(tmp_path):
+    for path in inputs(tmp_path):
+        for level in LEVELS:
+            status, printed, summary, lines = program(path, level, tmp_path)
+            if status != 0:
+                with pytest.raises(tilvex.TilvexError) as refused:
+                    tilvex.analyse_file(path, float(level))
+                assert printed == refused.value.message + "\n"
+                continue
+            r = tilvex.analyse_file(path, float(level))
+            assert tilvex.format_summary(r) == summary, (path, level)
+            assert tilvex.format_accepted(r, (1, 2, 3, 4)) == lines, (path, level)
+            assert len(r.accepted) == r.solutions.shape[0] == lines.count("\n")
+            b = tilvex.analyse_bytes(path.read_bytes(), float(level))
+            assert tilvex.format_summary(b) == summary
+
+
+def records(rng, n):
+    """Random float32 records: tensors, phi, angles, with zeros and extremes."""
+    r = rng.standard_normal((n, 13)).astype(np.float32)
+    r[:, 7:] = rng.uniform(-400, 800, (n, 6)).astype(np.float32)
+    r[rng.random((n, 13)) < 0.02] = np.float32(0.0)
+    r[rng.random((n, 13)) < 0.01] = np.float32(-0.0)
+    return r
+
+
+def text_of(rows):
+    return "".join(" ".join(f"{v:.9g}" for v in row[:6]) + "\n" + " ".join(f"{v:.9g}" for v in row[6:]) + "\n"
+                   for row in rows.astype(np.float64))
+
+
+def test_records_equal_the_file_they_print_to():
+    rng = np.random.default_rng(5)
+    for round in range(40):
+        rows = records(rng, 1 + int(rng.integers(0, 300)))
+        level = float(rng.choice([95.0, 68.3, 50.0, 100.0, 10.0]))
+        held = tilvex.analyse(rows[0], rows[1:], level)
+        read = tilvex.analyse_bytes(text_of(rows).encode(), level)
+        assert held.count == read.count == len(rows) - 1
+        assert struct.pack("f", held.threshold) == struct.pack("f", read.threshold) or (
+            np.isnan(held.threshold) and np.isnan(read.threshold))
+        assert np.array_equal(held.accepted, read.accepted)
+        assert held.solutions.tobytes() == read.solutions.tobytes()
+        assert tilvex.format_summary(held) == tilvex.format_summary(read)
+        assert tilvex.format_accepted(held, (0, 0, 0, 0)) == tilvex.format_accepted(read, (0, 0, 0, 0))
+
+
+def test_float64_is_rounded_to_the_nearest_float32_and_shapes_are_checked():
+    rng = np.random.default_rng(6)
+    rows = rng.standard_normal((200, 13)) * 100
+    assert tilvex.format_summary(tilvex.analyse(rows[0], rows[1:], 95)) == \
+        tilvex.format_summary(tilvex.analyse(rows[0].astype(np.float32), rows[1:].astype(np.float32), 95))
+    with pytest.raises(ValueError, match=r"resamples must have shape \(n, 13\), not \(4, 12\)"):
+        tilvex.analyse(rows[0], rows[1:5, :12], 95)
+    with pytest.raises(ValueError, match=r"best must have shape \(13,\), not \(12,\)"):
+        tilvex.analyse(rows[0, :12], rows[1:], 95)
+    assert tilvex.analyse(rows[0], np.empty((0, 13)), 95).count == 0
+
+
+def test_a_thread_pool_gives_what_one_thread_gives():
+    rng = np.random.default_rng(7)
+    points = [records(rng, 5000) for _ in range(16)]
+    one = [tilvex.format_summary(tilvex.analyse(p[0], p[1:], 95)) for p in points]
+    with ThreadPoolExecutor(2) as pool:
+        two = list(pool.map(lambda p: tilvex.format_summary(tilvex.analyse(p[0], p[1:], 95)), points))
+    assert one == two
+
+
+def run_grid(tmp):
+    files = [p for p in inputs(tmp) if p.name != "junk.vrin"]
+    grid = tmp / "grid.txt"
+    grid.write_text("".join(f"{p} {i} {i % 3} 0 1\n" for i, p in enumerate(files)))
+    subprocess.run([GRID, str(grid), str(tmp / "s.txt"), "95", str(tmp / "a.txt"), "--table",
+                    str(tmp / "t.tsv"), "--quiet"], capture_output=True)
+    return files
+
+
+def test_read_table_and_read_accepted(tmp_path, monkeypatch):
+    files = run_grid(tmp_path)
+    table = tilvex.read_table(tmp_path / "t.tsv")
+    assert len(table) == len(files)
+    assert table.dtype["phi_low"] == np.float32 and table.dtype["xgrid"] == np.int32
+    for row, path in zip(table, files):
+        assert row["input"] == str(path)
+        if row["status"] != "ok":
+            assert row["status"].startswith("unable to ") and np.isnan(row["phi"])
+            continue
+        r = tilvex.analyse_file(path, 95)
+        assert row["n"] == r.count and row["accepted"] == len(r.accepted)
+        for name, (best, low, high) in r.bounds.items():
+            assert struct.pack("fff", row[name], row[name + "_low"], row[name + "_high"]) == \
+                struct.pack("fff", best, low, high)
+    frame = tilvex.read_table(tmp_path / "t.tsv", pandas=True)
+    assert list(frame.columns)[:6] == ["input", "xgrid", "ygrid", "zgrid", "tgrid", "status"]
+    assert frame["tr1_high"].dtype == np.float32 and len(frame) == len(files)
+    monkeypatch.setitem(sys.modules, "pandas", None)  # as where pandas is missing
+    with pytest.raises(ImportError, match="needs pandas"):
+        tilvex.read_table(tmp_path / "t.tsv", pandas=True)
+
+    accepted = tilvex.read_accepted(tmp_path / "a.txt")
+    first = tilvex.analyse_file(files[0], 95)
+    block = accepted[(accepted["xgrid"] == 0) & (accepted["tgrid"] == 1)]
+    assert len(block) == len(first.accepted)
+    assert np.allclose(np.stack([block[n] for n in ("phi", "tr1", "pl1", "tr2", "pl2", "tr3", "pl3")], 1),
+                       first.solutions, atol=6e-7 * 1000)
+
+
+def fnv1a(data):
+    h = 0xcbf29ce484222325
+    for c in data:
+        h = ((h ^ c) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return h
+
+
+def test_readers_take_only_the_committed_part(tmp_path):
+    """An append that died leaves a hot journal: readers stop at its length."""
+    out2 = tmp_path / "out2.txt"
+    whole = "3 7 0 1 0.450000 0.000000 12.000000 125.000000 3.000000 250.000000 80.000000\n"
+    out2.write_text(whole + "4 7 0 1 0.4")  # cut by the death of its writer
+    st = out2.stat()
+    body = (f"tilvex-journal 1\ntx 0000000000000001\ncommit -\nfile {st.st_dev} {st.st_ino} {len(whole)} "
+            f"{str(out2).encode().hex()}\n")
+    (tmp_path / ".out2.txt.tilvex-journal").write_text(body + f"check {fnv1a(body.encode()):016x}\n")
+    accepted = tilvex.read_accepted(out2)
+    assert len(accepted) == 1 and accepted["xgrid"][0] == 3
+
+
+def test_the_example_runs(tmp_path):
+    env = dict(os.environ, MPLBACKEND="Agg")
+    done = subprocess.run([sys.executable, str(SOURCE / "examples" / "python" / "grid_example.py"), str(tmp_path)],
+                          capture_output=True, text=True, env=env)
+    assert done.returncode == 0, done.stderr
+    assert "phi=" in done.stdout and "points in the table" in done.stdout
