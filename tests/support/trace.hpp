@@ -38,6 +38,10 @@ inline Traced run_killed_at(const std::string& program, const std::vector<std::s
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // LeakSanitizer stops the world with ptrace itself, which fails in a
+    // process that is already traced.
+    const char* asan = getenv("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", (std::string(asan != nullptr ? asan : "") + ":detect_leaks=0").c_str(), 1);
     ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
     raise(SIGSTOP);
     execv(program.c_str(), argv.data());
