@@ -37,17 +37,10 @@ std::string grid_text(const Grid& g) {
 
 }  // namespace
 
-std::vector<AcceptedLine> read_accepted(std::string_view text, const std::string& name) {
-  std::vector<AcceptedLine> lines;
-  std::size_t number = 0, at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(at, end - at);
-    at = end + 1;
-    ++number;
+std::optional<AcceptedLine> parse_accepted_line(std::string_view line, const std::string& name,
+                                               std::size_t number) {
     const std::vector<std::string_view> f = words(line);
-    if (f.empty()) continue;
+    if (f.empty()) return std::nullopt;
     const std::string place = where(name, number);
     if (f.size() != 11)
       throw PlotError(place + "expected 11 fields (4 grid indices, phi and 3 trend/plunge "
@@ -60,7 +53,17 @@ std::vector<AcceptedLine> read_accepted(std::string_view text, const std::string
       a.trend[k] = to_number(f[5 + 2 * k], place, 6 + 2 * k);
       a.plunge[k] = to_number(f[6 + 2 * k], place, 7 + 2 * k);
     }
-    lines.push_back(a);
+    return a;
+}
+
+std::vector<AcceptedLine> read_accepted(std::string_view text, const std::string& name) {
+  std::vector<AcceptedLine> lines;
+  std::size_t number = 0, at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    if (auto a = parse_accepted_line(text.substr(at, end - at), name, ++number)) lines.push_back(*a);
+    at = end + 1;
   }
   return lines;
 }

@@ -3,6 +3,7 @@
 // plotting: four grid indices, then phi, tr1, pl1, tr2, pl2, tr3 and pl3.
 
 #include <compare>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,6 +24,11 @@ class PlotError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// One line, number `number` of the file `name` (for messages): empty for
+// a blank line. Throws PlotError if it is not eleven fields as above.
+std::optional<AcceptedLine> parse_accepted_line(std::string_view line, const std::string& name,
+                                               std::size_t number);
 
 // Reads every line of `text` (named `name` in messages). A line must hold
 // eleven blank-separated fields: four integers and seven numbers (nan and

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "numeric/angles.hpp"
+#include "kamb.hpp"
 
 namespace tilvex::plot {
 
@@ -14,7 +15,7 @@ constexpr double kDegree = kRadiansPerDegree;
 
 // Where the net sits in the picture.
 constexpr double kWidth = 960, kHeight = 600;
-constexpr double kCentreX = 300, kCentreY = 320, kRadius = 250;
+constexpr double kCentreX = 300, kCentreY = 330, kRadius = 250;
 
 // A direction (north, east, down) of length 1, projected; down >= 0.
 NetPoint project_down(double north, double east, double down) {
@@ -87,60 +88,68 @@ std::string graticule() {
   return g + "</g>\n";
 }
 
-// A marker for axis 0, 1 or 2 at (x, y) in the picture; `counted` gives it
-// the class that marks the axes of the resamples (the legend's are not).
-std::string marker(int axis, double x, double y, bool counted) {
-  const std::string cls =
-      counted ? " class=\"axis" + std::to_string(axis + 1) + "\"" : std::string();
+// A marker for axis 0, 1 or 2 at (x, y) in the picture, `scale` times the
+// usual size; `cls` marks it (the resamples' are "axis1" to "axis3").
+std::string marker(int axis, double x, double y, const std::string& cls, double scale = 1.0,
+                   const char* extra = "") {
+  const std::string c = cls.empty() ? std::string() : " class=\"" + cls + "\"";
   switch (axis) {
     case 0:
-      return "<circle" + cls + " cx=\"" + number(x) + "\" cy=\"" + number(y) + "\" r=\"3.2\"/>\n";
+      return "<circle" + c + " cx=\"" + number(x) + "\" cy=\"" + number(y) + "\" r=\"" +
+             number(3.2 * scale) + "\"" + extra + "/>\n";
     case 1:
-      return "<rect" + cls + " x=\"" + number(x - 2.8) + "\" y=\"" + number(y - 2.8) +
-             "\" width=\"5.6\" height=\"5.6\"/>\n";
+      return "<rect" + c + " x=\"" + number(x - 2.8 * scale) + "\" y=\"" + number(y - 2.8 * scale) +
+             "\" width=\"" + number(5.6 * scale) + "\" height=\"" + number(5.6 * scale) + "\"" + extra + "/>\n";
     default:
-      return "<polygon" + cls + " points=\"" + number(x) + "," + number(y - 3.8) + " " +
-             number(x - 3.3) + "," + number(y + 2.0) + " " + number(x + 3.3) + "," +
-             number(y + 2.0) + "\"/>\n";
+      return "<polygon" + c + " points=\"" + number(x) + "," + number(y - 3.8 * scale) + " " +
+             number(x - 3.3 * scale) + "," + number(y + 2.0 * scale) + " " + number(x + 3.3 * scale) +
+             "," + number(y + 2.0 * scale) + "\"" + extra + "/>\n";
   }
 }
 
-std::string text(double x, double y, const std::string& s, const char* extra = "") {
+std::string text(double x, double y, const std::string& s, const std::string& extra = "") {
   return "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\"" + extra + ">" + escape(s) +
          "</text>\n";
 }
 
-std::string histogram(const std::vector<AcceptedLine>& lines) {
-  constexpr int kBins = 20;
-  constexpr double kLeft = 640, kRight = 920, kBase = 540, kTall = 200;
-  int count[kBins] = {};
-  int outside = 0;
-  for (const AcceptedLine& a : lines) {
-    if (!(a.phi >= 0.0 && a.phi <= 1.0)) {
-      ++outside;
-      continue;
-    }
-    ++count[std::min(kBins - 1, static_cast<int>(a.phi * kBins))];
-  }
-  const int most = std::max(1, *std::max_element(count, count + kBins));
+// Okabe-Ito colours, safe for colour-blind readers; the shapes differ too.
+const char* const kColour[3] = {"#D55E00", "#009E73", "#0072B2"};
+
+std::string histogram(const Cloud& cloud, const Figure& f) {
+  constexpr double kLeft = 640, kRight = 920, kBase = 540, kTall = 180;
+  const int most = std::max(1, *std::max_element(cloud.phi_bins.begin(), cloud.phi_bins.end()));
   std::string h = "<g class=\"histogram\">\n";
-  const double bar = (kRight - kLeft) / kBins;
-  for (int b = 0; b < kBins; ++b) {
-    const double tall = kTall * count[b] / most;
-    h += "<rect x=\"" + number(kLeft + b * bar) + "\" y=\"" + number(kBase - tall) +
-         "\" width=\"" + number(bar - 1.0) + "\" height=\"" + number(tall) +
-         "\" fill=\"#7f7f7f\"/>\n";
+  const double bar = (kRight - kLeft) / Cloud::kBins;
+  for (int b = 0; b < Cloud::kBins; ++b) {
+    const double tall = kTall * cloud.phi_bins[static_cast<std::size_t>(b)] / most;
+    h += "<rect x=\"" + number(kLeft + b * bar) + "\" y=\"" + number(kBase - tall) + "\" width=\"" +
+         number(bar - 1.0) + "\" height=\"" + number(tall) + "\" fill=\"#999999\"/>\n";
   }
   h += "<line x1=\"" + number(kLeft) + "\" y1=\"" + number(kBase) + "\" x2=\"" + number(kRight) +
        "\" y2=\"" + number(kBase) + "\" stroke=\"black\"/>\n";
   for (double tick : {0.0, 0.5, 1.0})
-    h += text(kLeft + tick * (kRight - kLeft), kBase + 16, number(tick),
-              " text-anchor=\"middle\"");
+    h += text(kLeft + tick * (kRight - kLeft), kBase + 16, number(tick), " text-anchor=\"middle\"");
   h += text((kLeft + kRight) / 2, kBase + 34, "phi", " text-anchor=\"middle\" font-style=\"italic\"");
   h += text(kLeft - 6, kBase - kTall + 4, std::to_string(most), " text-anchor=\"end\"");
+  h += text(kLeft - 6, kBase + 4, "0", " text-anchor=\"end\"");
+  h += text(kLeft - 30, kBase - kTall / 2, "resamples", " text-anchor=\"middle\" transform=\"rotate(-90 " +
+                                                          number(kLeft - 30) + " " + number(kBase - kTall / 2) + ")\"");
   h += text(kLeft, kBase - kTall - 14, "phi of the accepted resamples");
-  if (outside > 0)
-    h += text(kLeft, kBase + 52, std::to_string(outside) + " outside 0 to 1 or not a number");
+  if (f.best) {  // the best fit, solid, and its bounds, dashed
+    const auto mark = [&](double phi, const char* dash, const char* cls) {
+      if (!(phi >= 0.0 && phi <= 1.0)) return std::string();
+      const double x = kLeft + phi * (kRight - kLeft);
+      return "<line class=\"" + std::string(cls) + "\" x1=\"" + number(x) + "\" y1=\"" + number(kBase + 4) +
+             "\" x2=\"" + number(x) + "\" y2=\"" + number(kBase - kTall - 4) +
+             "\" stroke=\"black\" stroke-width=\"1.5\"" + dash + "/>\n";
+    };
+    h += mark(f.best->phi[0], "", "best-phi");
+    h += mark(f.best->phi[1], " stroke-dasharray=\"4 3\"", "phi-bound");
+    h += mark(f.best->phi[2], " stroke-dasharray=\"4 3\"", "phi-bound");
+    h += text(kRight, kBase + 52, "best fit: solid line; bounds: dashed", " text-anchor=\"end\" font-size=\"11\"");
+  }
+  if (cloud.phi_outside > 0)
+    h += text(kLeft, kBase + 68, std::to_string(cloud.phi_outside) + " outside 0 to 1 or not a number");
   return h + "</g>\n";
 }
 
@@ -154,17 +163,82 @@ std::optional<NetPoint> project(double trend, double plunge) {
   return project_down(n, e, d);
 }
 
-std::string render_svg(const std::vector<AcceptedLine>& lines, const std::string& title) {
+void Cloud::add(const AcceptedLine& a) {
+  ++count;
+  if (a.phi >= 0.0 && a.phi <= 1.0)
+    ++phi_bins[static_cast<std::size_t>(std::min(kBins - 1, static_cast<int>(a.phi * kBins)))];
+  else
+    ++phi_outside;
+  for (int k = 0; k < 3; ++k) {
+    const auto p = project(a.trend[k], a.plunge[k]);
+    if (!p) {
+      ++left_out;
+      continue;
+    }
+    if (count <= kMaxMarkers) markers[k].push_back(*p);
+    const Direction d = direction_at(p->east, p->north);
+    ++drawn[k];
+    if (exact) {
+      axes[k].push_back(d);
+      continue;
+    }
+    bin(k, *p);
+  }
+  if (exact && count > kMaxExact) {  // from here on, counted in fine bins
+    exact = false;
+    for (int k = 0; k < 3; ++k) {
+      for (const Direction& d : axes[k]) {
+        // back to the net: r = sqrt(1 - down)
+        const double h = std::sqrt(d[0] * d[0] + d[1] * d[1]), r = std::sqrt(std::max(0.0, 1.0 - d[2]));
+        bin(k, h > 0 ? NetPoint{d[1] / h * r, d[0] / h * r} : NetPoint{});
+      }
+      axes[k].clear();
+      axes[k].shrink_to_fit();
+    }
+  }
+}
+
+void Cloud::bin(int axis, const NetPoint& p) {
+  auto& bins = binned[axis];
+  if (bins.empty()) bins.assign(kBinsPerSide * kBinsPerSide, 0.0);
+  const auto cell = [](double v) {
+    return std::clamp(static_cast<int>((v + 1.0) / 2.0 * kBinsPerSide), 0, kBinsPerSide - 1);
+  };
+  bins[static_cast<std::size_t>(cell(-p.north) * kBinsPerSide + cell(p.east))] += 1.0;
+}
+
+DensityGrid Cloud::density(int axis) const {
+  if (exact) return kamb_density(axes[axis], std::vector<double>(axes[axis].size(), 1.0),
+                                 static_cast<double>(drawn[axis]), kGrid);
+  std::vector<Direction> centres;
+  std::vector<double> weights;
+  const auto& bins = binned[axis];
+  for (int row = 0; row < kBinsPerSide; ++row)
+    for (int column = 0; column < kBinsPerSide; ++column) {
+      const double w = bins.empty() ? 0.0 : bins[static_cast<std::size_t>(row * kBinsPerSide + column)];
+      if (w == 0.0) continue;
+      centres.push_back(direction_at(-1.0 + (column + 0.5) * 2.0 / kBinsPerSide,
+                                     1.0 - (row + 0.5) * 2.0 / kBinsPerSide));
+      weights.push_back(w);
+    }
+  return kamb_density(centres, weights, static_cast<double>(drawn[axis]), kGrid);
+}
+
+std::string render_svg(const Cloud& cloud, const Figure& f) {
   std::string svg =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(kWidth) + "\" height=\"" +
       number(kHeight) + "\" viewBox=\"0 0 " + number(kWidth) + " " + number(kHeight) +
       "\" font-family=\"sans-serif\" font-size=\"13\">\n"
       "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  svg += text(20, 30, title, " font-size=\"16\"");
+  svg += text(20, 26, f.title, " font-size=\"16\"");
+  if (!f.subtitle.empty()) svg += text(20, 46, f.subtitle);
 
   // The net.
   svg += graticule();
+  svg += "<clipPath id=\"net\"><circle cx=\"" + number(kCentreX) + "\" cy=\"" + number(kCentreY) +
+         "\" r=\"" + number(kRadius) + "\"/></clipPath>\n";
+
   svg += "<circle cx=\"" + number(kCentreX) + "\" cy=\"" + number(kCentreY) + "\" r=\"" +
          number(kRadius) + "\" fill=\"none\" stroke=\"black\" stroke-width=\"1.2\"/>\n";
   svg += "<path d=\"M " + number(kCentreX - 6) + " " + number(kCentreY) + " h 12 M " +
@@ -174,36 +248,93 @@ std::string render_svg(const std::vector<AcceptedLine>& lines, const std::string
   svg += text(kCentreX, kCentreY + kRadius + 20, "S", " text-anchor=\"middle\" font-weight=\"bold\"");
   svg += text(kCentreX - kRadius - 8, kCentreY + 5, "W", " text-anchor=\"end\" font-weight=\"bold\"");
 
-  // The axes, one group per axis so that each has its own look.
-  const char* looks[3] = {"fill=\"#d62728\" fill-opacity=\"0.55\"",
-                          "fill=\"#2ca02c\" fill-opacity=\"0.55\"",
-                          "fill=\"#1f77b4\" fill-opacity=\"0.55\""};
-  int left_out = 0;
-  for (int k = 0; k < 3; ++k) {
-    svg += "<g " + std::string(looks[k]) + ">\n";
-    for (const AcceptedLine& a : lines) {
-      if (const auto p = project(a.trend[k], a.plunge[k]))
-        svg += marker(k, svg_x(*p), svg_y(*p), true);
-      else
-        ++left_out;
+  // The resamples' axes, while few enough to be told apart.
+  const bool markers = cloud.count <= Cloud::kMaxMarkers;
+  if (markers) {
+    for (int k = 0; k < 3; ++k) {
+      svg += "<g fill=\"" + std::string(kColour[k]) + "\" fill-opacity=\"0.5\">\n";
+      for (const NetPoint& p : cloud.markers[k])
+        svg += marker(k, svg_x(p), svg_y(p), "axis" + std::to_string(k + 1));
+      svg += "</g>\n";
     }
-    svg += "</g>\n";
+  }
+  // Density, over the markers: Kamb contours of each axis, in its colour.
+  std::string method, method2;
+  if (cloud.count >= 10) {
+    // One set of levels for the three axes, from the highest peak.
+    DensityGrid grids[3];
+    double peak = 0;
+    for (int k = 0; k < 3; ++k) {
+      if (cloud.drawn[k] < 10) continue;
+      grids[k] = cloud.density(k);
+      peak = std::max(peak, grids[k].peak);
+    }
+    const std::vector<double> at = levels(peak);
+    for (int k = 0; k < 3; ++k) {
+      if (cloud.drawn[k] < 10) continue;
+      const DensityGrid& g = grids[k];
+      svg += "<g class=\"contours" + std::to_string(k + 1) + "\" clip-path=\"url(#net)\" fill=\"none\" stroke=\"" +
+             (markers ? std::string("black") : std::string(kColour[k])) + "\">\n";
+      for (std::size_t l = 0; l < at.size(); ++l) {
+        std::string d;
+        for (const auto& seg : contour(g, at[l]))
+          d += "M" + number(svg_x({seg[0], seg[1]})) + " " + number(svg_y({seg[0], seg[1]})) + "L" +
+               number(svg_x({seg[2], seg[3]})) + " " + number(svg_y({seg[2], seg[3]}));
+        if (!d.empty())
+          svg += "<path class=\"level\" d=\"" + d + "\" stroke-width=\"" + number(0.8 + 0.4 * static_cast<double>(l)) + "\"/>\n";
+      }
+      svg += "</g>\n";
+      if (k == 0 || method.empty()) {
+        std::string list;
+        for (double v : at) list += (list.empty() ? "" : ", ") + number(v);
+        method = "Kamb contours at " + (list.empty() ? std::string("none") : list) + " sigma,";
+      }
+    }
+    const double area = counting_area(cloud.drawn[0]);
+    method2 = "counting circle " + number(100.0 * area) + "% of the hemisphere";
+  }
+
+  // The best fit, large, outlined.
+  if (f.best) {
+    for (int k = 0; k < 3; ++k)
+      if (const auto p = project(f.best->trend[k], f.best->plunge[k]))
+        svg += "<g fill=\"" + std::string(kColour[k]) + "\" stroke=\"black\" stroke-width=\"1.5\">" +
+               marker(k, svg_x(*p), svg_y(*p), "best" + std::to_string(k + 1), 2.4) + "</g>\n";
   }
 
   // The legend.
-  const double lx = 640, ly = 70;
-  const char* names[3] = {"axis 1", "axis 2", "axis 3"};
+  const double lx = 640, ly = 80;
   for (int k = 0; k < 3; ++k) {
-    svg += "<g " + std::string(looks[k]) + ">" + marker(k, lx, ly + 22.0 * k, false) + "</g>\n";
-    svg += text(lx + 12, ly + 22.0 * k + 5, names[k]);
+    const std::string name = (f.sigma_names ? "sigma " : "axis ") + std::to_string(k + 1);
+    svg += "<g fill=\"" + std::string(kColour[k]) + "\">" + marker(k, lx, ly + 22.0 * k, "") + "</g>\n";
+    svg += text(lx + 12, ly + 22.0 * k + 5, name);
+    if (f.best)
+      svg += "<g fill=\"" + std::string(kColour[k]) + "\" stroke=\"black\" stroke-width=\"1.5\">" +
+             marker(k, lx + 120, ly + 22.0 * k, "", 1.6) + "</g>\n";
   }
-  svg += text(lx - 4, ly + 74, std::to_string(lines.size()) + " accepted resamples");
-  svg += text(lx - 4, ly + 94, "lower hemisphere, equal area");
-  if (left_out > 0)
-    svg += text(lx - 4, ly + 114, std::to_string(left_out) + " axes not drawn (not a number)");
+  if (f.best) svg += text(lx + 134, ly + 49, "best fit");
+  double y = ly + 74;
+  svg += text(lx - 4, y, std::to_string(cloud.count) + " accepted resamples" +
+                             (markers ? "" : " (density only: more than " +
+                                                 std::to_string(Cloud::kMaxMarkers) + ")"));
+  svg += text(lx - 4, y += 20, "lower hemisphere, equal area");
+  if (!method.empty()) {
+    svg += text(lx - 4, y += 20, method, " class=\"method\" font-size=\"11\"");
+    svg += text(lx - 4, y += 15, method2, " font-size=\"11\"");
+  }
+  if (cloud.left_out > 0)
+    svg += text(lx - 4, y += 20, std::to_string(cloud.left_out) + " axes not drawn (not a number)");
 
-  svg += histogram(lines);
+  svg += histogram(cloud, f);
   return svg + "</svg>\n";
+}
+
+std::string render_svg(const std::vector<AcceptedLine>& lines, const std::string& title) {
+  Cloud cloud;
+  for (const AcceptedLine& a : lines) cloud.add(a);
+  Figure f;
+  f.title = title;
+  return render_svg(cloud, f);
 }
 
 }  // namespace tilvex::plot

@@ -3,11 +3,14 @@
 // lower-hemisphere equal-area (Schmidt) net and a histogram of phi, as one
 // standalone SVG document.
 
+#include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "accepted.hpp"
+#include "kamb.hpp"
 
 namespace tilvex::plot {
 
@@ -23,11 +26,51 @@ struct NetPoint {
 // plunge negated. Empty for a NaN or infinite angle.
 std::optional<NetPoint> project(double trend, double plunge);
 
-// The SVG document: the net with a 10 degree graticule and N/E/S/W marks,
-// every axis of every line as a marker (axis 1 a red circle, axis 2 a green
-// square, axis 3 a blue triangle, with classes "axis1" to "axis3"), a legend
-// with the number of resamples, and beside the net a histogram of phi over
-// 0 to 1. `title` heads the picture.
+// What a figure shows besides the resamples.
+struct BestFit {
+  double phi[3] = {};               // best fit, low and high bound
+  double trend[3] = {}, plunge[3] = {};  // the best-fit axes, degrees
+};
+struct Figure {
+  std::string title, subtitle;
+  std::optional<BestFit> best;
+  bool sigma_names = false;  // "sigma 1" for "axis 1", for a stress tensor
+};
+
+// The accepted resamples of one grid point, taken one at a time: the
+// markers of the first kMaxMarkers (beyond that the figure shows density
+// only), the axes for the density (exactly up to kMaxExact resamples, in
+// fine bins beyond), and the histogram of phi. Bounded memory at any count.
+class Cloud {
+ public:
+  static constexpr std::size_t kMaxMarkers = 3000, kMaxExact = 20000;
+  static constexpr int kBins = 20, kBinsPerSide = 200, kGrid = 41;
+
+  void add(const AcceptedLine& line);
+  DensityGrid density(int axis) const;
+
+  std::size_t count = 0, left_out = 0, phi_outside = 0;
+  std::size_t drawn[3] = {};
+  std::array<int, kBins> phi_bins{};
+  std::vector<NetPoint> markers[3];
+
+ private:
+  void bin(int axis, const NetPoint& p);
+  bool exact = true;
+  std::vector<Direction> axes[3];
+  std::vector<double> binned[3];
+};
+
+// The SVG document: the net with a 10 degree graticule and N/E/S/W marks;
+// Kamb density contours of each axis; while few enough, every axis as a
+// marker (axis 1 an orange circle, axis 2 a green square, axis 3 a blue
+// triangle, Okabe-Ito colours, with classes "axis1" to "axis3"); the best
+// fit as large outlined markers (classes "best1" to "best3"); a legend with
+// the counts and the density method; beside the net a histogram of phi
+// over 0 to 1, with the best fit and its bounds marked.
+std::string render_svg(const Cloud& cloud, const Figure& figure);
+
+// The same for lines held, with only a title.
 std::string render_svg(const std::vector<AcceptedLine>& lines, const std::string& title);
 
 }  // namespace tilvex::plot

@@ -113,9 +113,9 @@ TEST(RenderSvg, HistogramHoldsBothEndsOfPhi) {
   lines[1].phi = 1.0;
   lines[2].phi = 0.0;
   const std::string svg = render_svg(lines, "ends");
-  EXPECT_NE(svg.find("<rect x=\"906.0\" y=\"340.0\" width=\"13.0\" height=\"200.0\""),
+  EXPECT_NE(svg.find("<rect x=\"906.0\" y=\"360.0\" width=\"13.0\" height=\"180.0\""),
             std::string::npos);  // the last bin, full height
-  EXPECT_NE(svg.find("<rect x=\"640.0\" y=\"440.0\" width=\"13.0\" height=\"100.0\""),
+  EXPECT_NE(svg.find("<rect x=\"640.0\" y=\"450.0\" width=\"13.0\" height=\"90.0\""),
             std::string::npos);  // the first, half
   EXPECT_EQ(svg.find("outside 0 to 1"), std::string::npos);
 }

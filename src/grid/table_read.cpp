@@ -1,0 +1,70 @@
+#include <charconv>
+#include <cmath>
+
+#include "table.hpp"
+#include "text/words.hpp"
+
+namespace tilvex::grid {
+
+namespace {
+
+std::vector<std::string_view> columns_of(std::string_view line) {
+  std::vector<std::string_view> out;
+  for (std::size_t at = 0;;) {
+    const std::size_t tab = line.find('\t', at);
+    out.push_back(line.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at));
+    if (tab == std::string_view::npos) return out;
+    at = tab + 1;
+  }
+}
+
+}  // namespace
+
+std::vector<TableRow> read_table(std::string_view text, const std::string& name, std::string& fault) {
+  std::vector<TableRow> rows;
+  std::size_t number = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line.rfind("input\t", 0) == 0) continue;
+    const std::string where = name + ":" + std::to_string(number) + ": ";
+    const auto c = columns_of(line);
+    if (c.size() != 30) {
+      fault = where + "expected 30 columns, found " + std::to_string(c.size());
+      return {};
+    }
+    TableRow r;
+    r.input = std::string(c[0]);
+    int g[4];
+    for (int k = 0; k < 4; ++k) {
+      std::size_t used = 0;
+      const auto v = read_int(c[1 + k], &used);
+      if (!v || used != c[1 + k].size()) {
+        fault = where + "column " + std::to_string(2 + k) + " is not an int: " + std::string(c[1 + k]);
+        return {};
+      }
+      g[k] = *v;
+    }
+    r.grid = Grid{g[0], g[1], g[2], g[3]};
+    r.status = std::string(c[5]);
+    for (int k = 0; k < 22; ++k) {
+      const std::string_view w = c[8 + k];
+      float v = std::nanf("");
+      if (w != "nan" && w != "-nan") {
+        const auto res = std::from_chars(w.data(), w.data() + w.size(), v);
+        if (res.ec != std::errc() || res.ptr != w.data() + w.size()) {
+          fault = where + "column " + std::to_string(9 + k) + " is not a number: " + std::string(w);
+          return {};
+        }
+      }
+      r.values[k] = v;
+    }
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+}  // namespace tilvex::grid
