@@ -22,7 +22,7 @@ build: configure
 
 # Builds only the programs it runs.
 demo: configure
-	@cmake --build $(BUILD) --target tilvex tilvex-plot tilvex-grid
+	@cmake --build $(BUILD) --target tilvex tilvex-plot tilvex-grid tilvex-generate
 	@rm -rf $(BUILD)/demo && mkdir -p $(BUILD)/demo
 	$(BUILD)/tilvex examples/worked.vrin $(BUILD)/demo/summary.txt 75 $(BUILD)/demo/accepted.txt 3 7 0 1
 	$(BUILD)/tilvex examples/realistic.vrin $(BUILD)/demo/summary.txt 95 $(BUILD)/demo/accepted.txt 4 7 0 1
@@ -30,8 +30,15 @@ demo: configure
 	@cat $(BUILD)/demo/summary.txt
 	@echo "== $(BUILD)/demo/accepted.txt (output_file2): $$(wc -l < $(BUILD)/demo/accepted.txt) accepted resamples, the first 8:"
 	@head -n 8 $(BUILD)/demo/accepted.txt
-	@$(BUILD)/tilvex-plot $(BUILD)/demo/accepted.txt --grid 4 7 0 1 -o $(BUILD)/demo/stereonet.svg
-	@echo "== the realistic example's axes and phi, drawn by tilvex-plot: $(BUILD)/demo/stereonet.svg"
+	@$(BUILD)/tilvex-plot --vrin examples/realistic.vrin --level 95 -o $(BUILD)/demo/stereonet.svg
+	@echo "== the realistic example with its best fit, drawn by tilvex-plot: $(BUILD)/demo/stereonet.svg"
+	@for x in 0 1 2 3 4; do for y in 0 1 2 3; do \
+	  $(BUILD)/tilvex-generate 400 $$((100 + 4 * x + y)) > $(BUILD)/demo/point_$${x}_$${y}.vrin; \
+	  echo "$(BUILD)/demo/point_$${x}_$${y}.vrin $$x $$y 0 0"; done; done > $(BUILD)/demo/grid.txt
+	@$(BUILD)/tilvex-grid $(BUILD)/demo/grid.txt $(BUILD)/demo/grid-summary.txt 95 \
+	  $(BUILD)/demo/grid-accepted.txt --table $(BUILD)/demo/grid.tsv --quiet
+	@$(BUILD)/tilvex-plot --map $(BUILD)/demo/grid.tsv -o $(BUILD)/demo/map.svg
+	@echo "== a generated grid of 5 x 4 points by tilvex-grid, and its map: $(BUILD)/demo/map.svg"
 
 test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure

@@ -333,6 +333,24 @@ int main(int argc, char** argv) {
     fs::remove(input);
   }
 
+  // tilvex-plot on a million accepted lines: streamed, density only.
+  {
+    const std::string many = (dir / "many.txt").string();
+    {
+      std::FILE* f = std::fopen(many.c_str(), "w");
+      for (int i = 0; i < 1000000; ++i)
+        std::fprintf(f, "1 2 3 4 0.%04d %.6f %.6f %.6f %.6f %.6f %.6f\n", i * 7 % 10000, 40.0 + i % 37,
+                     30.0 + i % 11, 160.0 + i % 29, 20.0 + i % 13, 270.0 + i % 23, 50.0 + i % 7);
+      std::fclose(f);
+    }
+    const Figure plot = time_command({TILVEX_PLOT_BINARY, many, "-o", (dir / "many.svg").string()}, dir, 3);
+    std::printf("\ntilvex-plot, 1000000 accepted lines (%.0f MB): %.0f ms, peak %.1f MiB, SVG %.0f kB\n",
+                static_cast<double>(fs::file_size(many)) / 1e6, plot.seconds * 1e3,
+                static_cast<double>(plot.peak_kib) / 1024.0,
+                static_cast<double>(fs::file_size(dir / "many.svg")) / 1e3);
+    fs::remove(many);
+  }
+
   // A grid: the realistic case, and large inputs, where the memory bound of
   // about 2 jobs inputs shows.
   if (grid_points > 0) {

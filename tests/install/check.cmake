@@ -14,7 +14,7 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 foreach(f bin/tilvex bin/tilvex-plot bin/tilvex-grid share/man/man1/tilvex.1
-          share/man/man1/tilvex-grid.1 share/doc/tilvex/example.cpp include/tilvex/analyse.hpp
+          share/man/man1/tilvex-grid.1 share/man/man1/tilvex-plot.1 share/doc/tilvex/example.cpp include/tilvex/analyse.hpp
           include/tilvex/records.hpp
           lib*/cmake/tilvex/tilvexConfig.cmake lib*/cmake/tilvex/tilvexConfigVersion.cmake
           lib*/libtilvex.a)
