@@ -65,6 +65,7 @@ TEST(Diagnostics, InputsThatAreNotResampleResultsFilesAreRefusedBeforeAnyOutput)
 TEST(Diagnostics, EveryFailureSaysWhy) {
   ScratchDir dir;
   fs::create_directory(dir / "sub");
+  spill(dir / "empty.vrin", "");
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -75,6 +76,8 @@ TEST(Diagnostics, EveryFailureSaysWhy) {
        "tilvex: cannot open '" + dir / "missing.vrin" + "': No such file or directory\n"},
       {{dir / "sub", dir / "s", "95", dir / "a", "1", "2", "3", "4"}, 214,
        "tilvex: cannot read '" + dir / "sub" + "': Is a directory\n"},
+      {{dir / "empty.vrin", dir / "s", "95", dir / "a", "1", "2", "3", "4"}, 214,
+       "tilvex: '" + dir / "empty.vrin" + "' is empty\n"},
       {{kWorked, dir / "no/s.txt", "95", dir / "a", "1", "2", "3", "4"}, 213,
        "tilvex: cannot append to '" + dir / "no/s.txt" + "': No such file or directory\n"},
       {{kWorked, dir / "s", "95", dir / "sub", "1", "2", "3", "4"}, 252,
@@ -101,6 +104,7 @@ TEST(Diagnostics, WarningsLeaveTheStatus) {
   };
   const Case cases[] = {
       {kWorked, "0.95", "1", "tilvex: warning: 0.95 is read as 0.95 per cent; for 95 per cent write 95\n"},
+      {kWorked, "1", "1", "tilvex: warning: 1 is read as 1 per cent; for 100 per cent write 100\n"},
       {kWorked, "-5", "1", "tilvex: warning: a confidence level of -5 per cent keeps only the most similar resamples\n"},
       {kWorked, "150", "1", "tilvex: warning: a confidence level above 100 per cent (150) keeps every resample\n"},
       {kWorked, "95x", "1", "tilvex: warning: confidence_level '95x' is read as '95' (the rest is ignored)\n"},

@@ -120,6 +120,17 @@ TEST(RenderSvg, HistogramHoldsBothEndsOfPhi) {
   EXPECT_EQ(svg.find("outside 0 to 1"), std::string::npos);
 }
 
+// The figure's memory stays bounded: markers for the first resamples only,
+// since beyond them it shows density only.
+TEST(Cloud, KeepsMarkersForTheFirstResamplesOnly) {
+  Cloud cloud;
+  AcceptedLine a;
+  a.trend[0] = a.trend[1] = a.trend[2] = 10;
+  for (std::size_t i = 0; i <= Cloud::kMaxMarkers; ++i) cloud.add(a);
+  EXPECT_EQ(cloud.count, Cloud::kMaxMarkers + 1);
+  for (const auto& m : cloud.markers) EXPECT_EQ(m.size(), Cloud::kMaxMarkers);
+}
+
 TEST(ReadAccepted, FieldsAndErrors) {
   const auto lines = read_accepted(
       "3 7 0 1 0.450000 0.000000 12.000000 125.000000 3.000000 250.000000 80.000000\n\n"
