@@ -14,6 +14,7 @@
 
 #include "files/input_file.hpp"
 #include "files/journal.hpp"
+#include "grid/table.hpp"
 #include "text/reader.hpp"
 #include "text/words.hpp"
 #include "tilvex/analyse.hpp"
@@ -88,17 +89,6 @@ void for_each_line(std::string_view text, Line line) {
     ++number;
     if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
     line(number, l);
-  }
-}
-
-std::vector<std::string_view> split_tabs(std::string_view line) {
-  std::vector<std::string_view> out;
-  std::size_t at = 0;
-  for (;;) {
-    const std::size_t tab = line.find('\t', at);
-    out.push_back(line.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at));
-    if (tab == std::string_view::npos) return out;
-    at = tab + 1;
   }
 }
 
@@ -177,29 +167,22 @@ PYBIND11_MODULE(_tilvex, m) {
   });
 
   m.def("_read_table", [](const std::string& path) {
-    const std::string text = read_committed(path);
+    std::string fault;
+    const auto rows = tilvex::grid::read_table(read_committed(path), path, fault);
+    if (!fault.empty()) throw py::value_error(fault);
     std::vector<std::string> input, status;
-    std::vector<int> grid[4];
+    std::vector<std::int32_t> grid[4];
     std::vector<double> n, accepted;
     std::vector<float> values[22];  // threshold, then the 21 values
-    bool header = false;
-    for_each_line(text, [&](std::size_t number, std::string_view line) {
-      if (line.empty()) return;
-      const std::string where = path + ":" + std::to_string(number);
-      if (line.rfind("input\t", 0) == 0) {
-        header = true;
-        return;
-      }
-      const auto f = split_tabs(line);
-      if (f.size() != 30) throw py::value_error(where + ": expected 30 columns, found " + std::to_string(f.size()));
-      input.emplace_back(f[0]);
-      for (int k = 0; k < 4; ++k) grid[k].push_back(to_int(f[1 + k], where));
-      status.emplace_back(f[5]);
-      n.push_back(f[6] == "nan" ? NAN : static_cast<double>(to_int(f[6], where)));
-      accepted.push_back(f[7] == "nan" ? NAN : static_cast<double>(to_int(f[7], where)));
-      for (int k = 0; k < 22; ++k) values[k].push_back(to_float(f[8 + k], where));
-    });
-    (void)header;
+    for (const auto& r : rows) {
+      input.push_back(r.input);
+      status.push_back(r.status);
+      const int g[4] = {r.grid.x, r.grid.y, r.grid.z, r.grid.t};
+      for (int k = 0; k < 4; ++k) grid[k].push_back(g[k]);
+      n.push_back(r.n);
+      accepted.push_back(r.accepted);
+      for (int k = 0; k < 22; ++k) values[k].push_back(r.values[k]);
+    }
     py::dict columns;
     columns["input"] = input;
     const char* g[] = {"xgrid", "ygrid", "zgrid", "tgrid"};

@@ -28,6 +28,7 @@ struct TableRow {
   std::string input;
   Grid grid;
   std::string status;
+  double n = 0, accepted = 0;  // nan for a failed point
   float values[22] = {};
   bool ok() const { return status == "ok"; }
   // The best fit, low and high bound of phi (0), tr1 (1), pl1 (2), ... pl3 (6).

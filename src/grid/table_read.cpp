@@ -50,6 +50,18 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name,
     }
     r.grid = Grid{g[0], g[1], g[2], g[3]};
     r.status = std::string(c[5]);
+    for (int k = 0; k < 2; ++k) {
+      std::size_t used = 0;
+      const auto v = read_int(c[6 + k], &used);
+      if (c[6 + k] == "nan") {
+        (k == 0 ? r.n : r.accepted) = std::nan("");
+      } else if (!v || used != c[6 + k].size()) {
+        fault = where + "column " + std::to_string(7 + k) + " is not an int: " + std::string(c[6 + k]);
+        return {};
+      } else {
+        (k == 0 ? r.n : r.accepted) = *v;
+      }
+    }
     for (int k = 0; k < 22; ++k) {
       const std::string_view w = c[8 + k];
       float v = std::nanf("");
