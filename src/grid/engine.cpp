@@ -279,7 +279,16 @@ int run_grid(const Options& o, std::span<const Point> points) {
     std::vector<std::unique_ptr<Outcome>> batch;
     {
       std::unique_lock lock(state.mutex);
-      state.changed.wait(lock, [&] { return state.signal != 0 || slots[committed % window]; });
+      // A batch of at least `jobs` points (or all that are left), while the
+      // workers go on with the other half of the window: fewer, larger
+      // commits, each with its journal.
+      const std::size_t wanted = std::min<std::size_t>(o.jobs, total - committed);
+      state.changed.wait(lock, [&] {
+        if (state.signal != 0) return true;
+        std::size_t ready = 0;
+        while (ready < wanted && slots[(committed + ready) % window]) ++ready;
+        return ready == wanted;
+      });
       stopped_by = state.signal;
       if (stopped_by != 0) break;
       for (std::size_t i = committed; i < total && slots[i % window]; ++i)
