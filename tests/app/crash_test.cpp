@@ -19,6 +19,7 @@
 
 #include "../support/run.hpp"
 #include "../support/trace.hpp"
+#include "files/journal.hpp"
 
 namespace tilvex::test {
 namespace {
@@ -35,6 +36,17 @@ std::vector<std::string> args_for(const ScratchDir& dir, const std::string& grid
 void fresh_files(const ScratchDir& dir) {
   spill(dir / "out.txt", kOld);
   spill(dir / "out2.txt", kOld2);
+}
+
+// A whole commit journal that records `file` at `length` bytes, under its
+// inode plus `inode_shift` (0: the file as it is).
+std::string journal_naming(const std::string& file, off_t length, ino_t inode_shift) {
+  struct stat st {};
+  stat(file.c_str(), &st);
+  journal::Journal j;
+  j.tx = 7;
+  j.files = {{st.st_dev, st.st_ino + inode_shift, length, file}};
+  return journal::encode(j);
 }
 
 bool journals_left(const ScratchDir& dir) {
@@ -191,21 +203,7 @@ TEST(Crash, HostileJournals) {
   // A whole journal of ours that names out2.txt, but under another inode:
   // the file it recorded is gone.
   fresh_files(dir);
-  struct stat st {};
-  stat((dir / "out2.txt").c_str(), &st);
-  std::string fake = "tilvex-journal 1\ntx 0000000000000001\ncommit -\nfile " +
-                     std::to_string(st.st_dev) + " " + std::to_string(st.st_ino + 1000) + " 3 ";
-  for (unsigned char c : dir / "out2.txt") {
-    char h[3];
-    std::snprintf(h, sizeof h, "%02x", c);
-    fake += h;
-  }
-  fake += "\n";
-  std::uint64_t check = 0xcbf29ce484222325u;
-  for (unsigned char c : fake) check = (check ^ c) * 0x100000001b3u;
-  char line[32];
-  std::snprintf(line, sizeof line, "check %016llx\n", static_cast<unsigned long long>(check));
-  spill(journal, fake + line);
+  spill(journal, journal_naming(dir / "out2.txt", 3, 1000));
   o = run(TILVEX_BINARY, args_for(dir, "2"), dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
   EXPECT_EQ(o.status, 0);
   EXPECT_NE(slurp(dir / "stderr").find("no longer the file it recorded"), std::string::npos)
@@ -235,20 +233,8 @@ TEST(Crash, HostileJournals) {
     chown((shared / f).c_str(), nobody_uid, nobody_gid);
   }
   // A real journal of daemon's, cut to a length of 0: it would empty out2.txt.
-  fake = "tilvex-journal 1\ntx 0000000000000002\ncommit -\nfile ";
-  stat((shared / "out2.txt").c_str(), &st);
-  fake += std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " 0 ";
-  for (unsigned char c : shared / "out2.txt") {
-    char h[3];
-    std::snprintf(h, sizeof h, "%02x", c);
-    fake += h;
-  }
-  fake += "\n";
-  check = 0xcbf29ce484222325u;
-  for (unsigned char c : fake) check = (check ^ c) * 0x100000001b3u;
-  std::snprintf(line, sizeof line, "check %016llx\n", static_cast<unsigned long long>(check));
   const std::string third = shared.path() / ".out2.txt.tilvex-journal";
-  spill(third, fake + line);
+  spill(third, journal_naming(shared / "out2.txt", 0, 0));
   chown(third.c_str(), daemon_uid, daemon_gid);
   o = run("/usr/bin/setpriv",
           {"--reuid=nobody", "--regid=nogroup", "--clear-groups", shared / "tilvex",
