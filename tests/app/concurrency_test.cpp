@@ -44,10 +44,7 @@ TEST(Appends, WaitsForTheLock) {
   const Texts expected = alone(dir, "95", "1");
   spill(dir / "out2.txt", "");
   const int fd = open((dir / "out2.txt").c_str(), O_RDWR);
-  struct flock whole {};
-  whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  ASSERT_EQ(fcntl(fd, F_SETLK, &whole), 0);
+  ASSERT_TRUE(lock_whole_file(fd));
   const pid_t pid = start(TILVEX_BINARY, args(dir, "out.txt", "out2.txt"), dir / "stdout");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   int ws = 0;

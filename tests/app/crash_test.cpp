@@ -102,12 +102,9 @@ TEST(Crash, SigtermWhileWaitingForALock) {
   ScratchDir dir;
   fresh_files(dir);
   const int held = open((dir / "out2.txt").c_str(), O_RDWR);
-  struct flock whole {};
-  whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  ASSERT_EQ(fcntl(held, F_SETLK, &whole), 0);
+  ASSERT_TRUE(lock_whole_file(held));
   const int held1 = open((dir / "out.txt").c_str(), O_RDWR);
-  ASSERT_EQ(fcntl(held1, F_SETLK, &whole), 0);
+  ASSERT_TRUE(lock_whole_file(held1));
   const pid_t pid = start(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   kill(pid, SIGTERM);
@@ -123,10 +120,7 @@ TEST(Crash, LockNoticeAndTimeout) {
   ScratchDir dir;
   fresh_files(dir);
   const int held = open((dir / "out2.txt").c_str(), O_RDWR);
-  struct flock whole {};
-  whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  ASSERT_EQ(fcntl(held, F_SETLK, &whole), 0);
+  ASSERT_TRUE(lock_whole_file(held));
   const Launch how{"/dev/null", -1, dir / "stderr",
                    {"TILVEX_LOCK_NOTICE=0.2", "TILVEX_LOCK_TIMEOUT=0.6"}};
   const Outcome o = run(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout", how);
@@ -151,10 +145,7 @@ TEST(Crash, PipesAndDevices) {
   ScratchDir dir;
   fresh_files(dir);
   const int null = open("/dev/null", O_RDWR);
-  struct flock whole {};
-  whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  fcntl(null, F_SETLK, &whole);  // whether or not the device takes it
+  lock_whole_file(null);  // whether or not the device takes it
   EXPECT_EQ(run(TILVEX_BINARY, {kRealistic, dir / "out.txt", "95", "/dev/null", "1", "0", "0", "1"},
                 dir / "stdout", Launch{"/dev/null", -1, "", {"TILVEX_LOCK_TIMEOUT=5"}})
                 .status,

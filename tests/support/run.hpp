@@ -109,6 +109,15 @@ inline Outcome run(const std::string& program, const std::vector<std::string>& a
   return run(program, args, out_path, Launch{stdin_path});
 }
 
+// Takes a write lock on the whole file open at `fd` at once, as another
+// process would; false if someone else holds one.
+inline bool lock_whole_file(int fd) {
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  return fcntl(fd, F_SETLK, &whole) == 0;
+}
+
 // A fresh, empty directory for one test, removed with it.
 class ScratchDir {
  public:
