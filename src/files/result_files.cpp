@@ -40,9 +40,32 @@ bool ResultFile::open_existing(const std::string& name) {
   return fd_ >= 0;
 }
 
+void ResultFile::adopt(int fd, std::string name) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+  held_ = false;
+  name_ = std::move(name);
+}
+
+bool ResultFile::lock_for_life(long& holder) {
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  holder = 0;
+  if (::fcntl(fd_, F_SETLK, &whole) == 0) return held_ = true;
+  if (errno == EAGAIN || errno == EACCES) {
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(fd_, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) holder = probe.l_pid;
+  }
+  return false;
+}
+
 bool ResultFile::close() {
   const int fd = fd_;
   fd_ = -1;
+  held_ = false;
   return ::close(fd) == 0;
 }
 
@@ -62,14 +85,39 @@ struct Settings {
   bool sync = false;
 };
 
+// A number of seconds from the environment: empty if unset or empty,
+// nullopt-like -2 if it does not read whole as a number >= 0.
+double seconds_from(const char* name, double unset) {
+  const char* v = std::getenv(name);
+  if (v == nullptr || *v == '\0') return unset;
+  char* end = nullptr;
+  const double d = std::strtod(v, &end);
+  if (*end != '\0' || !(d >= 0) || d > 1e9) return -2;
+  return d;
+}
+
 Settings settings() {
   Settings s;
-  if (const char* v = std::getenv("TILVEX_LOCK_NOTICE")) s.notice = std::atof(v);
-  if (const char* v = std::getenv("TILVEX_LOCK_TIMEOUT"); v != nullptr && *v != '\0')
-    s.timeout = std::atof(v);
+  s.notice = seconds_from("TILVEX_LOCK_NOTICE", 10.0);
+  s.timeout = seconds_from("TILVEX_LOCK_TIMEOUT", -1.0);
   if (const char* v = std::getenv("TILVEX_SYNC")) s.sync = std::strcmp(v, "1") == 0;
   return s;
 }
+
+}  // namespace
+
+std::string settings_fault() {
+  for (const char* name : {"TILVEX_LOCK_NOTICE", "TILVEX_LOCK_TIMEOUT"})
+    if (seconds_from(name, 0) == -2)
+      return std::string(name) + " '" + std::getenv(name) +
+             "' is not a number of seconds (0 or more, such as 30 or 0.5)";
+  if (const char* v = std::getenv("TILVEX_SYNC"); v != nullptr && *v != '\0' &&
+                                                    std::strcmp(v, "0") != 0 && std::strcmp(v, "1") != 0)
+    return std::string("TILVEX_SYNC '") + v + "' is neither 0 nor 1";
+  return {};
+}
+
+namespace {
 
 // Writes all of the pieces, in order: with one writev where the system
 // takes them all at once, else as many as it does.
@@ -318,7 +366,7 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
   };
   const auto unlock_all = [&] {
     for (Regular& r : files) {
-      if (r.locked) unlock(r.file->descriptor());
+      if (r.locked && !r.file->holds_lock()) unlock(r.file->descriptor());
       r.locked = false;
     }
   };
@@ -332,7 +380,7 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
     std::sort(files.begin(), files.end(), [](const Regular& a, const Regular& b) { return a.id < b.id; });
     bool again = false;
     for (Regular& r : files) {
-      switch (lock(*r.file, o, s)) {
+      switch (r.file->holds_lock() ? Locking::locked : lock(*r.file, o, s)) {
         case Locking::locked: r.locked = true; break;
         case Locking::no_locks:
           if (!noted_no_locks)
@@ -349,11 +397,11 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
           break;
         case Locking::stopped:
           unlock_all();
-          return {-1, true};
+          return {-1, true, 0, {}};
         case Locking::timeout: {
           const int saved = errno;
           unlock_all();
-          return {target_of(r), false, saved};
+          return {target_of(r), false, saved, {}};
         }
       }
       if (again) break;
@@ -458,7 +506,7 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
         for (const Regular& r : files) ::fsync(r.file->descriptor());
       remove_journals();
       unlock_all();
-      return {static_cast<int>(i), false, error};
+      return {static_cast<int>(i), false, error, {}};
     }
   }
   // The commit.
@@ -474,6 +522,12 @@ AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOpti
   return {};
 }
 
+AppendOutcome recover(std::span<ResultFile* const> files, const AppendOptions& options) {
+  std::vector<AppendTarget> targets;
+  for (ResultFile* f : files) targets.push_back({f, {}});
+  return append_all(targets, options);
+}
+
 AppendOutcome append_run(ResultFile& output, std::span<const std::string_view> summary,
                          ResultFile& output2, std::span<const std::string_view> lines) {
   const AppendTarget targets[] = {{&output2, lines}, {&output, summary}};
@@ -481,6 +535,7 @@ AppendOutcome append_run(ResultFile& output, std::span<const std::string_view> s
 }
 
 std::string reason(const AppendOutcome& outcome) {
+  if (!outcome.why.empty()) return outcome.why;
   if (outcome.error == ETIMEDOUT) return "it stayed locked past TILVEX_LOCK_TIMEOUT";
   return std::strerror(outcome.error != 0 ? outcome.error : EIO);
 }

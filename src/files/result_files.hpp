@@ -24,6 +24,14 @@ class ResultFile {
   // Opens an existing file for writing, without creating it and without
   // following a symlink (for a recovery).
   bool open_existing(const std::string& name);
+  // Takes over `fd`, an open descriptor of the file `name`.
+  void adopt(int fd, std::string name);
+  // Takes a write lock on the whole file for as long as it is open, without
+  // waiting; append_all then neither takes nor lets go of that lock. False
+  // if another process holds a lock on it (`holder` is then its pid, or 0
+  // where the file system keeps no locks).
+  bool lock_for_life(long& holder);
+  bool holds_lock() const { return held_; }
   // False if the close reports a failed write.
   bool close();
   int descriptor() const { return fd_; }
@@ -31,6 +39,7 @@ class ResultFile {
 
  private:
   int fd_ = -1;
+  bool held_ = false;
   std::string name_;
 };
 
@@ -45,6 +54,10 @@ struct AppendOptions {
   // Set (to a signal number) when the append should give up while it waits
   // for a lock; checked every 100 ms of waiting.
   const std::atomic<int>* stop = nullptr;
+  // The process ends after this append: from its commit on, the stopping
+  // signals the caller has not blocked are ignored, so that the status can
+  // say "appended" whatever signal comes.
+  bool last = false;
 };
 
 // How an append ended.
@@ -52,6 +65,7 @@ struct AppendOutcome {
   int failed = -1;       // the target that could not be written, or -1
   bool stopped = false;  // given up while waiting for a lock (options.stop)
   int error = 0;         // why the target failed: an errno value
+  std::string why;       // or, where set, the reason in words
 };
 
 // Why an append failed, in words: the system's reason, or that the lock
@@ -84,6 +98,15 @@ std::string reason(const AppendOutcome& outcome);
 // TILVEX_SYNC=1 syncs the journal, the files and their directories where
 // the order matters.
 AppendOutcome append_all(std::span<const AppendTarget> targets, const AppendOptions& options = {});
+
+// Cuts back what appends that died left in `files`, as the next append
+// would, without appending.
+AppendOutcome recover(std::span<ResultFile* const> files, const AppendOptions& options = {});
+
+// What is wrong with the settings taken from the environment
+// (TILVEX_LOCK_TIMEOUT, TILVEX_LOCK_NOTICE: seconds, a number >= 0;
+// TILVEX_SYNC: 0 or 1), in words; empty if nothing is.
+std::string settings_fault();
 
 // One run's texts by append_all: `lines` (any number of pieces, in order)
 // to output_file2 (target 0), then `summary` to output_file (target 1).
