@@ -11,7 +11,7 @@ from setuptools import setup
 
 # The library: the layers the analysis needs, and the journal's reader.
 sources = sorted(glob("src/numeric/*.cpp") + glob("src/text/*.cpp") + glob("src/analysis/*.cpp")
-                 + glob("src/run/*.cpp") + ["src/files/input_file.cpp", "src/files/journal.cpp",
+                 + glob("src/run/*.cpp") + ["src/files/input_file.cpp", "src/files/journal.cpp", "src/files/posix.cpp",
                  "src/grid/table.cpp", "src/grid/table_read.cpp"])
 exact = ["-O2", "-fno-tree-vectorize", "-ffp-contract=off", "-fno-fast-math"]
 # The version is set in one place, CMakeLists.txt.

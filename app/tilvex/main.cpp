@@ -85,6 +85,11 @@ int main(int argc, char** argv) {
     say("expected 8 arguments, found " + std::to_string(argc - 1) + " (tilvex --help tells more)");
     return usage();
   }
+  // Settings that do not read are refused before any file is touched.
+  if (const std::string fault = settings_fault(); !fault.empty()) {
+    say(fault);
+    return usage();
+  }
 
   const std::string input_name = app::file_name(argv[1]);
   InputFile input;
@@ -153,15 +158,15 @@ int main(int argc, char** argv) {
   const Analysis& a = texts.analysis;
   warn(unread_note(input_name, a.unread_fields, a.first_unread_line, a.first_unread_field));
   const std::string_view summary[] = {texts.summary};
-  const AppendOutcome appended = append_run(output, summary, output2, texts.lines.pieces());
+  AppendOptions options;
+  options.last = true;  // from the commit on, the status must be 0 whatever signal comes
+  const AppendOutcome appended = append_run(output, summary, output2, texts.lines.pieces(), options);
   if (appended.failed >= 0) {
     const bool second = appended.failed == 0;
     const std::string& name = second ? output2_name : output_name;
     return fail("write", name, second ? kOutput2 : kOutput,
                 "cannot write to " + quoted(name) + ": " + reason(appended));
   }
-  // Appended: from here on the status must be 0, whatever signal comes.
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, SIG_IGN);
   if (!output2.close())
     return fail("write", output2_name, kOutput2,
                 "closing " + quoted(output2_name) + " failed after the append: " + std::strerror(errno));

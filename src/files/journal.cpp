@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "posix.hpp"
+
 namespace tilvex::journal {
 
 namespace {
@@ -62,25 +64,13 @@ bool next_line(std::string_view& text, std::string_view& line) {
   return true;
 }
 
-std::string directory_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
-std::string absolute(const std::string& file) {
-  if (!file.empty() && file[0] == '/') return file;
-  char* cwd = ::getcwd(nullptr, 0);
-  std::string out = cwd != nullptr ? std::string(cwd) + "/" + file : file;
-  std::free(cwd);
-  return out;
-}
+std::string name_for(std::string_view base) { return "." + std::string(base) + ".tilvex-journal"; }
 
-std::string path_for(const std::string& file) {
-  const std::string abs = absolute(file);
-  const std::size_t slash = abs.rfind('/');
-  return abs.substr(0, slash + 1) + "." + abs.substr(slash + 1) + ".tilvex-journal";
+std::string path_for(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return path.substr(0, slash + 1) + name_for(path.substr(slash + 1));
 }
 
 std::string encode(const Journal& j) {
@@ -131,96 +121,112 @@ std::optional<Journal> decode(std::string_view text) {
   return j;
 }
 
-void sync_directory(const std::string& path) {
-  const int fd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-bool create(const std::string& path, const Journal& j, bool sync) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+bool create(int folder, const std::string& base, const Journal& j, bool sync) {
+  const std::string name = name_for(base);
+  posix::Fd fd(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd.ok()) return false;
   const std::string text = encode(j);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) break;
-    done += static_cast<std::size_t>(put);
-  }
-  const bool whole = done == text.size() && (!sync || ::fsync(fd) == 0);
-  ::close(fd);
-  if (!whole) {
+  const std::string_view pieces[] = {text};
+  if (!posix::write_all(fd.get(), pieces) || (sync && !posix::sync(fd.get()))) {
     const int saved = errno;
-    ::unlink(path.c_str());
+    ::unlinkat(folder, name.c_str(), 0);
     errno = saved;
     return false;
   }
-  if (sync) sync_directory(path);
+  if (sync) posix::sync_folder(folder);
   return true;
 }
 
-Found read(const std::string& path, Journal& out, std::string& why) {
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) != 0) return Found::none;
-  if (!S_ISREG(link.st_mode)) {
-    why = S_ISLNK(link.st_mode) ? "it is a symbolic link" : "it is not a regular file";
-    return Found::foreign;
-  }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::string("it cannot be read: ") + std::strerror(errno);
-    return Found::foreign;
+namespace {
+
+// Opens and reads a journal at `name` in `folder`, or the one at the
+// absolute `path` when folder < 0.
+Found read_journal(int folder, const std::string& name, const std::string& path) {
+  Found f;
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
+  posix::Fd fd = folder >= 0 ? posix::Fd(::openat(folder, name.c_str(), flags))
+                             : posix::open_no_symlinks(path, flags);
+  if (!fd.ok()) {
+    if (errno == ENOENT) return f;
+    f.state = State::in_the_way;
+    f.why = errno == ELOOP || errno == ENOTDIR ? "it is a symbolic link"
+                                                : std::string("it cannot be read: ") + std::strerror(errno);
+    return f;
   }
   struct stat st {};
   std::string text;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (1 << 20)) {
-    char buf[4096];
-    for (ssize_t got; (got = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(got));
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    f.state = State::in_the_way;
+    f.why = "it is not a regular file";
+    return f;
   }
-  ::close(fd);
-  if (!S_ISREG(st.st_mode) || st.st_ino != link.st_ino) {
-    why = "it changed while it was read";
-    return Found::foreign;
+  f.owner = st.st_uid;
+  f.device = st.st_dev;
+  f.inode = st.st_ino;
+  if (st.st_size > (1 << 20) || !posix::read_up_to(fd.get(), 1 << 20, text)) {
+    f.state = State::torn;
+    return f;
   }
-  const bool own = st.st_uid == 0 || st.st_uid == ::geteuid();
   const auto j = decode(text);
   if (!j) {
-    if (own) return Found::torn;
-    why = "it is not a whole journal, and its owner (uid " + std::to_string(st.st_uid) +
-          ") is neither root nor this user";
-    return Found::foreign;
+    f.state = State::torn;
+    return f;
   }
-  // Owned by root, this user, or the owner of every file it names.
-  bool trusted = own;
-  if (!trusted) {
-    trusted = true;
-    for (const FileEntry& f : j->files) {
-      struct stat named {};
-      trusted = trusted && ::lstat(f.path.c_str(), &named) == 0 && named.st_uid == st.st_uid;
-    }
-  }
-  if (!trusted) {
-    why = "its owner (uid " + std::to_string(st.st_uid) +
-          ") is neither root, nor this user, nor the owner of the files it names";
-    return Found::foreign;
-  }
-  out = *j;
-  return Found::ours;
+  f.tx = j->tx;
+  f.commit = j->commit.empty();
+  f.journal = *j;
+  f.state = State::hot;
+  return f;
 }
 
-off_t committed_length(const std::string& file, dev_t device, ino_t inode, off_t size) {
-  Journal j;
-  std::string why;
-  if (read(path_for(file), j, why) != Found::ours) return size;
-  if (!j.commit.empty()) {  // a second journal: hot only while its commit journal is
-    Journal commit;
-    if (read(j.commit, commit, why) != Found::ours || commit.tx != j.tx) return size;
-    j = commit;
-  }
-  for (const FileEntry& f : j.files)
-    if (f.device == device && f.inode == inode && f.length < size) return f.length;
+}  // namespace
+
+Found hot_journal(int folder, const std::string& base) {
+  Found f = read_journal(folder, name_for(base), {});
+  if (f.state != State::hot || f.commit) return f;
+  // A second journal is hot while its commit journal is: the same owner's,
+  // of the same transaction.
+  const Found commit = read_journal(-1, {}, f.journal.commit);
+  f.commit_path = f.journal.commit;
+  if (commit.state == State::hot && commit.commit && commit.owner == f.owner && commit.tx == f.tx)
+    f.journal = commit.journal;
+  else
+    f.state = State::stale;
+  return f;
+}
+
+bool remove(int folder, const std::string& base, const Found& f) {
+  const std::string name = name_for(base);
+  struct stat st {};
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (st.st_dev != f.device || st.st_ino != f.inode) return true;  // not the one read: not ours to remove
+  return ::unlinkat(folder, name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+bool remove_at(const std::string& path, std::uint64_t tx, uid_t owner, bool sync) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return true;
+  const posix::Fd folder = posix::open_no_symlinks(path.substr(0, slash), O_PATH | O_DIRECTORY);
+  if (!folder.ok()) return true;  // no such folder: no such journal
+  const std::string name = path.substr(slash + 1);
+  const Found f = read_journal(folder.get(), name, {});
+  if (f.state != State::hot || f.tx != tx || f.owner != owner) return true;
+  if (::unlinkat(folder.get(), name.c_str(), 0) != 0 && errno != ENOENT) return false;
+  if (sync) posix::sync_folder(folder.get());
+  return true;
+}
+
+off_t committed_length(const std::string& path, dev_t device, ino_t inode, off_t size) {
+  posix::Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st {};
+  posix::Place place;
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || st.st_dev != device || st.st_ino != inode ||
+      !posix::place_of(fd.get(), path, place))
+    return size;
+  const Found f = hot_journal(place.folder.get(), place.base);
+  if (f.state != State::hot || !(f.owner == ::geteuid() || posix::may_write(f.owner, st))) return size;
+  for (const FileEntry& e : f.journal.files)
+    if (e.device == device && e.inode == inode && e.length < size) return e.length;
   return size;
 }
 

@@ -15,13 +15,15 @@
 //   file <device> <inode> <length> <hex of the file's absolute path>   (one a file)
 //   check <16 hex digits: FNV-1a 64 of the lines above>
 // A journal whose check does not match was torn: its writer died before
-// its first output byte.
+// its first output byte. Paths are the kernel's, with no symlink in them,
+// and are opened without following one.
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tilvex::journal {
@@ -39,38 +41,63 @@ struct Journal {
   std::vector<FileEntry> files;
 };
 
-// The journal's path for a result file named `file` (absolute or not).
-std::string path_for(const std::string& file);
+// The journal's name beside a file named `base` in the same folder.
+std::string name_for(std::string_view base);
 
-// `file` as an absolute path (the working directory before a relative one).
-std::string absolute(const std::string& file);
+// The journal's path for a result file at `path` (absolute or not).
+std::string path_for(const std::string& path);
 
 std::string encode(const Journal& j);
 
 // What a journal's bytes hold: a journal, or nothing if it is torn.
 std::optional<Journal> decode(std::string_view text);
 
-// Creates the journal at `path`, never over an existing file and never
-// through a symlink, and writes it whole (and syncs it and its directory
-// if `sync`). False if it cannot; errno tells why.
-bool create(const std::string& path, const Journal& j, bool sync);
+// What stands at a file's journal name.
+enum class State {
+  none,        // nothing
+  torn,        // a regular file that is not a whole journal
+  stale,       // a whole journal whose commit journal is gone: its append was committed
+  hot,         // a whole journal of an append that did not finish
+  in_the_way,  // a symlink, a file that is not regular, or one that cannot be read
+};
 
-// How a journal found on disk stands.
-enum class Found { none, torn, foreign, ours };
+struct Found {
+  State state = State::none;
+  Journal journal;  // hot: the commit journal's, which names every file of the append
+  std::uint64_t tx = 0;  // the journal's own
+  bool commit = false;   // it is the commit journal itself
+  std::string commit_path;  // else: where its commit journal is
+  uid_t owner = 0;  // of the file found
+  dev_t device = 0;  // the file found, so that what is removed is what was read
+  ino_t inode = 0;
+  std::string why;  // in_the_way: what it is
+};
 
-// Reads the journal at `path`: none if there is no file; torn if it is a
-// regular file of root's or this user's that does not decode (its writer
-// died before its first output byte); foreign if it is not a regular file,
-// is a symlink, or has an owner other than root, this user, or the owner
-// of every file it names.
-Found read(const std::string& path, Journal& out, std::string& why);
+// The one question of the protocol: what stands at the journal name of the
+// file `base` in the open folder `folder`. Never follows a symlink, never
+// waits on a FIFO. A commit journal is sought by the path the journal
+// records, without following a symlink, and counts only if it has the same
+// owner and transaction.
+Found hot_journal(int folder, const std::string& base);
 
-// Fsyncs the directory holding `path`.
-void sync_directory(const std::string& path);
+// Creates the journal of `base` in `folder`, never over an existing file
+// and never through a symlink, and writes it whole (and syncs it and the
+// folder if `sync`). False if it cannot; errno tells why.
+bool create(int folder, const std::string& base, const Journal& j, bool sync);
 
-// The length of `file` (identity `device`, `inode`) that is committed: the
-// recorded length if a hot journal of an append that died names it, else
-// `size`. For readers, which then read only whole runs.
-off_t committed_length(const std::string& file, dev_t device, ino_t inode, off_t size);
+// Removes the journal of `base` in `folder` if it is still the file `f`
+// found there. False if it is there and cannot be removed.
+bool remove(int folder, const std::string& base, const Found& f);
+
+// Removes the journal at `path` (absolute; reached without following a
+// symlink) if it is one of transaction `tx` written by `owner`, and syncs
+// its folder if `sync`. False if it is and cannot be removed.
+bool remove_at(const std::string& path, std::uint64_t tx, uid_t owner, bool sync);
+
+// The length of the file `path` (identity `device`, `inode`, now `size`
+// bytes) that is committed: the recorded length if a hot journal names it
+// and its owner may write the file, else `size`. For readers, which then
+// read only whole runs.
+off_t committed_length(const std::string& path, dev_t device, ino_t inode, off_t size);
 
 }  // namespace tilvex::journal

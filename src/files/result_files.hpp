@@ -111,7 +111,8 @@ std::string settings_fault();
 // One run's texts by append_all: `lines` (any number of pieces, in order)
 // to output_file2 (target 0), then `summary` to output_file (target 1).
 AppendOutcome append_run(ResultFile& output, std::span<const std::string_view> summary,
-                         ResultFile& output2, std::span<const std::string_view> lines);
+                         ResultFile& output2, std::span<const std::string_view> lines,
+                         const AppendOptions& options = {});
 
 // The identity of the file open at `fd`.
 struct FileIdentity {
