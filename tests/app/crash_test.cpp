@@ -169,6 +169,57 @@ TEST(Crash, PipesAndDevices) {
   EXPECT_FALSE(journals_left(dir));
 }
 
+// Lock settings that do not read are refused before any file is touched:
+// "abc" used to mean a timeout of 0 seconds.
+TEST(Crash, SettingsThatDoNotReadTouchNoFile) {
+  ScratchDir dir;
+  for (const std::string setting : {"TILVEX_LOCK_TIMEOUT=abc", "TILVEX_LOCK_TIMEOUT=-1", "TILVEX_LOCK_NOTICE=10s",
+                                     "TILVEX_SYNC=yes"}) {
+    const Outcome o = run(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
+                          Launch{"/dev/null", -1, dir / "stderr", {setting}});
+    EXPECT_EQ(o.status, 215) << setting;
+    EXPECT_EQ(o.printed.rfind("usage: tilvex.exe ", 0), 0u) << setting;
+    const std::string name = setting.substr(0, setting.find('='));
+    EXPECT_EQ(slurp(dir / "stderr").rfind("tilvex: " + name + " '" + setting.substr(name.size() + 1) + "' is ", 0), 0u)
+        << slurp(dir / "stderr");
+    EXPECT_FALSE(fs::exists(dir / "out.txt") || fs::exists(dir / "out2.txt")) << setting;
+  }
+  const Outcome o = run(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
+                        Launch{"/dev/null", -1, dir / "stderr", {"TILVEX_LOCK_TIMEOUT=0.5", "TILVEX_SYNC=0"}});
+  EXPECT_EQ(o.status, 0) << slurp(dir / "stderr");
+}
+
+// A stopping signal at the moments a run changes its signal mask, takes
+// its locks and commits: status 0 exactly when the run is in the files,
+// and a run that is in is whole. strace sends the signal as the run makes
+// the call (a committed run used to end with 143 when the signal came
+// between restoring the mask and ignoring the signals).
+TEST(Crash, AStoppingSignalAtEachTurnOfTheAppend) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  ScratchDir dir;
+  const Texts alone = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "1");
+  int appended = 0, not_appended = 0;
+  for (const std::string at : {"fcntl:when=1", "fcntl:when=2", "rt_sigprocmask:when=1", "rt_sigprocmask:when=2",
+                               "unlinkat:when=1", "unlinkat:when=2", "rt_sigaction:when=3+"}) {
+    fresh_files(dir);
+    std::vector<std::string> args = {"-f", "-o", "/dev/null", "-e", "inject=" + at.substr(0, at.find(':')) +
+                                     ":signal=TERM:" + at.substr(at.find(':') + 1), TILVEX_BINARY};
+    const auto a = args_for(dir, "1");
+    args.insert(args.end(), a.begin(), a.end());
+    // strace ends as the traced run does: its status, or by its signal.
+    const int status = finish(start("/usr/bin/strace", args, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"}));
+    const std::string out = slurp(dir / "out.txt"), out2 = slurp(dir / "out2.txt");
+    const bool in = out == kOld + alone.summary && out2 == kOld2 + alone.lines;
+    const bool out_of_it = out == kOld && out2 == kOld2;
+    ASSERT_TRUE(in || out_of_it) << "signal at " << at;
+    EXPECT_EQ(status == 0, in) << "signal at " << at << ": status " << status;
+    EXPECT_TRUE(status == 0 || status == 128 + SIGTERM) << at << ": " << status;
+    (in ? appended : not_appended) += 1;
+  }
+  EXPECT_EQ(not_appended, 2);  // the two signals while it takes the locks
+  EXPECT_EQ(appended, 5);
+}
+
 // What stands at a journal's name that a run may not act on: the run cuts
 // no file and appends nothing, and says why; a journal of its own whose
 // file is gone is taken away, and the run appends.
