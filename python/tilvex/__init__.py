@@ -86,13 +86,14 @@ def format_accepted(result: Result, grid: Tuple[int, int, int, int]) -> str:
 def read_table(path: Union[str, os.PathLike], pandas: bool = False):
     """Reads the table tilvex-grid writes (--table): one row per point.
 
-    Returns a numpy structured array with the columns input (str), xgrid,
-    ygrid, zgrid, tgrid (int32), status (str: "ok" or the point's message),
-    n and accepted (float64, nan for a failed point) and the float32 value
-    columns of VALUE_COLUMNS (degrees for trends and plunges; nan where there
-    is no value). The floats read back exactly as the program computed them,
+    Returns a numpy structured array with the columns input (str objects),
+    xgrid, ygrid, zgrid, tgrid (int32), status (str objects: "ok" or the
+    point's message), n and accepted (float64, nan for a failed point) and
+    the float32 value columns of VALUE_COLUMNS (degrees for trends and
+    plunges; nan where there is no value). The floats read back exactly as the program computed them,
     on every machine. With pandas=True, a pandas DataFrame with the same
-    dtypes. Reads only the committed part of the file.
+    dtypes. Reads only the committed part of the file. Its memory is within
+    a few times the file's size, whatever the lengths of the names.
     """
     columns = _tilvex._read_table(os.fspath(path))
     if pandas:
@@ -102,10 +103,10 @@ def read_table(path: Union[str, os.PathLike], pandas: bool = False):
             raise ImportError("read_table(..., pandas=True) needs pandas "
                               "(Debian: python3-pandas; pip: pandas)") from e
         return pd.DataFrame({k: columns[k] for k in _table_names()})
-    width = max([len(s) for s in columns["input"]] + [1])
-    status_width = max([len(s) for s in columns["status"]] + [1])
-    dtype = ([("input", f"U{width}")] + [(g, np.int32) for g in ("xgrid", "ygrid", "zgrid", "tgrid")]
-             + [("status", f"U{status_width}"), ("n", np.float64), ("accepted", np.float64)]
+    # The names and statuses as str objects: each takes its own length, where
+    # a fixed-width string column would take the longest for every row.
+    dtype = ([("input", object)] + [(g, np.int32) for g in ("xgrid", "ygrid", "zgrid", "tgrid")]
+             + [("status", object), ("n", np.float64), ("accepted", np.float64)]
              + [(c, np.float32) for c in VALUE_COLUMNS])
     table = np.empty(len(columns["input"]), dtype=dtype)
     for name in _table_names():

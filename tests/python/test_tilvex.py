@@ -153,6 +153,31 @@ def test_read_table_and_read_accepted(tmp_path, monkeypatch):
                        first.solutions, atol=6e-7 * 1000)
 
 
+def test_read_table_takes_memory_in_proportion_to_the_file(tmp_path):
+    """Regression: a 1 MB table with one 100 kB name became an array of
+    gigabytes, every row as wide as the longest name."""
+    header = "\t".join(["input", "xgrid", "ygrid", "zgrid", "tgrid", "status", "n", "accepted", *tilvex.VALUE_COLUMNS])
+    values = "\t".join(f"{v:g}" for v in range(22))
+    long_name = "n" * 100_000
+    rows = [f"{long_name}\t0\t0\t0\t0\tok\t100\t95\t{values}"]
+    rows += [f"p{i}.vrin\t{i}\t-{i}\t0\t1\tunable to open p{i}.vrin\tnan\tnan" + "\tnan" * 22 for i in range(1, 6000)]
+    path = tmp_path / "t.tsv"
+    path.write_text(header + "\n" + "\n".join(rows) + "\n")
+    size = path.stat().st_size
+    assert size > 900_000
+    table = tilvex.read_table(path)
+    held = table.nbytes + sum(sys.getsizeof(v) for name in ("input", "status") for v in table[name])
+    assert held < 3 * size, (held, size)
+    assert len(table) == 6000 and table["input"][0] == long_name and table["input"][5999] == "p5999.vrin"
+    assert table["status"][0] == "ok" and table["status"][1] == "unable to open p1.vrin"
+    assert [table.dtype[g] for g in ("xgrid", "ygrid", "zgrid", "tgrid", "n", "accepted", *tilvex.VALUE_COLUMNS)] == \
+        [np.dtype(np.int32)] * 4 + [np.dtype(np.float64)] * 2 + [np.dtype(np.float32)] * 22
+    assert table["ygrid"][5999] == -5999 and table["tgrid"][1] == 1 and np.isnan(table["n"][1])
+    assert table[0]["pl3_high"] == 21 and table[0]["threshold"] == 0 and table[0]["accepted"] == 95
+    frame = tilvex.read_table(path, pandas=True)
+    assert frame["input"][0] == long_name and frame["xgrid"].dtype == np.int32 and frame["pl3"].dtype == np.float32
+
+
 def fnv1a(data):
     h = 0xcbf29ce484222325
     for c in data:
