@@ -92,6 +92,13 @@ void for_each_line(std::string_view text, Line line) {
   }
 }
 
+// An array's shape as Python writes it: "(12,)", "(4, 12)", "()".
+std::string shape_text(const py::array& a) {
+  std::string s = "(";
+  for (py::ssize_t k = 0; k < a.ndim(); ++k) s += (k == 0 ? "" : ", ") + std::to_string(a.shape(k));
+  return s + (a.ndim() == 1 ? ",)" : ")");
+}
+
 const char* const kValueColumns[] = {
     "phi", "phi_low", "phi_high", "tr1", "tr1_low", "tr1_high", "pl1", "pl1_low", "pl1_high",
     "tr2", "tr2_low", "tr2_high", "pl2", "pl2_low", "pl2_high", "tr3", "tr3_low", "tr3_high",
@@ -137,9 +144,15 @@ PYBIND11_MODULE(_tilvex, m) {
         return d;
       });
 
+  // Records of 13 floats: `best` of shape (13,), `resamples` of shape (n, 13);
+  // any other shape is refused before a value is read.
   m.def("_analyse_records",
         [](py::array_t<float, py::array::c_style | py::array::forcecast> best,
            py::array_t<float, py::array::c_style | py::array::forcecast> resamples, float level) {
+          if (best.ndim() != 1 || best.shape(0) != 13)
+            throw py::value_error("best must have shape (13,), not " + shape_text(best));
+          if (resamples.ndim() != 2 || resamples.shape(1) != 13)
+            throw py::value_error("resamples must have shape (n, 13), not " + shape_text(resamples));
           const auto record = [](const float* f) {
             tilvex::Record r;
             std::memcpy(r.tensor.s, f, 6 * sizeof(float));

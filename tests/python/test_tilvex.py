@@ -4,6 +4,7 @@ Run by `make python-test` (pytest, with the built programs named by the
 environment: TILVEX_BINARY, TILVEX_GRID, TILVEX_GENERATE, TILVEX_SOURCE)."""
 
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -112,6 +113,24 @@ def test_a_thread_pool_gives_what_one_thread_gives():
     with ThreadPoolExecutor(2) as pool:
         two = list(pool.map(lambda p: tilvex.format_summary(tilvex.analyse(p[0], p[1:], 95)), points))
     assert one == two
+
+
+def test_the_record_entry_checks_every_shape():
+    """Regression: arrays too short for their records were read past their end."""
+    good_best, good_resamples = np.zeros(13, np.float32), np.zeros((3, 13), np.float32)
+    best = "best must have shape (13,), not "
+    resamples = "resamples must have shape (n, 13), not "
+    cases = [((12,), None, best + "(12,)"), ((14,), None, best + "(14,)"), ((), None, best + "()"),
+             ((1, 13), None, best + "(1, 13)"), ((13, 1), None, best + "(13, 1)"), ((0,), None, best + "(0,)"),
+             (None, (4, 12), resamples + "(4, 12)"), (None, (4, 14), resamples + "(4, 14)"),
+             (None, (52,), resamples + "(52,)"), (None, (0,), resamples + "(0,)"), (None, (), resamples + "()"),
+             (None, (2, 13, 1), resamples + "(2, 13, 1)"), (None, (13, 0), resamples + "(13, 0)")]
+    for b, r, message in cases:
+        b = good_best if b is None else np.ones(b, np.float32)
+        r = good_resamples if r is None else np.ones(r, np.float32)
+        with pytest.raises(ValueError, match=re.escape(message) + "$"):
+            tilvex._tilvex._analyse_records(b, r, 95.0)
+    assert tilvex._tilvex._analyse_records(good_best, np.zeros((0, 13), np.float32), 95.0).count == 0
 
 
 def run_grid(tmp):
