@@ -115,6 +115,41 @@ def test_a_thread_pool_gives_what_one_thread_gives():
     assert one == two
 
 
+def test_a_level_that_is_not_a_number_is_refused_as_the_program_refuses_it(tmp_path):
+    """Regression: a NaN or None level was taken as 100 per cent."""
+    worked = SOURCE / "examples" / "worked.vrin"
+    rows = records(np.random.default_rng(8), 20)
+    for level in ("nan", "-nan", "NaN"):
+        done = subprocess.run([BINARY, str(worked), str(tmp_path / "o"), level, str(tmp_path / "o2"), "1", "2", "3",
+                               "4"], capture_output=True, text=True)
+        assert done.returncode != 0 and done.stderr.startswith("tilvex: ")
+        usage, reason = done.stdout, done.stderr[len("tilvex: "):]
+        assert reason == f"confidence_level '{level}' is not a number\n"
+        for value in (level, float(level), np.float32(level), np.float64(level)):
+            calls = [lambda: tilvex.analyse(rows[0], rows[1:], value),
+                     lambda: tilvex.analyse_file(worked, value),
+                     lambda: tilvex.analyse_bytes(worked.read_bytes(), value),
+                     lambda: tilvex._tilvex._analyse_records(rows[0], rows[1:], float(value)),
+                     lambda: tilvex._tilvex._analyse_file(str(worked), float(value)),
+                     lambda: tilvex._tilvex._analyse_bytes(worked.read_bytes(), float(value), "w")]
+            for k, call in enumerate(calls):
+                with pytest.raises(tilvex.TilvexError) as refused:
+                    call()
+                assert refused.value.message + "\n" == usage, (value, k)
+                text = str(value) if k < 3 else "nan"  # the private entries have no text of the level
+                assert refused.value.reason == f"confidence_level '{text}' is not a number", (value, k)
+    for value, text in ((None, "None"), ("ninety", "ninety")):
+        for call in (lambda: tilvex.analyse(rows[0], rows[1:], value), lambda: tilvex.analyse_file(worked, value),
+                     lambda: tilvex.analyse_bytes(worked.read_bytes(), value)):
+            with pytest.raises(tilvex.TilvexError, match=f"confidence_level '{text}' is not a number"):
+                call()
+    # The input is refused first, as by the program; infinity is a level.
+    with pytest.raises(tilvex.TilvexError, match="unable to open"):
+        tilvex.analyse_file(tmp_path / "missing.vrin", float("nan"))
+    assert tilvex.format_summary(tilvex.analyse_file(worked, float("inf"))) == \
+        tilvex.format_summary(tilvex.analyse_file(worked, 100))
+
+
 def test_the_record_entry_checks_every_shape():
     """Regression: arrays too short for their records were read past their end."""
     good_best, good_resamples = np.zeros(13, np.float32), np.zeros((3, 13), np.float32)
