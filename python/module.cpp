@@ -35,10 +35,20 @@ struct Refusal {
   throw py::error_already_set();
 }
 
-tilvex::Result analyse_text(std::string_view text, float level, const std::string& name) {
+// The program refuses a confidence level that is not a number (NaN) with
+// its usage line, after it has read the input; `text` is the level as given.
+void check_level(float level, const std::string& text) {
+  if (std::isnan(level))
+    refuse({"usage: tilvex.exe *.vrin output_file confidence_level output_file2 xgrid ygrid zgrid tgrid",
+            "confidence_level '" + text + "' is not a number"});
+}
+
+tilvex::Result analyse_text(std::string_view text, float level, const std::string& level_text,
+                            const std::string& name) {
   if (text.empty()) refuse({"unable to read " + name, "'" + name + "' is empty"});
   if (const std::string why = tilvex::not_resample_results(text); !why.empty())
     refuse({"unable to read " + name, "'" + name + "' is not a resample results file: " + why});
+  check_level(level, level_text);
   py::gil_scoped_release free;
   return tilvex::analyse(text, level);
 }
@@ -92,6 +102,13 @@ void for_each_line(std::string_view text, Line line) {
   }
 }
 
+// An array's shape as Python writes it: "(12,)", "(4, 12)", "()".
+std::string shape_text(const py::array& a) {
+  std::string s = "(";
+  for (py::ssize_t k = 0; k < a.ndim(); ++k) s += (k == 0 ? "" : ", ") + std::to_string(a.shape(k));
+  return s + (a.ndim() == 1 ? ",)" : ")");
+}
+
 const char* const kValueColumns[] = {
     "phi", "phi_low", "phi_high", "tr1", "tr1_low", "tr1_high", "pl1", "pl1_low", "pl1_high",
     "tr2", "tr2_low", "tr2_high", "pl2", "pl2_low", "pl2_high", "tr3", "tr3_low", "tr3_high",
@@ -137,9 +154,17 @@ PYBIND11_MODULE(_tilvex, m) {
         return d;
       });
 
+  // Records of 13 floats: `best` of shape (13,), `resamples` of shape (n, 13);
+  // any other shape is refused before a value is read.
   m.def("_analyse_records",
         [](py::array_t<float, py::array::c_style | py::array::forcecast> best,
-           py::array_t<float, py::array::c_style | py::array::forcecast> resamples, float level) {
+           py::array_t<float, py::array::c_style | py::array::forcecast> resamples, float level,
+           const std::string& level_text) {
+          if (best.ndim() != 1 || best.shape(0) != 13)
+            throw py::value_error("best must have shape (13,), not " + shape_text(best));
+          if (resamples.ndim() != 2 || resamples.shape(1) != 13)
+            throw py::value_error("resamples must have shape (n, 13), not " + shape_text(resamples));
+          check_level(level, level_text);
           const auto record = [](const float* f) {
             tilvex::Record r;
             std::memcpy(r.tensor.s, f, 6 * sizeof(float));
@@ -152,14 +177,16 @@ PYBIND11_MODULE(_tilvex, m) {
           for (std::size_t i = 0; i < rs.size(); ++i) rs[i] = record(resamples.data(static_cast<py::ssize_t>(i), 0));
           py::gil_scoped_release free;
           return tilvex::analyse(b, rs, level);
-        });
-  m.def("_analyse_file", [](const std::string& path, float level) {
-    return analyse_text(read_file(path), level, path);
-  });
-  m.def("_analyse_bytes", [](py::bytes data, float level, const std::string& name) {
+        },
+        py::arg("best"), py::arg("resamples"), py::arg("level"), py::arg("level_text") = "nan");
+  // `level_text`: the level as given, for the message of a refusal.
+  m.def("_analyse_file", [](const std::string& path, float level, const std::string& level_text) {
+    return analyse_text(read_file(path), level, level_text, path);
+  }, py::arg("path"), py::arg("level"), py::arg("level_text") = "nan");
+  m.def("_analyse_bytes", [](py::bytes data, float level, const std::string& name, const std::string& level_text) {
     const std::string text = data;
-    return analyse_text(text, level, name);
-  });
+    return analyse_text(text, level, level_text, name);
+  }, py::arg("data"), py::arg("level"), py::arg("name"), py::arg("level_text") = "nan");
   m.def("format_summary", &tilvex::format_summary, py::arg("result"),
         "The summary line the program appends to output_file.");
   m.def("_format_accepted", [](const tilvex::Result& r, int x, int y, int z, int t) {

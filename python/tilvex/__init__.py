@@ -44,7 +44,8 @@ def analyse(best: Sequence[float], resamples, level: float) -> Result:
     best: 13 numbers (six tensor components, phi, three trend/plunge pairs in
     degrees). resamples: an array of shape (n, 13), float32 (float64 is
     rounded to the nearest float32). level: the confidence level in per
-    cent, such as 95.
+    cent, such as 95; a NaN or None level is refused as the program
+    refuses it (TilvexError).
 
     Returns a Result: count (n), threshold (float32 similarity, nan without
     resamples), accepted (int64 indices of the accepted resamples, shape
@@ -60,20 +61,34 @@ def analyse(best: Sequence[float], resamples, level: float) -> Result:
         if not (r.ndim == 1 and r.size == 0):
             raise ValueError(f"resamples must have shape (n, 13), not {r.shape}")
         r = r.reshape(0, 13)
-    return _tilvex._analyse_records(b, np.ascontiguousarray(r, dtype=np.float32), float(np.float32(level)))
+    return _tilvex._analyse_records(b, np.ascontiguousarray(r, dtype=np.float32), *_level(level))
 
 
 def analyse_file(path: Union[str, os.PathLike], level: float) -> Result:
     """Analyses a resample results file exactly as the program reads it.
     Raises TilvexError with the program's message where it would refuse the
-    file ("unable to open PATH", "unable to read PATH")."""
-    return _tilvex._analyse_file(os.fspath(path), float(np.float32(level)))
+    file ("unable to open PATH", "unable to read PATH") or the level (a NaN
+    or None level: the usage line)."""
+    return _tilvex._analyse_file(os.fspath(path), *_level(level))
 
 
 def analyse_bytes(data: bytes, level: float, name: str = "<bytes>") -> Result:
     """Analyses the bytes of a resample results file, as analyse_file does;
     `name` stands for the file's name in messages."""
-    return _tilvex._analyse_bytes(bytes(data), float(np.float32(level)), name)
+    value, text = _level(level)
+    return _tilvex._analyse_bytes(bytes(data), value, name, text)
+
+
+def _level(level):
+    """The confidence level as the program takes it, a float32, and its text
+    for a refusal: NaN, None or what is not a number is refused as the
+    program refuses "nan" (TilvexError with the usage line, reason
+    "confidence_level 'nan' is not a number")."""
+    try:
+        value = float(np.float32(level)) if level is not None else float("nan")
+    except (TypeError, ValueError):
+        value = float("nan")
+    return value, str(level)
 
 
 def format_accepted(result: Result, grid: Tuple[int, int, int, int]) -> str:
@@ -86,13 +101,14 @@ def format_accepted(result: Result, grid: Tuple[int, int, int, int]) -> str:
 def read_table(path: Union[str, os.PathLike], pandas: bool = False):
     """Reads the table tilvex-grid writes (--table): one row per point.
 
-    Returns a numpy structured array with the columns input (str), xgrid,
-    ygrid, zgrid, tgrid (int32), status (str: "ok" or the point's message),
-    n and accepted (float64, nan for a failed point) and the float32 value
-    columns of VALUE_COLUMNS (degrees for trends and plunges; nan where there
-    is no value). The floats read back exactly as the program computed them,
+    Returns a numpy structured array with the columns input (str objects),
+    xgrid, ygrid, zgrid, tgrid (int32), status (str objects: "ok" or the
+    point's message), n and accepted (float64, nan for a failed point) and
+    the float32 value columns of VALUE_COLUMNS (degrees for trends and
+    plunges; nan where there is no value). The floats read back exactly as the program computed them,
     on every machine. With pandas=True, a pandas DataFrame with the same
-    dtypes. Reads only the committed part of the file.
+    dtypes. Reads only the committed part of the file. Its memory is within
+    a few times the file's size, whatever the lengths of the names.
     """
     columns = _tilvex._read_table(os.fspath(path))
     if pandas:
@@ -102,10 +118,10 @@ def read_table(path: Union[str, os.PathLike], pandas: bool = False):
             raise ImportError("read_table(..., pandas=True) needs pandas "
                               "(Debian: python3-pandas; pip: pandas)") from e
         return pd.DataFrame({k: columns[k] for k in _table_names()})
-    width = max([len(s) for s in columns["input"]] + [1])
-    status_width = max([len(s) for s in columns["status"]] + [1])
-    dtype = ([("input", f"U{width}")] + [(g, np.int32) for g in ("xgrid", "ygrid", "zgrid", "tgrid")]
-             + [("status", f"U{status_width}"), ("n", np.float64), ("accepted", np.float64)]
+    # The names and statuses as str objects: each takes its own length, where
+    # a fixed-width string column would take the longest for every row.
+    dtype = ([("input", object)] + [(g, np.int32) for g in ("xgrid", "ygrid", "zgrid", "tgrid")]
+             + [("status", object), ("n", np.float64), ("accepted", np.float64)]
              + [(c, np.float32) for c in VALUE_COLUMNS])
     table = np.empty(len(columns["input"]), dtype=dtype)
     for name in _table_names():

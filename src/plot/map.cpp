@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "numeric/angles.hpp"
 
@@ -50,18 +52,51 @@ std::string phi_colour(double phi) {
   return buf;
 }
 
+namespace {
+
+// One axis of the map: the indices that occur, and their columns.
+struct Axis {
+  std::vector<int> occur;  // sorted, distinct
+  bool unit = true;        // a column per index of the span, else per index that occurs
+  std::int64_t columns = 1;
+
+  explicit Axis(std::vector<int> v) : occur(std::move(v)) {
+    std::sort(occur.begin(), occur.end());
+    occur.erase(std::unique(occur.begin(), occur.end()), occur.end());
+    const auto count = static_cast<std::int64_t>(occur.size());
+    const std::int64_t span = std::int64_t{occur.back()} - occur.front() + 1;  // up to 2^32
+    unit = span <= 2 * count;
+    columns = unit ? span : count;
+  }
+  std::int64_t column(int v) const {
+    if (unit) return std::int64_t{v} - occur.front();
+    return std::lower_bound(occur.begin(), occur.end(), v) - occur.begin();
+  }
+  int index(std::int64_t column) const {
+    return unit ? static_cast<int>(occur.front() + column) : occur[static_cast<std::size_t>(column)];
+  }
+  // Every how many columns a label goes, for labels at least `apart` px
+  // apart in cells of `cell` px.
+  static std::int64_t label_step(double apart, double cell) {
+    return std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(apart / cell)));
+  }
+};
+
+}  // namespace
+
 std::string render_map(const std::vector<grid::TableRow>& rows, const std::string& title,
                        bool sigma_names) {
   constexpr double kWidth = 960, kHeight = 640, kLeft = 70, kTop = 70, kPlot = 520;
-  int x0 = 0, x1 = 0, y0 = 0, y1 = 0;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const Grid& g = rows[i].grid;
-    if (i == 0) x0 = x1 = g.x, y0 = y1 = g.y;
-    x0 = std::min(x0, g.x), x1 = std::max(x1, g.x), y0 = std::min(y0, g.y), y1 = std::max(y1, g.y);
-  }
-  const double cell = kPlot / std::max(x1 - x0 + 1, y1 - y0 + 1);
-  const auto px = [&](int x) { return kLeft + (x - x0 + 0.5) * cell; };
-  const auto py = [&](int y) { return kTop + (y1 - y + 0.5) * cell; };  // north up
+  std::vector<int> xs, ys;
+  for (const grid::TableRow& row : rows) xs.push_back(row.grid.x), ys.push_back(row.grid.y);
+  if (rows.empty()) xs.push_back(0), ys.push_back(0);
+  const Axis ax(std::move(xs)), ay(std::move(ys));
+  const double cell = kPlot / static_cast<double>(std::max(ax.columns, ay.columns));
+  const double width = static_cast<double>(ax.columns) * cell, height = static_cast<double>(ay.columns) * cell;
+  const auto px = [&](int x) { return kLeft + (static_cast<double>(ax.column(x)) + 0.5) * cell; };
+  const auto py = [&](int y) {  // north up
+    return kTop + (static_cast<double>(ay.columns - 1 - ay.column(y)) + 0.5) * cell;
+  };
 
   std::string svg =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
@@ -72,17 +107,28 @@ std::string render_map(const std::vector<grid::TableRow>& rows, const std::strin
   const std::string axis = sigma_names ? "sigma 1" : "axis 1";
   svg += text(20, 48, "trend of " + axis + " (bar) and its confidence range (wedge), coloured by phi");
 
-  // The frame, with the grid indices as labels: x to the east, y to the north.
-  svg += "<rect x=\"" + number(kLeft) + "\" y=\"" + number(kTop) + "\" width=\"" + number((x1 - x0 + 1) * cell) +
-         "\" height=\"" + number((y1 - y0 + 1) * cell) + "\" fill=\"none\" stroke=\"#bbbbbb\"/>\n";
-  for (int x = x0; x <= x1; ++x)
-    svg += text(px(x), kTop + (y1 - y0 + 1) * cell + 18, std::to_string(x), " text-anchor=\"middle\"");
-  for (int y = y0; y <= y1; ++y) svg += text(kLeft - 8, py(y) + 4, std::to_string(y), " text-anchor=\"end\"");
-  svg += text(kLeft + (x1 - x0 + 1) * cell / 2, kTop + (y1 - y0 + 1) * cell + 38, "xgrid (east)",
+  // The frame, with the grid indices as labels: x to the east, y to the
+  // north; as many labels as fit apart (about 7 px a character across, 16
+  // px down).
+  svg += "<rect x=\"" + number(kLeft) + "\" y=\"" + number(kTop) + "\" width=\"" + number(width) +
+         "\" height=\"" + number(height) + "\" fill=\"none\" stroke=\"#bbbbbb\"/>\n";
+  std::size_t widest = 1;
+  for (int x : {ax.occur.front(), ax.occur.back()}) widest = std::max(widest, std::to_string(x).size());
+  const std::int64_t x_step = Axis::label_step(7.0 * static_cast<double>(widest) + 8.0, cell);
+  const std::int64_t y_step = Axis::label_step(16.0, cell);
+  for (std::int64_t c = 0; c < ax.columns; c += x_step) {
+    const int x = ax.index(c);
+    svg += text(px(x), kTop + height + 18, std::to_string(x), " class=\"xlabel\" text-anchor=\"middle\"");
+  }
+  for (std::int64_t c = 0; c < ay.columns; c += y_step) {
+    const int y = ay.index(c);
+    svg += text(kLeft - 8, py(y) + 4, std::to_string(y), " class=\"ylabel\" text-anchor=\"end\"");
+  }
+  svg += text(kLeft + width / 2, kTop + height + 38, ax.unit ? "xgrid (east)" : "xgrid (east; indices that occur)",
               " text-anchor=\"middle\"");
-  svg += text(kLeft - 40, kTop + (y1 - y0 + 1) * cell / 2, "ygrid (north)",
+  svg += text(kLeft - 40, kTop + height / 2, ay.unit ? "ygrid (north)" : "ygrid (north; indices that occur)",
               " text-anchor=\"middle\" transform=\"rotate(-90 " + number(kLeft - 40) + " " +
-                  number(kTop + (y1 - y0 + 1) * cell / 2) + ")\"");
+                  number(kTop + height / 2) + ")\"");
 
   const double r = 0.42 * cell;
   for (const grid::TableRow& row : rows) {
@@ -132,7 +178,12 @@ std::string render_map(const std::vector<grid::TableRow>& rows, const std::strin
          number(by + bh + 40) + "\" stroke=\"#777777\" stroke-width=\"2\"/>\n";
   svg += text(bx + 28, by + bh + 49, "failed point");
   svg += text(bx, by + bh + 74, "north is up; grid indices are labels,");
-  svg += text(bx, by + bh + 92, "x to the east, y to the north, unit steps");
+  if (ax.unit && ay.unit) {
+    svg += text(bx, by + bh + 92, "x to the east, y to the north, unit steps");
+  } else {
+    svg += text(bx, by + bh + 92, "x to the east, y to the north;");
+    svg += text(bx, by + bh + 110, "indices that occur: evenly spaced");
+  }
   return svg + "</svg>\n";
 }
 

@@ -1,13 +1,21 @@
 // End-to-end runs of tilvex-plot: the picture, the errors, and that nothing
 // is written on error.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -189,6 +197,165 @@ TEST(PlotCli, TheGridMap) {
     EXPECT_TRUE(near_colour(pixels[0], 0xff, 0xea, 0x46)) << pixels[0];
     EXPECT_TRUE(near_colour(pixels[1], 0x00, 0x20, 0x4c)) << pixels[1];
     EXPECT_TRUE(near_colour(pixels[2], 255, 255, 255, 0)) << pixels[2];
+  }
+}
+
+// A table row of tilvex-grid's with grid indices (x, y, 0, 0): status ok,
+// axis 1's trend 30 degrees, or a failed point.
+std::string table_row(long long x, long long y, bool ok = true) {
+  std::string row = "p.vrin\t" + std::to_string(x) + "\t" + std::to_string(y) + "\t0\t0\t";
+  if (!ok) {
+    row += "unable to open p.vrin";
+    for (int k = 0; k < 24; ++k) row += "\tnan";
+    return row + "\n";
+  }
+  row += "ok\t100\t95\t0.9";
+  for (const char* v : {"0.5", "0.4", "0.6", "30", "20", "40", "10", "5", "15", "120", "110", "130", "20", "10",
+                        "30", "250", "240", "260", "60", "50", "70"})
+    row += std::string("\t") + v;
+  return row + "\n";
+}
+
+const std::string kTableHeader =
+    "input\txgrid\tygrid\tzgrid\ttgrid\tstatus\tn\taccepted\tthreshold\tphi\tphi_low\tphi_high\ttr1\ttr1_low\t"
+    "tr1_high\tpl1\tpl1_low\tpl1_high\ttr2\ttr2_low\ttr2_high\tpl2\tpl2_low\tpl2_high\ttr3\ttr3_low\ttr3_high\t"
+    "pl3\tpl3_low\tpl3_high\n";
+
+// The numbers of each `<tag ... class="name" ... attr="...">` in order: the
+// value of `attr`, split at blanks and letters into numbers.
+std::vector<std::vector<double>> numbers_of(const std::string& svg, const std::string& cls,
+                                            const std::string& attr) {
+  std::vector<std::vector<double>> out;
+  for (std::size_t at = svg.find("class=\"" + cls + "\""); at != std::string::npos;
+       at = svg.find("class=\"" + cls + "\"", at + 1)) {
+    const std::size_t open = svg.rfind('<', at), close = svg.find('>', at);
+    const std::string element = svg.substr(open, close - open);
+    const std::size_t v = element.find(" " + attr + "=\"") + attr.size() + 3;
+    std::string value = element.substr(v, element.find('"', v) - v);
+    for (char& c : value)
+      if (std::isalpha(static_cast<unsigned char>(c))) c = ' ';
+    std::istringstream in(value);
+    std::vector<double> numbers;
+    for (double d; in >> d;) numbers.push_back(d);
+    out.push_back(numbers);
+  }
+  return out;
+}
+
+// The labels drawn with class `cls`: text -> its anchor's (x, y).
+std::map<std::string, std::pair<double, double>> labels_of(const std::string& svg, const std::string& cls) {
+  std::map<std::string, std::pair<double, double>> out;
+  for (std::size_t at = svg.find("class=\"" + cls + "\""); at != std::string::npos;
+       at = svg.find("class=\"" + cls + "\"", at + 1)) {
+    const std::size_t open = svg.rfind('<', at), close = svg.find('>', at);
+    const std::string label = svg.substr(close + 1, svg.find('<', close) - close - 1);
+    const auto x = numbers_of(svg.substr(open, close - open + 1), cls, "x");
+    const auto y = numbers_of(svg.substr(open, close - open + 1), cls, "y");
+    out[label] = {x.at(0).at(0), y.at(0).at(0)};
+  }
+  return out;
+}
+
+// Runs tilvex-plot --map on `table` within 256 MiB of address space and 10 s
+// of processor time (a loop that never ends is stopped by SIGXCPU, whatever
+// the machine's load); the status and the peak resident size in bytes.
+std::pair<int, long> bounded_map_run(const std::string& table, const std::string& svg) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const rlimit as{256L << 20, 256L << 20}, cpu{10, 10};
+    setrlimit(RLIMIT_AS, &as);
+    setrlimit(RLIMIT_CPU, &cpu);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0), dup2(null, 1), dup2(null, 2);
+    execl(TILVEX_PLOT, TILVEX_PLOT, "--map", table.c_str(), "-o", svg.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int ws = 0;
+  rusage use{};
+  wait4(pid, &ws, 0, &use);
+  return {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), use.ru_maxrss * 1024L};
+}
+
+// Regression: a two-row table with x indices 1 and 2000000000 made the map
+// draw two thousand million labels (past 1.2 GB), and INT_MIN and INT_MAX a
+// label loop that never ended. The map is laid out by the indices that occur:
+// each case's points at the places the layout in plot/map.hpp gives, and the
+// labels drawn, in a whole SVG made within 64 MiB.
+TEST(PlotCli, TheMapOfSparseIndices) {
+  ScratchDir dir;
+  struct Case {
+    std::vector<std::pair<long long, long long>> points;  // (x, y); the last one failed
+    bool x_unit, y_unit;                                  // unit steps, or only the indices that occur
+    std::vector<long long> x_labels, y_labels;
+  };
+  std::vector<long long> every12;
+  for (long long x = 0; x < 200; x += 12) every12.push_back(x);  // 7 * 3 + 8 px apart in cells of 2.6 px
+  std::vector<std::pair<long long, long long>> row_of_200;
+  for (long long x = 0; x < 200; ++x) row_of_200.push_back({x, 0});
+  const Case cases[] = {
+      {{{1, 0}, {2000000000, 0}}, false, true, {1, 2000000000}, {0}},
+      {{{INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}}, false, false, {INT_MIN, INT_MAX}, {INT_MIN, INT_MAX}},
+      {{{INT_MIN, 0}, {INT_MAX, 0}, {0, 0}}, false, true, {INT_MIN, 0, INT_MAX}, {0}},
+      {{{0, 5}, {3, 5}}, true, true, {0, 1, 2, 3}, {5}},  // a span of 4 for 2 indices: unit steps
+      {{{0, 5}, {4, 5}}, false, true, {0, 4}, {5}},       // 5 for 2: only those that occur
+      {row_of_200, true, true, every12, {0}},
+  };
+  for (const Case& c : cases) {
+    std::string table = kTableHeader;
+    for (std::size_t i = 0; i < c.points.size(); ++i)
+      table += table_row(c.points[i].first, c.points[i].second, i + 1 < c.points.size());
+    spill(dir / "t.tsv", table);
+    const auto [status, peak] = bounded_map_run(dir / "t.tsv", dir / "map.svg");
+    const std::string svg = slurp(dir / "map.svg");
+    const std::string what = "case with x " + std::to_string(c.points.front().first) + " and " +
+                             std::to_string(c.points.back().first);
+    ASSERT_EQ(status, 0) << what;
+    EXPECT_LE(peak, 64L << 20) << what;
+    ASSERT_GE(svg.size(), 7u) << what;
+    EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n") << what;
+
+    // The layout, from the distinct indices of each axis.
+    std::vector<long long> xs, ys;
+    for (const auto& [x, y] : c.points) xs.push_back(x), ys.push_back(y);
+    for (auto* v : {&xs, &ys}) {
+      std::sort(v->begin(), v->end());
+      v->erase(std::unique(v->begin(), v->end()), v->end());
+    }
+    const long long columns = c.x_unit ? xs.back() - xs.front() + 1 : static_cast<long long>(xs.size());
+    const long long rows = c.y_unit ? ys.back() - ys.front() + 1 : static_cast<long long>(ys.size());
+    const double cell = 520.0 / static_cast<double>(std::max(columns, rows));
+    const auto place = [&](long long x, long long y) {
+      const long long col = c.x_unit ? x - xs.front() : std::find(xs.begin(), xs.end(), x) - xs.begin();
+      const long long row = c.y_unit ? y - ys.front() : std::find(ys.begin(), ys.end(), y) - ys.begin();
+      return std::pair{70 + (static_cast<double>(col) + 0.5) * cell,
+                       70 + (static_cast<double>(rows - 1 - row) + 0.5) * cell};
+    };
+
+    // Each point's bar, or the failed point's cross, is centred on its place.
+    const auto bars = numbers_of(svg, "bar", "d");
+    const auto crosses = numbers_of(svg, "failed", "d");
+    ASSERT_EQ(bars.size(), c.points.size() - 1) << what;
+    ASSERT_EQ(crosses.size(), 1u) << what;
+    for (std::size_t i = 0; i < c.points.size(); ++i) {
+      const auto& d = i + 1 < c.points.size() ? bars[i] : crosses[0];
+      const auto [x, y] = place(c.points[i].first, c.points[i].second);
+      EXPECT_NEAR((d.at(0) + d.at(2)) / 2, x, 0.1) << what << ", point " << i;
+      EXPECT_NEAR((d.at(1) + d.at(3)) / 2, y, 0.1) << what << ", point " << i;
+    }
+    // The labels: these, under their columns and beside their rows.
+    const auto xl = labels_of(svg, "xlabel"), yl = labels_of(svg, "ylabel");
+    EXPECT_EQ(xl.size(), c.x_labels.size()) << what;
+    EXPECT_EQ(yl.size(), c.y_labels.size()) << what;
+    for (long long x : c.x_labels) {
+      ASSERT_EQ(xl.count(std::to_string(x)), 1u) << what << ", x label " << x;
+      EXPECT_NEAR(xl.at(std::to_string(x)).first, place(x, ys.front()).first, 0.06) << what;
+      EXPECT_NEAR(xl.at(std::to_string(x)).second, 70 + static_cast<double>(rows) * cell + 18, 0.06) << what;
+    }
+    for (long long y : c.y_labels) {
+      ASSERT_EQ(yl.count(std::to_string(y)), 1u) << what << ", y label " << y;
+      EXPECT_NEAR(yl.at(std::to_string(y)).second, place(xs.front(), y).second + 4, 0.06) << what;
+    }
+    EXPECT_EQ(occurrences(svg, "indices that occur)"), (c.x_unit ? 0u : 1u) + (c.y_unit ? 0u : 1u)) << what;
   }
 }
 

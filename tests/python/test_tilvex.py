@@ -4,6 +4,7 @@ Run by `make python-test` (pytest, with the built programs named by the
 environment: TILVEX_BINARY, TILVEX_GRID, TILVEX_GENERATE, TILVEX_SOURCE)."""
 
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -114,6 +115,59 @@ def test_a_thread_pool_gives_what_one_thread_gives():
     assert one == two
 
 
+def test_a_level_that_is_not_a_number_is_refused_as_the_program_refuses_it(tmp_path):
+    """Regression: a NaN or None level was taken as 100 per cent."""
+    worked = SOURCE / "examples" / "worked.vrin"
+    rows = records(np.random.default_rng(8), 20)
+    for level in ("nan", "-nan", "NaN"):
+        done = subprocess.run([BINARY, str(worked), str(tmp_path / "o"), level, str(tmp_path / "o2"), "1", "2", "3",
+                               "4"], capture_output=True, text=True)
+        assert done.returncode != 0 and done.stderr.startswith("tilvex: ")
+        usage, reason = done.stdout, done.stderr[len("tilvex: "):]
+        assert reason == f"confidence_level '{level}' is not a number\n"
+        for value in (level, float(level), np.float32(level), np.float64(level)):
+            calls = [lambda: tilvex.analyse(rows[0], rows[1:], value),
+                     lambda: tilvex.analyse_file(worked, value),
+                     lambda: tilvex.analyse_bytes(worked.read_bytes(), value),
+                     lambda: tilvex._tilvex._analyse_records(rows[0], rows[1:], float(value)),
+                     lambda: tilvex._tilvex._analyse_file(str(worked), float(value)),
+                     lambda: tilvex._tilvex._analyse_bytes(worked.read_bytes(), float(value), "w")]
+            for k, call in enumerate(calls):
+                with pytest.raises(tilvex.TilvexError) as refused:
+                    call()
+                assert refused.value.message + "\n" == usage, (value, k)
+                text = str(value) if k < 3 else "nan"  # the private entries have no text of the level
+                assert refused.value.reason == f"confidence_level '{text}' is not a number", (value, k)
+    for value, text in ((None, "None"), ("ninety", "ninety")):
+        for call in (lambda: tilvex.analyse(rows[0], rows[1:], value), lambda: tilvex.analyse_file(worked, value),
+                     lambda: tilvex.analyse_bytes(worked.read_bytes(), value)):
+            with pytest.raises(tilvex.TilvexError, match=f"confidence_level '{text}' is not a number"):
+                call()
+    # The input is refused first, as by the program; infinity is a level.
+    with pytest.raises(tilvex.TilvexError, match="unable to open"):
+        tilvex.analyse_file(tmp_path / "missing.vrin", float("nan"))
+    assert tilvex.format_summary(tilvex.analyse_file(worked, float("inf"))) == \
+        tilvex.format_summary(tilvex.analyse_file(worked, 100))
+
+
+def test_the_record_entry_checks_every_shape():
+    """Regression: arrays too short for their records were read past their end."""
+    good_best, good_resamples = np.zeros(13, np.float32), np.zeros((3, 13), np.float32)
+    best = "best must have shape (13,), not "
+    resamples = "resamples must have shape (n, 13), not "
+    cases = [((12,), None, best + "(12,)"), ((14,), None, best + "(14,)"), ((), None, best + "()"),
+             ((1, 13), None, best + "(1, 13)"), ((13, 1), None, best + "(13, 1)"), ((0,), None, best + "(0,)"),
+             (None, (4, 12), resamples + "(4, 12)"), (None, (4, 14), resamples + "(4, 14)"),
+             (None, (52,), resamples + "(52,)"), (None, (0,), resamples + "(0,)"), (None, (), resamples + "()"),
+             (None, (2, 13, 1), resamples + "(2, 13, 1)"), (None, (13, 0), resamples + "(13, 0)")]
+    for b, r, message in cases:
+        b = good_best if b is None else np.ones(b, np.float32)
+        r = good_resamples if r is None else np.ones(r, np.float32)
+        with pytest.raises(ValueError, match=re.escape(message) + "$"):
+            tilvex._tilvex._analyse_records(b, r, 95.0)
+    assert tilvex._tilvex._analyse_records(good_best, np.zeros((0, 13), np.float32), 95.0).count == 0
+
+
 def run_grid(tmp):
     files = [p for p in inputs(tmp) if p.name != "junk.vrin"]
     grid = tmp / "grid.txt"
@@ -151,6 +205,31 @@ def test_read_table_and_read_accepted(tmp_path, monkeypatch):
     assert len(block) == len(first.accepted)
     assert np.allclose(np.stack([block[n] for n in ("phi", "tr1", "pl1", "tr2", "pl2", "tr3", "pl3")], 1),
                        first.solutions, atol=6e-7 * 1000)
+
+
+def test_read_table_takes_memory_in_proportion_to_the_file(tmp_path):
+    """Regression: a 1 MB table with one 100 kB name became an array of
+    gigabytes, every row as wide as the longest name."""
+    header = "\t".join(["input", "xgrid", "ygrid", "zgrid", "tgrid", "status", "n", "accepted", *tilvex.VALUE_COLUMNS])
+    values = "\t".join(f"{v:g}" for v in range(22))
+    long_name = "n" * 100_000
+    rows = [f"{long_name}\t0\t0\t0\t0\tok\t100\t95\t{values}"]
+    rows += [f"p{i}.vrin\t{i}\t-{i}\t0\t1\tunable to open p{i}.vrin\tnan\tnan" + "\tnan" * 22 for i in range(1, 6000)]
+    path = tmp_path / "t.tsv"
+    path.write_text(header + "\n" + "\n".join(rows) + "\n")
+    size = path.stat().st_size
+    assert size > 900_000
+    table = tilvex.read_table(path)
+    held = table.nbytes + sum(sys.getsizeof(v) for name in ("input", "status") for v in table[name])
+    assert held < 3 * size, (held, size)
+    assert len(table) == 6000 and table["input"][0] == long_name and table["input"][5999] == "p5999.vrin"
+    assert table["status"][0] == "ok" and table["status"][1] == "unable to open p1.vrin"
+    assert [table.dtype[g] for g in ("xgrid", "ygrid", "zgrid", "tgrid", "n", "accepted", *tilvex.VALUE_COLUMNS)] == \
+        [np.dtype(np.int32)] * 4 + [np.dtype(np.float64)] * 2 + [np.dtype(np.float32)] * 22
+    assert table["ygrid"][5999] == -5999 and table["tgrid"][1] == 1 and np.isnan(table["n"][1])
+    assert table[0]["pl3_high"] == 21 and table[0]["threshold"] == 0 and table[0]["accepted"] == 95
+    frame = tilvex.read_table(path, pandas=True)
+    assert frame["input"][0] == long_name and frame["xgrid"].dtype == np.int32 and frame["pl3"].dtype == np.float32
 
 
 def fnv1a(data):
