@@ -54,7 +54,7 @@ class Broken(Exception):
         self.detail = detail
 
 
-def run(argv, cwd, env, stdout=True):
+def run(argv, cwd, env):
     p = subprocess.run(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
     return p.returncode, p.stdout, p.stderr
 
@@ -84,7 +84,7 @@ class Scenario:
     """What both scenarios share: inputs, two earlier runs, the checks on
     the result files."""
 
-    def __init__(self, build, work, env, points):
+    def __init__(self, build, work, env):
         self.tilvex = os.path.join(build, "tilvex")
         self.grid = os.path.join(build, "tilvex-grid")
         self.generate = os.path.join(build, "tilvex-generate")
@@ -166,7 +166,7 @@ class Single(Scenario):
     name = "single"
 
     def __init__(self, build, work, env, quick):
-        super().__init__(build, work, env, 1)
+        super().__init__(build, work, env)
         self.vrin = self._input("in", 40, 11)
         self.next_vrin = self._input("next", 40, 12)
         self.reference("run", self.vrin, "95", "1 2 3 4")
@@ -195,7 +195,7 @@ class Grid(Scenario):
     name = "grid"
 
     def __init__(self, build, work, env, quick):
-        super().__init__(build, work, env, 4)
+        super().__init__(build, work, env)
         self.points = []
         lines = []
         for i in range(1, (3 if quick else 4) + 1):
@@ -226,19 +226,11 @@ class Grid(Scenario):
         return [self.grid, self.list, "out.txt", "95", "out2.txt", "--table", "t.tsv", "--jobs", "2",
                 "--quiet"] + (["--resume"] if resume else [])
 
-    def check(self, scratch, must):
-        self.recover(scratch)
-        seq = self.whole_runs(scratch)
-        n = len(seq)
-        if seq != self.points[:n]:
-            raise Broken("points not the first of the list, in order", "    %s" % seq)
-        rec = read(os.path.join(scratch, "out.txt.tilvex-grid"))
+    def check_record(self, rec, n):
+        """True if the record is complete; Broken unless it agrees with the
+        n points in the files."""
         complete = False
-        if os.path.exists(os.path.join(scratch, ".out.txt.tilvex-grid.tilvex-journal")):
-            # An append to the record alone (its header, or "complete") that
-            # did not finish: --resume recovers it, as it locks the record.
-            complete = True
-        elif not rec:
+        if not rec:
             if n:
                 raise Broken("points in the files but no record", "    %d points in the files, record %s" %
                              (n, "missing" if rec is None else "empty"))
@@ -258,13 +250,29 @@ class Grid(Scenario):
                              (n, short_diff("out.txt.tilvex-grid", self.header + b"".join(self.rows[:n]), rec)))
             if complete and n != len(self.points):
                 raise Broken("a complete record with points missing", "    %d of %d" % (n, len(self.points)))
+        return complete
+
+    def check(self, scratch, must):
+        self.recover(scratch)
+        seq = self.whole_runs(scratch)
+        n = len(seq)
+        if seq != self.points[:n]:
+            raise Broken("points not the first of the list, in order", "    %s" % seq)
+        rec = read(os.path.join(scratch, "out.txt.tilvex-grid"))
+        complete = False
+        # A hot journal of the record alone is an append of its header or of
+        # "complete" that did not finish; --resume recovers it (it locks the
+        # record), so the record is judged after the resume only.
+        record_pending = os.path.exists(os.path.join(scratch, ".out.txt.tilvex-grid.tilvex-journal"))
+        if not record_pending:
+            complete = self.check_record(rec, n)
         table = read(os.path.join(scratch, "t.tsv"))
         if table is not None:
             if table != self.clean["t.tsv"]:
                 raise Broken("a table that is not whole", short_diff("t.tsv", self.clean["t.tsv"], table))
             if n != len(self.points):
                 raise Broken("a table with points missing from the files", "    %d of %d" % (n, len(self.points)))
-        if must and (n != len(self.points) or table is None or not complete):
+        if must and (n != len(self.points) or table is None or not (complete or record_pending)):
             raise Broken("the grid is not all there although it exited 0 with TILVEX_SYNC=1 and the state is "
                          "past its last sync", "    points %d of %d, table %s, record %s" %
                          (n, len(self.points), "there" if table is not None else "missing",
@@ -305,7 +313,7 @@ def explore(build, base, scenario, sync, quick, limit, recoveries, show_ops):
     broken, notes = [], []
     cache = {}
     if show_ops:
-        notes.append("%s %s: %d operations\n" % (scenario, setting, len(rec.ops)) +
+        notes.append("%s %s: %d operations (numbered from 0)\n" % (scenario, setting, len(rec.ops)) +
                      "".join("    %3d %s\n" % (i, op) for i, op in enumerate(rec.ops)))
 
     def check(r, fs, must, category, where):
@@ -376,8 +384,8 @@ def main():
     ap.add_argument("--quick", action="store_true", help="a smaller subset: fewer points and states")
     ap.add_argument("--scenario", choices=("single", "grid", "all"), default="all")
     ap.add_argument("--sync", choices=("0", "1", "both"), default="both")
-    ap.add_argument("--limit", type=int, help="power-loss states per crash point (default 64, quick 16)")
-    ap.add_argument("--recoveries", type=int, help="recovery runs recorded per scenario (default 2, quick 1)")
+    ap.add_argument("--limit", type=int, help="power-loss states per crash point (default 256, quick 16)")
+    ap.add_argument("--recoveries", type=int, help="recovery runs recorded per scenario (default 3, quick 1)")
     ap.add_argument("--examples", type=int, default=2, help="broken states printed per kind (default 2)")
     ap.add_argument("--report", help="write every broken state to this file")
     ap.add_argument("--show-ops", action="store_true", help="print the recorded operations")
@@ -392,8 +400,8 @@ def main():
     if not shutil.which("strace"):
         print("crash-states: strace is missing (Debian package strace)", file=sys.stderr)
         return 2
-    limit = a.limit or (16 if a.quick else 64)
-    recoveries = a.recoveries if a.recoveries is not None else (1 if a.quick else 2)
+    limit = a.limit or (16 if a.quick else 256)
+    recoveries = a.recoveries if a.recoveries is not None else (1 if a.quick else 3)
     base = tempfile.mkdtemp(prefix="tilvex-crash-states-")
     jobs = [(s, y) for s in (("single", "grid") if a.scenario == "all" else (a.scenario,))
             for y in ((False, True) if a.sync == "both" else (a.sync == "1",))]
