@@ -5,9 +5,12 @@ leave, and whether recovery turns every one of them into whole runs.
 Scenarios (each with and without TILVEX_SYNC=1):
   single  one tilvex run appending to files that hold two earlier runs;
   grid    a tilvex-grid over a few points, with --table and --jobs 2.
-Each recorded run's crash states (see crashstates.py) are checked as a user
-would recover: `tilvex-grid --recover out.txt out2.txt`, then the files are
-read, then one more tilvex run (single) or a `--resume` of the grid (grid).
+Each recorded run's crash states (see crashstates.py) are checked both ways
+a user goes on: `tilvex-grid --recover out.txt out2.txt`, then the files are
+read, then one more tilvex run (single) or a `--resume` of the grid (grid);
+and, from the same state again, straight to that next run or `--resume`
+(which recover as they take their locks; the man page tells a user of a
+killed grid to do just that).
 Then the recovery itself is recorded from a few states where it has work to
 do, and its own crash states are checked the same way (a second crash).
 
@@ -121,6 +124,17 @@ class Scenario:
         """The files a user names to --recover."""
         return list(RESULTS)
 
+    def check(self, r, fs, must):
+        """Both ways a user goes on after a crash: --recover first, or
+        straight to the next run (which recovers as it takes its locks)."""
+        r.materialize(fs)
+        self.check_recovered(r.scratch, must)
+        r.materialize(fs)
+        try:
+            self.check_straight(r.scratch, must)
+        except Broken as b:
+            raise Broken("without --recover: " + b.invariant, b.detail)
+
     def recover(self, scratch):
         st, out, err = run([self.grid, "--recover"] + self.recovered(scratch), scratch, self.env)
         if st != 0:
@@ -175,17 +189,28 @@ class Single(Scenario):
     def argv(self):
         return [self.tilvex, self.vrin, "out.txt", "95", "out2.txt", "1", "2", "3", "4"]
 
-    def check(self, scratch, must):
+    def next_run(self, scratch):
+        st, out, err = run([self.tilvex, self.next_vrin, "out.txt", "95", "out2.txt", "5", "6", "7", "8"],
+                           scratch, self.env)
+        if st != 0:
+            raise Broken("the next run fails", "    status %d: %s" % (st, err.decode(errors="replace").strip()))
+
+    def check_straight(self, scratch, must):
+        self.next_run(scratch)
+        seq = self.whole_runs(scratch)
+        if seq not in (["next"], ["run", "next"]):
+            raise Broken("the next run does not append whole after the others", "    runs %s" % seq)
+        if must and seq != ["run", "next"]:
+            raise Broken("the run is lost although it exited 0 with TILVEX_SYNC=1 and the state is past its last sync")
+
+    def check_recovered(self, scratch, must):
         self.recover(scratch)
         seq = self.whole_runs(scratch)
         if seq not in ([], ["run"]):
             raise Broken("runs that were not made: %s" % seq)
         if must and seq != ["run"]:
             raise Broken("the run is lost although it exited 0 with TILVEX_SYNC=1 and the state is past its last sync")
-        st, out, err = run([self.tilvex, self.next_vrin, "out.txt", "95", "out2.txt", "5", "6", "7", "8"],
-                           scratch, self.env)
-        if st != 0:
-            raise Broken("the next run fails", "    status %d: %s" % (st, err.decode(errors="replace").strip()))
+        self.next_run(scratch)
         after = self.whole_runs(scratch)
         if after != seq + ["next"]:
             raise Broken("the next run does not append whole after the others", "    runs %s, then %s" % (seq, after))
@@ -252,7 +277,25 @@ class Grid(Scenario):
                 raise Broken("a complete record with points missing", "    %d of %d" % (n, len(self.points)))
         return complete
 
-    def check(self, scratch, must):
+    def check_straight(self, scratch, must):
+        self.resume(scratch, None)
+
+    def resume(self, scratch, n):
+        """--resume (or, with no record and no point in the files, a run
+        that starts over, as the grid then tells the user) must end with
+        the bytes of one clean run."""
+        st, out, err = run(self.argv(resume=True), scratch, self.env)
+        if st == 2 and b"no record" in err and not n:
+            st, out, err = run(self.argv(), scratch, self.env)
+        if st != 0:
+            raise Broken("--resume fails", "    status %d: %s" % (st, err.decode(errors="replace").strip()))
+        for f in self.outputs():
+            got = read(os.path.join(scratch, f))
+            if got != self.clean[f]:
+                raise Broken("--resume does not end with the bytes of one clean run (%s)" % f,
+                             short_diff(f, self.clean[f], got))
+
+    def check_recovered(self, scratch, must):
         self.recover(scratch)
         seq = self.whole_runs(scratch)
         n = len(seq)
@@ -277,16 +320,7 @@ class Grid(Scenario):
                          "past its last sync", "    points %d of %d, table %s, record %s" %
                          (n, len(self.points), "there" if table is not None else "missing",
                           "complete" if complete else "not complete"))
-        st, out, err = run(self.argv(resume=True), scratch, self.env)
-        if st == 2 and b"no record" in err and n == 0:
-            st, out, err = run(self.argv(), scratch, self.env)  # as the user is told: start over
-        if st != 0:
-            raise Broken("--resume fails", "    status %d: %s" % (st, err.decode(errors="replace").strip()))
-        for f in self.outputs():
-            got = read(os.path.join(scratch, f))
-            if got != self.clean[f]:
-                raise Broken("--resume does not end with the bytes of one clean run (%s)" % f,
-                             short_diff(f, self.clean[f], got))
+        self.resume(scratch, n)
 
 
 SCENARIOS = {"single": Single, "grid": Grid}
@@ -324,9 +358,8 @@ def explore(build, base, scenario, sync, quick, limit, recoveries, show_ops):
         seen.add(key)
         counts[category][0] += 1
         if key not in cache:
-            r.materialize(fs)
             try:
-                sc.check(r.scratch, must)
+                sc.check(r, fs, must)
                 cache[key] = None
             except Broken as b:
                 cache[key] = (b.invariant, b.detail)
