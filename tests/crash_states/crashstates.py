@@ -652,7 +652,8 @@ class Recording:
                 m, mode, cut = choices[v]
                 name = ops[idx[0]].label
                 if m == 0:
-                    lost.append("%s: none of its %d unsynced changes" % (name, len(idx)))
+                    lost.append("%s lost" % " and ".join(str(ops[i]) for i in idx) if len(idx) <= 2 else
+                                "%s: all %d unsynced changes lost" % (name, len(idx)))
                 else:
                     w = ops[idx[m - 1]]
                     what = {"cut": "cut after %s of %d bytes" % (cut, len(w.data)),
