@@ -417,7 +417,7 @@ def main():
     ap.add_argument("--quick", action="store_true", help="a smaller subset: fewer points and states")
     ap.add_argument("--scenario", choices=("single", "grid", "all"), default="all")
     ap.add_argument("--sync", choices=("0", "1", "both"), default="both")
-    ap.add_argument("--limit", type=int, help="power-loss states per crash point (default 256, quick 16)")
+    ap.add_argument("--limit", type=int, help="power-loss states per crash point (default 128, quick 16)")
     ap.add_argument("--recoveries", type=int, help="recovery runs recorded per scenario (default 3, quick 1)")
     ap.add_argument("--examples", type=int, default=2, help="broken states printed per kind (default 2)")
     ap.add_argument("--report", help="write every broken state to this file")
@@ -433,7 +433,7 @@ def main():
     if not shutil.which("strace"):
         print("crash-states: strace is missing (Debian package strace)", file=sys.stderr)
         return 2
-    limit = a.limit or (16 if a.quick else 256)
+    limit = a.limit or (16 if a.quick else 128)
     recoveries = a.recoveries if a.recoveries is not None else (1 if a.quick else 3)
     base = tempfile.mkdtemp(prefix="tilvex-crash-states-")
     jobs = [(s, y) for s in (("single", "grid") if a.scenario == "all" else (a.scenario,))
@@ -441,9 +441,11 @@ def main():
     results = []
     try:
         with concurrent.futures.ProcessPoolExecutor(max_workers=a.jobs) as ex:
-            futs = [ex.submit(explore, build, base, s, y, a.quick, limit, recoveries, a.show_ops) for s, y in jobs]
-            for f in futs:
-                results.append(f.result())
+            # The longest (the grid with its syncs) first; the table keeps the order above.
+            futs = {j: ex.submit(explore, build, base, j[0], j[1], a.quick, limit, recoveries, a.show_ops)
+                    for j in sorted(jobs, key=lambda j: (j[0] != "grid", not j[1]))}
+            for j in jobs:
+                results.append(futs[j].result())
     except (cs.TraceError, RuntimeError, OSError, subprocess.SubprocessError) as e:
         print("crash-states: %s" % e, file=sys.stderr)
         return 2
