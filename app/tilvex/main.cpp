@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   ResultFile output;
   if (!output.open(output_name))
     return fail("open", output_name, kOutput,
-                "cannot append to " + quoted(output_name) + ": " + std::strerror(errno));
+                "cannot append to " + quoted(output_name) + ": " + output.why());
   if (input.is(output.descriptor()))
     return fail("open", output_name, kOutput,
                 quoted(output_name) + " is the input file; the results go to other files");
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
   ResultFile output2;
   if (!output2.open(output2_name))
     return fail("open", output2_name, kOutput2,
-                "cannot append to " + quoted(output2_name) + ": " + std::strerror(errno));
+                "cannot append to " + quoted(output2_name) + ": " + output2.why());
   if (input.is(output2.descriptor()))
     return fail("open", output2_name, kOutput2,
                 quoted(output2_name) + " is the input file; the results go to other files");

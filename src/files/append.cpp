@@ -181,6 +181,7 @@ class Append {
   bool lock_all(AppendOutcome& out);
   void unlock_all();
   bool recover(AppendOutcome& out);
+  bool settle(Member& m, bool& relock, AppendOutcome& out);
   Rollback roll_back(const journal::Found& f, Member& at, AppendOutcome& out);
   bool journal();
   AppendOutcome write(HeldSignals& held);
@@ -322,54 +323,63 @@ bool Append::lock_all(AppendOutcome& out) {
 // Phase 2: what stands at each locked member's journal name is settled
 // before anything is written. False if the append ends here.
 bool Append::recover(AppendOutcome& out) {
-  for (bool settled = false; !settled;) {
-    settled = true;
+  for (;;) {
+    bool relock = false;
     for (Member& m : members_) {
       if (!m.locked) continue;
-      if (!m.placed) {
-        m.placed = posix::place_of(m.file->descriptor(), m.file->name(), m.place);
-        if (!m.placed) {
-          out = refuse(m, "its folder cannot be found for its journal: " + std::string(std::strerror(errno)));
-          return false;
-        }
-      }
-      const journal::Found f = journal::hot_journal(m.place.folder.get(), m.place.base);
-      const std::string path = journal_path(m);
-      const std::string whose = "uid " + std::to_string(f.owner);
-      const bool own = f.owner == ::geteuid();
-      switch (f.state) {
-        case journal::State::none: break;
-        case journal::State::torn:  // its writer died before its first output byte
-          if (!own) {
-            out = refuse(m, "'" + path + "' is in the way of its journal: it is not a whole journal, and it is " +
-                                whose + "'s; remove it to append");
-            return false;
-          }
-          [[fallthrough]];
-        case journal::State::stale:  // its append was committed
-          if (!journal::remove(m.place.folder.get(), m.place.base, f)) {
-            out = refuse(m, "'" + path + "', a journal of " + whose +
-                                "'s whose append is over, cannot be removed: " + std::strerror(errno));
-            return false;
-          }
-          break;
-        case journal::State::in_the_way:
-          out = refuse(m, "'" + path + "' is in the way of its journal: " + f.why + "; remove it to append");
-          return false;
-        case journal::State::hot:
-          switch (roll_back(f, m, out)) {
-            case Rollback::done: break;
-            case Rollback::refused: return false;
-            case Rollback::relock:
-              unlock_all();
-              if (!lock_all(out)) return false;
-              settled = false;
-              break;
-          }
-          break;
-      }
-      if (!settled) break;
+      if (!settle(m, relock, out)) return false;
+      if (relock) break;
     }
+    if (!relock) return true;
+    unlock_all();
+    if (!lock_all(out)) return false;
+  }
+}
+
+// Phase 2 for one member: false if the append ends here; `relock` if a
+// rollback needs files this run does not hold yet.
+bool Append::settle(Member& m, bool& relock, AppendOutcome& out) {
+  if (!m.placed) {
+    m.placed = posix::place_of(m.file->descriptor(), m.file->name(), m.place);
+    if (!m.placed) {
+      out = refuse(m, "its folder cannot be found for its journal: " + std::string(std::strerror(errno)));
+      return false;
+    }
+  }
+  if (!m.opened && m.st.st_nlink != 1) {
+    out = refuse(m, "it has " + std::to_string(m.st.st_nlink) +
+                        " names (hard links), and a run that names it otherwise would not find its "
+                        "journal; append to a file of one name");
+    return false;
+  }
+  const journal::Found f = journal::hot_journal(m.place.folder.get(), m.place.base);
+  const std::string path = journal_path(m);
+  const std::string whose = "uid " + std::to_string(f.owner);
+  switch (f.state) {
+    case journal::State::none: return true;
+    case journal::State::torn:  // its writer died before its first output byte
+      if (f.owner != ::geteuid()) {
+        out = refuse(m, "'" + path + "' is in the way of its journal: it is not a whole journal, and it is " +
+                            whose + "'s; remove it to append");
+        return false;
+      }
+      [[fallthrough]];
+    case journal::State::stale:  // its append was committed
+      if (!journal::remove(m.place.folder.get(), m.place.base, f)) {
+        out = refuse(m, "'" + path + "', a journal of " + whose + "'s whose append is over, cannot be removed: " +
+                            std::strerror(errno));
+        return false;
+      }
+      return true;
+    case journal::State::in_the_way:
+      out = refuse(m, "'" + path + "' is in the way of its journal: " + f.why + "; remove it to append");
+      return false;
+    case journal::State::hot:
+      switch (roll_back(f, m, out)) {
+        case Rollback::done: return true;
+        case Rollback::refused: return false;
+        case Rollback::relock: relock = true; return true;
+      }
   }
   return true;
 }
@@ -383,12 +393,12 @@ Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOu
   const std::string path = journal_path(at);
   const std::string whose = "uid " + std::to_string(f.owner);
   std::vector<const journal::FileEntry*> entries;
-  bool added = false;
+  std::vector<Member> extra;
   for (const journal::FileEntry& e : f.journal.files) {
     const FileIdentity id{e.device, e.inode};
     if (Member* m = member(id)) {
       if (!m->locked) return Rollback::done;  // no locks there: nothing is recovered
-      if (!own && !posix::may_write(f.owner, m->st)) {
+      if (!own && !posix::may_write(f.owner, m->st, posix::has_acl(m->file->descriptor()))) {
         out = refuse(at, "'" + path + "' is in the way of its journal: a journal of " + whose +
                              ", who may not write '" + m->file->name() + "'; remove it to append");
         return Rollback::refused;
@@ -412,8 +422,7 @@ Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOu
       m.file = m.opened.get();
       m.id = id;
       m.st = st;
-      members_.push_back(std::move(m));
-      added = true;
+      extra.push_back(std::move(m));
       continue;
     }
     if (fd.ok() && member(FileIdentity{st.st_dev, st.st_ino}) != nullptr) kept_open().push_back(std::move(fd));
@@ -424,7 +433,22 @@ Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOu
     }
     say("a journal names '" + e.path + "', which is no longer the file it recorded; that file is left alone");
   }
-  if (added) return Rollback::relock;
+  if (!extra.empty()) {
+    for (Member& m : extra) members_.push_back(std::move(m));
+    return Rollback::relock;
+  }
+  // A file is cut only while its own journal, beside it, is of this
+  // append: a file whose journal was never written (its writer died
+  // first) or is gone (a rollback cut it already) may since hold runs that
+  // were committed without it.
+  std::erase_if(entries, [&](const journal::FileEntry* e) {
+    Member& m = *member(FileIdentity{e->device, e->inode});
+    if (!m.placed) m.placed = posix::place_of(m.file->descriptor(), m.file->name(), m.place);
+    if (!m.placed) return true;
+    const journal::Found own_journal = journal::hot_journal(m.place.folder.get(), m.place.base);
+    const bool of_this = own_journal.state == journal::State::hot || own_journal.state == journal::State::stale;
+    return !(of_this && own_journal.tx == f.tx && own_journal.owner == f.owner);
+  });
 
   const HeldSignals held;
   std::string cut;

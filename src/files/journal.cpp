@@ -143,21 +143,29 @@ namespace {
 // absolute `path` when folder < 0.
 Found read_journal(int folder, const std::string& name, const std::string& path) {
   Found f;
-  const int flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
-  posix::Fd fd = folder >= 0 ? posix::Fd(::openat(folder, name.c_str(), flags))
-                             : posix::open_no_symlinks(path, flags);
-  if (!fd.ok()) {
+  // Looked at before it is opened for reading: opening a device or a FIFO
+  // can do something, opening a path (O_PATH) does nothing.
+  const int flags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+  const posix::Fd at = folder >= 0 ? posix::Fd(::openat(folder, name.c_str(), flags))
+                                   : posix::open_no_symlinks(path, flags);
+  struct stat st {};
+  if (!at.ok() || ::fstat(at.get(), &st) != 0) {
     if (errno == ENOENT) return f;
     f.state = State::in_the_way;
-    f.why = errno == ELOOP || errno == ENOTDIR ? "it is a symbolic link"
-                                                : std::string("it cannot be read: ") + std::strerror(errno);
+    f.why = errno == ENOTDIR ? "it is reached through a symbolic link"
+                             : std::string("it cannot be read: ") + std::strerror(errno);
     return f;
   }
-  struct stat st {};
-  std::string text;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!S_ISREG(st.st_mode)) {
     f.state = State::in_the_way;
-    f.why = "it is not a regular file";
+    f.why = S_ISLNK(st.st_mode) ? "it is a symbolic link" : "it is not a regular file";
+    return f;
+  }
+  const posix::Fd fd = posix::reopen(at.get(), O_RDONLY | O_NONBLOCK);
+  std::string text;
+  if (!fd.ok()) {
+    f.state = State::in_the_way;
+    f.why = std::string("it cannot be read: ") + std::strerror(errno);
     return f;
   }
   f.owner = st.st_uid;
@@ -224,7 +232,9 @@ off_t committed_length(const std::string& path, dev_t device, ino_t inode, off_t
       !posix::place_of(fd.get(), path, place))
     return size;
   const Found f = hot_journal(place.folder.get(), place.base);
-  if (f.state != State::hot || !(f.owner == ::geteuid() || posix::may_write(f.owner, st))) return size;
+  if (f.state != State::hot ||
+      !(f.owner == ::geteuid() || posix::may_write(f.owner, st, posix::has_acl(fd.get()))))
+    return size;
   for (const FileEntry& e : f.journal.files)
     if (e.device == device && e.inode == inode && e.length < size) return e.length;
   return size;

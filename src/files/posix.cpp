@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +72,12 @@ std::string absolute(const std::string& name) {
 
 }  // namespace
 
+Fd reopen(int fd, int flags) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  return Fd(::open(link, flags | O_CLOEXEC));
+}
+
 bool place_of(int fd, const std::string& name, Place& out) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return false;
@@ -92,8 +99,53 @@ bool place_of(int fd, const std::string& name, Place& out) {
   return false;
 }
 
-bool may_write(uid_t uid, const struct stat& st) {
-  if (uid == 0 || uid == st.st_uid || (st.st_mode & S_IWOTH) != 0) return true;
+namespace {
+
+std::string untrusted_in(const std::string& path, uid_t& owner, int depth) {
+  if (depth > 40) return {};  // the open fails on such a loop anyway
+  std::string prefix = path[0] == '/' ? "/" : "";
+  std::size_t start = path[0] == '/' ? 1 : 0;
+  while (start <= path.size()) {
+    const std::size_t slash = path.find('/', start);
+    const std::string part = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    start = slash == std::string::npos ? path.size() + 1 : slash + 1;
+    if (part.empty()) continue;
+    const std::string here = prefix + part;
+    struct stat st {};
+    if (::lstat(here.c_str(), &st) != 0) return {};  // not there: nothing to follow
+    if (S_ISLNK(st.st_mode)) {
+      if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+        owner = st.st_uid;
+        return here;
+      }
+      char target[PATH_MAX + 1];
+      const ssize_t n = ::readlink(here.c_str(), target, PATH_MAX);
+      if (n <= 0) return {};
+      std::string to(target, static_cast<std::size_t>(n));
+      if (to[0] != '/') to = prefix + to;
+      const std::string found = untrusted_in(to, owner, depth + 1);
+      if (!found.empty()) return found;
+      // What follows resolves in the link's target.
+      prefix = to + "/";
+    } else {
+      prefix = here + "/";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string untrusted_symlink(const std::string& path, uid_t& owner) {
+  return path.empty() ? std::string() : untrusted_in(path, owner, 0);
+}
+
+bool has_acl(int fd) { return ::fgetxattr(fd, "system.posix_acl_access", nullptr, 0) > 0; }
+
+bool may_write(uid_t uid, const struct stat& st, bool acl) {
+  if (uid == 0 || uid == st.st_uid) return true;
+  if (acl) return false;
+  if ((st.st_mode & S_IWOTH) != 0) return true;
   if ((st.st_mode & S_IWGRP) == 0) return false;
   struct passwd pw {}, *found = nullptr;
   std::vector<char> buf(16384);

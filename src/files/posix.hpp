@@ -42,6 +42,10 @@ class Fd {
 // symlink anywhere fails with ELOOP; "." and ".." are refused (EINVAL).
 Fd open_no_symlinks(const std::string& path, int flags, mode_t mode = 0);
 
+// Opens again, with `flags`, the very file open at `fd` (which may be an
+// O_PATH descriptor), never another file by the same name.
+Fd reopen(int fd, int flags);
+
 // The folder that holds the file open at `fd`, opened, and the file's
 // name in it (the folder opened with O_PATH), found from the kernel's path of the descriptor (or from
 // `name` where /proc is not there) and checked: the entry of that name in
@@ -54,9 +58,21 @@ struct Place {
 };
 bool place_of(int fd, const std::string& name, Place& out);
 
+// The first symbolic link that `path` goes through, in any component or in
+// the targets of the links it follows, whose owner is neither this user
+// nor root; empty if there is none. `owner` is then that link's owner.
+// (In a sticky folder another user owns, the kernel follows that user's
+// links: a results file named there must not lead elsewhere.)
+std::string untrusted_symlink(const std::string& path, uid_t& owner);
+
 // Whether user `uid` may write a file with the status `st`: root, the
 // owner, anyone by the mode, or a member of its group where the group may.
-bool may_write(uid_t uid, const struct stat& st);
+// A file with an access control list (`acl`) is taken as writable by root
+// and its owner only, since its mode bits do not tell.
+bool may_write(uid_t uid, const struct stat& st, bool acl = false);
+
+// Whether the file open at `fd` has an access control list.
+bool has_acl(int fd);
 
 // ftruncate, again on EINTR.
 bool truncate_to(int fd, off_t length);

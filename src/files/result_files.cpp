@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "posix.hpp"
+
 namespace tilvex {
 
 ResultFile::~ResultFile() {
@@ -16,7 +18,21 @@ ResultFile::~ResultFile() {
 
 bool ResultFile::open(const std::string& name) {
   name_ = name;
-  fd_ = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  for (int tries = 0; tries < 10; ++tries) {
+    uid_t owner = 0;
+    if (const std::string link = posix::untrusted_symlink(name, owner); !link.empty()) {
+      why_ = "it goes through '" + link + "', a symbolic link of uid " + std::to_string(owner) +
+             "'s, which is not followed";
+      errno = EPERM;
+      return false;
+    }
+    // A symlink that appears at the name after the look is not followed.
+    struct stat st {};
+    const bool link = ::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    fd_ = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | (link ? 0 : O_NOFOLLOW), 0666);
+    if (fd_ >= 0 || errno != ELOOP || link) break;
+  }
+  why_ = fd_ >= 0 ? std::string() : std::strerror(errno);
   return fd_ >= 0;
 }
 

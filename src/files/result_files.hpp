@@ -20,7 +20,12 @@ class ResultFile {
   ResultFile& operator=(const ResultFile&) = delete;
   ~ResultFile();  // closes without a check, for runs that fail
 
+  // Opens `name` for appending. A symbolic link on the way whose owner is
+  // neither this user nor root is not followed (the open fails, and why()
+  // says which).
   bool open(const std::string& name);
+  // Why the last open failed, in words.
+  const std::string& why() const { return why_; }
   // Opens an existing file for writing, without creating it and without
   // following a symlink (for a recovery).
   bool open_existing(const std::string& name);
@@ -40,7 +45,7 @@ class ResultFile {
  private:
   int fd_ = -1;
   bool held_ = false;
-  std::string name_;
+  std::string name_, why_;
 };
 
 // One file of an append, and what goes to it, in order.

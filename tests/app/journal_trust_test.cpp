@@ -1,0 +1,276 @@
+// End-to-end: what a journal may make a run do when the files it names are
+// reached by another name than the one it recorded (a renamed folder, a
+// hard link), when another user wrote it, and when another user owns the
+// sticky folder of the results. A committed run (status 0) is never cut
+// afterwards; another user's journal never makes a run open anything; a
+// symlink another user plants never leads a run to a file of its user.
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <tuple>
+#include <string>
+#include <vector>
+
+#include "../support/run.hpp"
+#include "../support/trace.hpp"
+#include "files/journal.hpp"
+
+namespace tilvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kRealistic = std::string(TILVEX_EXAMPLES) + "/realistic.vrin";
+const std::string kSum = "an earlier summary\n", kAcc = "an earlier line\n";
+const std::vector<std::string> kNobody = {"--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+
+#define NEEDS_ROOT() \
+  if (geteuid() != 0) GTEST_SKIP() << "an attack by another user needs root, to be that user"
+
+std::vector<std::string> args(const std::string& sum, const std::string& acc, const std::string& level,
+                              const std::string& grid) {
+  return {kRealistic, sum, level, acc, grid, "0", "0", "1"};
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Runs tilvex on fresh `sum` and `acc` (earlier bytes only), killed at
+// the first (or, with `last`, the last) system call at which `left` holds.
+template <typename Left>
+void kill_where(const ScratchDir& dir, const std::string& sum, const std::string& acc, bool last, Left left) {
+  auto fresh = [&] {
+    spill(sum, kSum);
+    spill(acc, kAcc);
+    fs::remove(journal::path_for(sum));
+    fs::remove(journal::path_for(acc));
+  };
+  fresh();
+  const long calls = run_killed_at(TILVEX_BINARY, args(sum, acc, "95", "1"), dir / "stdout", dir / "stderr", -1).calls;
+  for (long i = 0; i < calls; ++i) {
+    fresh();
+    run_killed_at(TILVEX_BINARY, args(sum, acc, "95", "1"), dir / "stdout", dir / "stderr", last ? calls - 1 - i : i);
+    if (left()) return;
+  }
+  FAIL() << "no system call of the run leaves what the test needs";
+}
+
+// A run killed before its commit; then a run appends to one of its files
+// and not the other, and is committed (status 0); then a recovery by the
+// other file. The committed run stays in the file, in three cases:
+// - the run killed after its commit journal is written and before its
+//   second journal (one SIGKILL, the names unchanged);
+// - the run killed at its commit, and the commit file's folder renamed
+//   (the second journal's commit journal is not at its recorded path);
+// - the run killed at its commit, and the files given second names by hard
+//   links in another folder (their journals are not beside those names):
+//   a file of several names is refused.
+// Fault guarded: the commit journal found by the recovery cut every file it
+// names back to its length before the killed run, taking the committed run
+// with it, although that file's own journal was gone (or never written).
+TEST(JournalTrust, ACommittedRunIsNeverCutByAJournalFoundLater) {
+  enum Case { between_journals, folder_renamed, hard_links };
+  for (const Case c : {between_journals, folder_renamed, hard_links}) {
+    SCOPED_TRACE(c == between_journals ? "killed between its two journals"
+                 : c == folder_renamed ? "the commit file's folder renamed"
+                                       : "hard links in another folder");
+    ScratchDir dir;
+    fs::create_directory(dir / "a");
+    fs::create_directory(dir / "b");
+    const std::string sum = dir / "a/sum.txt";
+    const std::string acc = dir / (c == folder_renamed ? "b/acc.txt" : "a/acc.txt");
+    if (c == between_journals) {
+      kill_where(dir, sum, acc, false, [&] {
+        const bool s = fs::exists(journal::path_for(sum)), a = fs::exists(journal::path_for(acc));
+        return s != a && journal::decode(slurp(journal::path_for(s ? sum : acc))).has_value();
+      });
+    } else {
+      kill_where(dir, sum, acc, true, [&] {
+        return fs::exists(journal::path_for(sum)) && fs::exists(journal::path_for(acc)) &&
+               fs::file_size(sum) > kSum.size() && fs::file_size(acc) > kAcc.size();
+      });
+    }
+    if (HasFatalFailure()) return;
+    const Texts second = run_alone(TILVEX_BINARY, kRealistic, dir, "90", "2");
+    if (c == hard_links) {
+      // A file of two names is refused under either name: a run under the
+      // other name would not find its journal. Once it has one name again,
+      // the run that died is rolled back and the next run appended.
+      fs::create_hard_link(sum, dir / "b/sum.txt");
+      fs::create_hard_link(acc, dir / "b/acc.txt");
+      for (const std::string folder : {"b", "a"}) {
+        const Outcome o = run(TILVEX_BINARY, args(dir / (folder + "/sum.txt"), dir / (folder + "/acc.txt"), "90", "2"),
+                              dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+        EXPECT_TRUE(o.status == 213 || o.status == 252) << o.status;
+        EXPECT_NE(slurp(dir / "stderr").find("2 names (hard links)"), std::string::npos) << slurp(dir / "stderr");
+      }
+      fs::remove(dir / "b/sum.txt");
+      fs::remove(dir / "b/acc.txt");
+      const Outcome o = run(TILVEX_BINARY, args(sum, acc, "90", "2"), dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+      ASSERT_EQ(o.status, 0) << slurp(dir / "stderr");
+      EXPECT_EQ(slurp(sum), kSum + second.summary);
+      EXPECT_EQ(slurp(acc), kAcc + second.lines);
+      continue;
+    }
+    // The commit journal lies beside the first file in lock order (the
+    // journal written first): the second run appends to the other file.
+    const bool sum_commits = c == between_journals ? fs::exists(journal::path_for(sum))
+                                                   : journal::decode(slurp(journal::path_for(sum)))->commit.empty();
+    std::string commit_file = sum_commits ? sum : acc;
+    if (c == folder_renamed) {
+      fs::rename(dir / (sum_commits ? "a" : "b"), dir / "moved");
+      commit_file = dir / (sum_commits ? "moved/sum.txt" : "moved/acc.txt");
+    }
+    const std::string kept = sum_commits ? acc : sum, part = sum_commits ? second.lines : second.summary;
+    const Outcome o = run(TILVEX_BINARY,
+                          sum_commits ? args(dir / "b/sum2.txt", acc, "90", "2") : args(sum, dir / "b/acc2.txt", "90", "2"),
+                          dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    ASSERT_EQ(o.status, 0) << slurp(dir / "stderr");
+    ASSERT_TRUE(ends_with(slurp(kept), part));
+    run(TILVEX_GRID, {"--recover", commit_file}, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    EXPECT_TRUE(ends_with(slurp(kept), part)) << "the committed run was cut: " << slurp(dir / "stderr");
+  }
+}
+
+// Nobody's journal at the journal name of root's file records, as its
+// commit journal, the path of something that is not a journal (here a FIFO
+// of nobody's; a device such as /dev/watchdog or a tape is opened just the
+// same): root's run, recovery and reader never open it.
+// Fault guarded: hot_journal opened the recorded commit path for reading
+// before it looked at what it is or whose journal named it.
+TEST(JournalTrust, AnotherUsersJournalMakesNoRunOpenItsCommitPath) {
+  NEEDS_ROOT();
+  ScratchDir dir;
+  chmod(dir.path().c_str(), 01777);
+  spill(dir / "sum.txt", kSum);
+  spill(dir / "acc.txt", kAcc);
+  for (const char* f : {"sum.txt", "acc.txt"}) chmod((dir / f).c_str(), 0600);
+  std::vector<std::string> mkfifo = kNobody;
+  for (const std::string& a : {std::string("/usr/bin/mkfifo"), dir / "pipe"}) mkfifo.push_back(a);
+  ASSERT_EQ(run("/usr/bin/setpriv", mkfifo, dir / "nobody.out").status, 0);
+  struct stat acc {};
+  stat((dir / "acc.txt").c_str(), &acc);
+  journal::Journal j;
+  j.tx = 0x5eed;
+  j.commit = dir / "pipe";
+  j.files = {{acc.st_dev, acc.st_ino, 0, dir / "acc.txt"}};
+  spill(dir / "staged", journal::encode(j));
+  chmod((dir / "staged").c_str(), 0644);
+  std::vector<std::string> cp = kNobody;
+  for (const std::string& a : {std::string("/bin/cp"), dir / "staged", dir / ".acc.txt.tilvex-journal"})
+    cp.push_back(a);
+
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, (dir / "pipe").c_str(), IN_OPEN), 0);
+  const struct {
+    const char* what;
+    std::string program;
+    std::vector<std::string> args;
+  } runs[] = {
+      {"tilvex", TILVEX_BINARY, args(dir / "sum.txt", dir / "acc.txt", "95", "1")},
+      {"--recover", TILVEX_GRID, {"--recover", dir / "acc.txt", dir / "sum.txt"}},
+      {"tilvex-plot", TILVEX_PLOT, {dir / "acc.txt", "-o", dir / "plot.svg"}},
+  };
+  for (const auto& r : runs) {
+    ASSERT_EQ(run("/usr/bin/setpriv", cp, dir / "nobody.out").status, 0);  // a run may remove it as stale
+    run(r.program, r.args, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    char events[4096];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << r.what << " opened the path nobody's journal named";
+  }
+  close(watch);
+}
+
+// Nobody owns a sticky folder anyone may write, and has put a symlink at
+// the name of root's summary file before root's first run there: root's
+// run never writes the root-only file it points to.
+// Fault guarded: the output was opened following the symlink (the kernel's
+// protected_symlinks lets it through, since the folder's owner owns it).
+TEST(JournalTrust, ASymlinkPlantedAtAnOutputNameLeadsNowhere) {
+  NEEDS_ROOT();
+  ScratchDir dir;
+  chmod(dir.path().c_str(), 0755);
+  fs::create_directory(dir / "root-only");
+  const std::string kProtected = "root's protected bytes\n";
+  spill(dir / "root-only/notes", kProtected);
+  chmod((dir / "root-only/notes").c_str(), 0600);
+  fs::create_directory(dir / "shared");
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ASSERT_EQ(chown((dir / "shared").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  chmod((dir / "shared").c_str(), 01777);
+  std::vector<std::string> plant = kNobody;
+  for (const std::string& a : {std::string("/bin/ln"), std::string("-s"), dir / "root-only/notes", dir / "shared/sum.txt"})
+    plant.push_back(a);
+  ASSERT_EQ(run("/usr/bin/setpriv", plant, dir / "nobody.out").status, 0);
+  run(TILVEX_BINARY, args(dir / "shared/sum.txt", dir / "shared/acc.txt", "95", "1"), dir / "stdout",
+      Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(slurp(dir / "root-only/notes"), kProtected);
+}
+
+// Root's files are writable by anyone by their mode, but an access ACL
+// gives nobody read only: nobody cannot write them (the kernel says so), so
+// nobody's journal over them is refused, and the recovery cuts nothing.
+// Fault guarded: who may write was judged on the mode bits alone.
+TEST(JournalTrust, AnAclThatDeniesTheJournalsOwnerIsHeeded) {
+  NEEDS_ROOT();
+  ScratchDir dir;
+  chmod(dir.path().c_str(), 01777);
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  // user::rw- user:nobody:r-- group::rw- mask::rw- other::rw- (the kernel's layout)
+  std::string acl;
+  auto put = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl += static_cast<char>((v >> (8 * i)) & 0xff);
+  };
+  put(2, 4);
+  for (const auto& [tag, perm, id] : {std::tuple{1u, 6u, ~0u}, std::tuple{2u, 4u, std::uint32_t(nobody->pw_uid)},
+                                      std::tuple{4u, 6u, ~0u}, std::tuple{0x10u, 6u, ~0u}, std::tuple{0x20u, 6u, ~0u}}) {
+    put(tag, 2);
+    put(perm, 2);
+    put(id, 4);
+  }
+  for (const auto& [name, text] : {std::pair{"sum.txt", kSum}, std::pair{"acc.txt", kAcc}}) {
+    spill(dir / name, text);
+    chmod((dir / name).c_str(), 0666);
+    if (setxattr((dir / name).c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
+      GTEST_SKIP() << "no access ACLs here: " << std::strerror(errno);
+  }
+  std::vector<std::string> write = kNobody;
+  for (const std::string& a : {std::string("/bin/sh"), std::string("-c"), "printf x >> " + dir / "acc.txt"})
+    write.push_back(a);
+  ASSERT_NE(run("/usr/bin/setpriv", write, dir / "nobody.out").status, 0) << "the ACL does not stop nobody";
+  journal::Journal j;
+  j.tx = 0x5eed;
+  for (const char* name : {"acc.txt", "sum.txt"}) {
+    struct stat st {};
+    stat((dir / name).c_str(), &st);
+    j.files.push_back({st.st_dev, st.st_ino, 0, dir / name});
+  }
+  spill(dir / "staged", journal::encode(j));
+  chmod((dir / "staged").c_str(), 0644);
+  std::vector<std::string> cp = kNobody;
+  for (const std::string& a : {std::string("/bin/cp"), dir / "staged", dir / ".acc.txt.tilvex-journal"})
+    cp.push_back(a);
+  ASSERT_EQ(run("/usr/bin/setpriv", cp, dir / "nobody.out").status, 0);
+  run(TILVEX_GRID, {"--recover", dir / "acc.txt", dir / "sum.txt"}, dir / "stdout",
+      Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(slurp(dir / "acc.txt"), kAcc) << slurp(dir / "stderr");
+  EXPECT_EQ(slurp(dir / "sum.txt"), kSum);
+}
+
+}  // namespace
+}  // namespace tilvex::test
