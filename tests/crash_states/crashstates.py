@@ -19,10 +19,10 @@ Crash states:
           since the last fsync of its directory is kept or lost on its own.
 
 Materialize: a state is written into the scratch directory again, at the
-same path, and every file that still exists after the run (or existed
-before it) keeps its inode (through hard links kept in a vault beside the
-scratch directory), so that whatever the program recorded about a file's
-identity still matches.
+same path, and every file that still exists after the run keeps its inode
+(moved, never linked, between the scratch directory and a vault beside it:
+a program may refuse a file of two names), so that whatever the program
+recorded about a file's identity still matches.
 
 Standard library only (Debian's python3).
 """
@@ -283,9 +283,7 @@ class Recording:
         if os.path.exists(self.vault):
             shutil.rmtree(self.vault)
         os.mkdir(self.vault)
-        for p, t in self.initial.tree().items():
-            if t[0] == "f" and not os.path.exists(os.path.join(self.vault, str(t[1]))):
-                os.link(os.path.join(self.scratch, p), os.path.join(self.vault, str(t[1])))
+        self._held = {}  # the vault's files: real (device, inode) -> their name in the vault
         trace = self.vault + ".trace"
         cmd = ["strace", "-f", "-y", "-xx", "-s", "1048576", "-qq", "-o", trace, "-e", "trace=" + TRACED,
                "--"] + self.argv
@@ -300,8 +298,26 @@ class Recording:
         for p, t in self.final.tree().items():
             v = os.path.join(self.vault, str(t[1])) if t[0] == "f" else None
             if v and not os.path.exists(v):
-                os.link(os.path.join(self.scratch, p), v)
+                st = os.stat(os.path.join(self.scratch, p))
+                os.rename(os.path.join(self.scratch, p), v)
+                self._held[(st.st_dev, st.st_ino)] = v
         return self
+
+    def give_back(self, other):
+        """Moves the files this recording holds that are `other`'s (same
+        inode) back into `other`'s vault: a recording made on a state of
+        `other`'s holds `other`'s files once it is done."""
+        for key, v in self._held.items():
+            mine = other._held.get(key)
+            if mine and os.path.exists(v) and not os.path.exists(mine):
+                os.rename(v, mine)
+        for base, _dirs, files in os.walk(self.scratch):
+            for n in files:
+                p = os.path.join(base, n)
+                st = os.lstat(p)
+                mine = other._held.get((st.st_dev, st.st_ino))
+                if mine and not os.path.exists(mine):
+                    os.rename(p, mine)
 
     # Path handling on the model.
     def _rel(self, path):
@@ -698,6 +714,13 @@ class Recording:
 
     def materialize(self, fs):
         """Writes `fs` into the scratch directory (same path; inodes kept)."""
+        for base, _dirs, files in os.walk(self.scratch):
+            for n in files:
+                p = os.path.join(base, n)
+                st = os.lstat(p)
+                v = self._held.get((st.st_dev, st.st_ino))
+                if v and not os.path.exists(v):
+                    os.rename(p, v)
         for name in os.listdir(self.scratch):
             p = os.path.join(self.scratch, name)
             if os.path.isdir(p) and not os.path.islink(p):
@@ -721,7 +744,7 @@ class Recording:
                 with open(v, "r+b") as f:
                     f.truncate(0)
                     f.write(fs.files[ino])
-                os.link(v, full)
+                os.rename(v, full)
             else:
                 with open(full, "wb") as f:
                     f.write(fs.files[ino])

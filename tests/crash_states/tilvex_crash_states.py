@@ -395,6 +395,7 @@ def explore(build, base, scenario, sync, quick, limit, recoveries, show_ops):
                           vault=os.path.join(work, "recovery-vault")).record()
         shape = tuple((op.kind, op.label or op.name) for op in rr.ops)
         if not any(op.kind == "trunc" for op in rr.ops) or shape in shapes:
+            rr.give_back(rec)
             continue
         shapes.add(shape)
         picked += 1
@@ -405,6 +406,7 @@ def explore(build, base, scenario, sync, quick, limit, recoveries, show_ops):
         must = must_top(k, last)
         explore_recording(rr, "recovery prefix", "recovery weak", lambda kk, ll: must,
                           "from the state killed after %d operations, recovery " % k)
+        rr.give_back(rec)
     counts = {c: counts[c] for c in CATEGORIES}
     return {"scenario": scenario, "setting": setting, "counts": counts, "broken": broken,
             "notes": notes, "ops": len(rec.ops), "seconds": time.time() - t0, "picked": picked}
