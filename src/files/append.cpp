@@ -40,14 +40,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A number of seconds from the environment; `unset` if it is not set or
-// empty, -2 if it does not read whole as a number from 0 to 1e9.
+// empty, -2 if it is not written plainly: digits, at most one point, at
+// most 1e9.
 double seconds_from(const char* name, double unset) {
   const char* v = std::getenv(name);
   if (v == nullptr || *v == '\0') return unset;
-  char* end = nullptr;
-  const double d = std::strtod(v, &end);
-  if (*end != '\0' || !(d >= 0) || d > 1e9) return -2;
-  return d;
+  int digits = 0, points = 0;
+  for (const char* c = v; *c != '\0'; ++c) {
+    if (*c >= '0' && *c <= '9') {
+      ++digits;
+    } else if (*c == '.') {
+      ++points;
+    } else {
+      return -2;
+    }
+  }
+  if (digits == 0 || points > 1) return -2;
+  const double d = std::strtod(v, nullptr);
+  return d > 1e9 ? -2 : d;
 }
 
 struct Settings {
@@ -385,8 +395,7 @@ bool Append::settle(Member& m, bool& relock, AppendOutcome& out) {
 }
 
 // Phase 2, for one hot journal found beside `at`: every file it names is
-// cut back to its recorded length, and its journals go, the commit journal
-// last. A file it names that this run does not hold yet is opened (without
+// cut back to its recorded length, and its journals go. A file it names that this run does not hold yet is opened (without
 // following a symlink) and locked first, for a journal of this user's only.
 Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOutcome& out) {
   const bool own = f.owner == ::geteuid();
@@ -396,8 +405,18 @@ Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOu
   std::vector<Member> extra;
   for (const journal::FileEntry& e : f.journal.files) {
     const FileIdentity id{e.device, e.inode};
+    if (std::any_of(extra.begin(), extra.end(), [&](const Member& x) { return x.id == id; })) continue;
     if (Member* m = member(id)) {
-      if (!m->locked) return Rollback::done;  // no locks there: nothing is recovered
+      if (!m->locked) {
+        out = refuse(at, "'" + path + "' records an append that did not finish to '" + m->file->name() +
+                             "', which keeps no locks; it cannot be rolled back there");
+        return Rollback::refused;
+      }
+      if (std::find(entries.begin(), entries.end(), &e) != entries.end() ||
+          std::any_of(entries.begin(), entries.end(), [&](const journal::FileEntry* x) {
+            return x->device == e.device && x->inode == e.inode;
+          }))
+        continue;  // named twice: the first length stands
       if (!own && !posix::may_write(f.owner, m->st, posix::has_acl(m->file->descriptor()))) {
         out = refuse(at, "'" + path + "' is in the way of its journal: a journal of " + whose +
                              ", who may not write '" + m->file->name() + "'; remove it to append");
@@ -446,8 +465,8 @@ Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOu
     if (!m.placed) m.placed = posix::place_of(m.file->descriptor(), m.file->name(), m.place);
     if (!m.placed) return true;
     const journal::Found own_journal = journal::hot_journal(m.place.folder.get(), m.place.base);
-    const bool of_this = own_journal.state == journal::State::hot || own_journal.state == journal::State::stale;
-    return !(of_this && own_journal.tx == f.tx && own_journal.owner == f.owner);
+    const bool read = own_journal.state != journal::State::none && own_journal.state != journal::State::torn;
+    return !(read && own_journal.tx == f.tx && own_journal.owner == f.owner);
   });
 
   const HeldSignals held;
@@ -463,8 +482,8 @@ Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOu
     }
   }
   // The files are whole again (and on disk, with TILVEX_SYNC=1) before any
-  // journal goes: a crash from here on finds the same journal and cuts the
-  // same lengths again.
+  // journal goes, so the order in which they go does not matter: a crash
+  // from here on finds the same journals and cuts the same lengths again.
   bool removed = true;
   for (const journal::FileEntry& e : f.journal.files)
     removed = journal::remove_at(journal::path_for(e.path), f.tx, f.owner, s_.sync) && removed;
@@ -492,7 +511,13 @@ bool Append::journal() {
   for (Member& m : members_) {
     if (!m.locked || m.opened) continue;
     journal::Journal j = mine_;
-    if (commit_at_ != nullptr) j.commit = journal_path(*commit_at_);
+    if (commit_at_ != nullptr) {
+      struct stat folder {};
+      ::fstat(commit_at_->place.folder.get(), &folder);
+      j.commit = journal_path(*commit_at_);
+      j.commit_folder_device = folder.st_dev;
+      j.commit_folder_inode = folder.st_ino;
+    }
     if (!journal::create(m.place.folder.get(), m.place.base, j, s_.sync)) {
       say("cannot write the journal '" + journal_path(m) + "': " + std::strerror(errno));
       return false;

@@ -75,7 +75,10 @@ std::string path_for(const std::string& path) {
 
 std::string encode(const Journal& j) {
   std::string body = "tilvex-journal 1\ntx " + number16(j.tx) + "\ncommit " +
-                     (j.commit.empty() ? std::string("-") : hex(j.commit)) + "\n";
+                     (j.commit.empty() ? std::string("-")
+                                       : hex(j.commit) + " " + std::to_string(j.commit_folder_device) + " " +
+                                             std::to_string(j.commit_folder_inode)) +
+                     "\n";
   for (const FileEntry& f : j.files)
     body += "file " + std::to_string(f.device) + " " + std::to_string(f.inode) + " " +
             std::to_string(f.length) + " " + hex(f.path) + "\n";
@@ -96,9 +99,20 @@ std::optional<Journal> decode(std::string_view text) {
   j.tx = std::strtoull(std::string(line.substr(3)).c_str(), nullptr, 16);
   if (!next_line(body, line) || line.substr(0, 7) != "commit ") return std::nullopt;
   if (line.substr(7) != "-") {
-    const auto commit = unhex(line.substr(7));
+    // The commit journal's path, then (since the folder was recorded) the
+    // device and inode of its folder.
+    const std::string_view rest = line.substr(7);
+    const std::size_t blank = rest.find(' ');
+    const auto commit = unhex(rest.substr(0, blank));
     if (!commit) return std::nullopt;
     j.commit = *commit;
+    if (blank != std::string_view::npos) {
+      unsigned long long device = 0, inode = 0;
+      if (std::sscanf(std::string(rest.substr(blank)).c_str(), " %llu %llu", &device, &inode) != 2)
+        return std::nullopt;
+      j.commit_folder_device = static_cast<dev_t>(device);
+      j.commit_folder_inode = static_cast<ino_t>(inode);
+    }
   }
   while (next_line(body, line)) {
     FileEntry f;
@@ -196,10 +210,27 @@ Found hot_journal(int folder, const std::string& base) {
   // of the same transaction.
   const Found commit = read_journal(-1, {}, f.journal.commit);
   f.commit_path = f.journal.commit;
-  if (commit.state == State::hot && commit.commit && commit.owner == f.owner && commit.tx == f.tx)
+  if (commit.state == State::hot && commit.commit && commit.owner == f.owner && commit.tx == f.tx) {
     f.journal = commit.journal;
-  else
+    return f;
+  }
+  // No commit journal at its path: committed, if that path still leads to
+  // the folder it was in. A folder moved or replaced since cannot tell.
+  const std::string& path = f.journal.commit;
+  const std::size_t slash = path.rfind('/');
+  struct stat place {};
+  const posix::Fd at = slash == std::string::npos || slash == 0
+                           ? posix::Fd()
+                           : posix::open_no_symlinks(path.substr(0, slash), O_PATH | O_DIRECTORY);
+  const bool same = at.ok() && ::fstat(at.get(), &place) == 0 && place.st_dev == f.journal.commit_folder_device &&
+                    place.st_ino == f.journal.commit_folder_inode;
+  if (same || f.journal.commit_folder_inode == 0) {
     f.state = State::stale;
+  } else {
+    f.state = State::in_the_way;
+    f.why = "it belongs to an append whose commit journal was to be '" + path +
+            "', but that folder has moved (recover the append through the file beside its commit journal)";
+  }
   return f;
 }
 

@@ -11,7 +11,8 @@
 // Name: beside FILE, ".FILE.tilvex-journal". Format (text):
 //   tilvex-journal 1
 //   tx <16 hex digits>
-//   commit <hex of the commit journal's path>   (the commit journal: "commit -")
+//   commit <hex of the commit journal's path> <device> <inode of its folder>
+//                                                 (the commit journal: "commit -")
 //   file <device> <inode> <length> <hex of the file's absolute path>   (one a file)
 //   check <16 hex digits: FNV-1a 64 of the lines above>
 // A journal whose check does not match was torn: its writer died before
@@ -38,6 +39,8 @@ struct FileEntry {
 struct Journal {
   std::uint64_t tx = 0;
   std::string commit;  // the commit journal's path; empty in the commit journal itself
+  dev_t commit_folder_device = 0;  // and its folder's identity (0: not recorded)
+  ino_t commit_folder_inode = 0;
   std::vector<FileEntry> files;
 };
 

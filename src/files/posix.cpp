@@ -75,7 +75,7 @@ std::string absolute(const std::string& name) {
 Fd reopen(int fd, int flags) {
   char link[64];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  return Fd(::open(link, flags | O_CLOEXEC));
+  return Fd(::open(link, flags | O_CLOEXEC | O_NOCTTY));
 }
 
 bool place_of(int fd, const std::string& name, Place& out) {

@@ -16,7 +16,13 @@ ResultFile::~ResultFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool ResultFile::open(const std::string& name) {
+bool ResultFile::open(const std::string& name) { return open_with(name, O_WRONLY | O_APPEND | O_CREAT); }
+
+bool ResultFile::open_existing(const std::string& name) {
+  return open_with(name, O_WRONLY | O_APPEND | O_NONBLOCK);
+}
+
+bool ResultFile::open_with(const std::string& name, int flags) {
   name_ = name;
   for (int tries = 0; tries < 10; ++tries) {
     uid_t owner = 0;
@@ -29,16 +35,10 @@ bool ResultFile::open(const std::string& name) {
     // A symlink that appears at the name after the look is not followed.
     struct stat st {};
     const bool link = ::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-    fd_ = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | (link ? 0 : O_NOFOLLOW), 0666);
+    fd_ = ::open(name.c_str(), flags | O_CLOEXEC | (link ? 0 : O_NOFOLLOW), 0666);
     if (fd_ >= 0 || errno != ELOOP || link) break;
   }
   why_ = fd_ >= 0 ? std::string() : std::strerror(errno);
-  return fd_ >= 0;
-}
-
-bool ResultFile::open_existing(const std::string& name) {
-  name_ = name;
-  fd_ = ::open(name.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   return fd_ >= 0;
 }
 

@@ -27,7 +27,7 @@ class ResultFile {
   // Why the last open failed, in words.
   const std::string& why() const { return why_; }
   // Opens an existing file for writing, without creating it and without
-  // following a symlink (for a recovery).
+  // waiting on a FIFO (for a recovery); symlinks as for open.
   bool open_existing(const std::string& name);
   // Takes over `fd`, an open descriptor of the file `name`.
   void adopt(int fd, std::string name);
@@ -43,6 +43,8 @@ class ResultFile {
   const std::string& name() const { return name_; }
 
  private:
+  bool open_with(const std::string& name, int flags);
+
   int fd_ = -1;
   bool held_ = false;
   std::string name_, why_;

@@ -174,7 +174,8 @@ TEST(Crash, PipesAndDevices) {
 TEST(Crash, SettingsThatDoNotReadTouchNoFile) {
   ScratchDir dir;
   for (const std::string setting : {"TILVEX_LOCK_TIMEOUT=abc", "TILVEX_LOCK_TIMEOUT=-1", "TILVEX_LOCK_NOTICE=10s",
-                                     "TILVEX_SYNC=yes"}) {
+                                     "TILVEX_SYNC=yes", "TILVEX_LOCK_TIMEOUT=0x10", "TILVEX_LOCK_TIMEOUT=+5",
+                                     "TILVEX_LOCK_NOTICE=1e-999"}) {
     const Outcome o = run(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
                           Launch{"/dev/null", -1, dir / "stderr", {setting}});
     EXPECT_EQ(o.status, 215) << setting;
