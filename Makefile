@@ -44,16 +44,18 @@ test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure
 
 # The Python package, in a virtual environment that sees Debian's numpy,
-# built offline from setup.py; its tests run against the built programs.
+# installed offline by pip; setup.py builds the module with CMake in a tree
+# of its own (build/python/). Its tests run against the built programs.
 PYTHON ?= /usr/bin/python3
 VENV = $(BUILD)/venv
 
-python: build
+python: tools
 	@$(PYTHON) -c 'import pybind11, numpy' 2>/dev/null || { echo "make: pybind11 or numpy is missing; install the Debian packages pybind11-dev python3-pybind11 python3-numpy"; exit 1; }
 	@test -x $(VENV)/bin/python || $(PYTHON) -m venv --system-site-packages $(VENV)
 	@$(VENV)/bin/pip install --quiet --no-build-isolation --no-index --no-deps .
 
-python-test: python
+python-test: python configure
+	@cmake --build $(BUILD) --target tilvex tilvex-grid tilvex-generate
 	@cd $(BUILD) && TILVEX_SOURCE=$(CURDIR) TILVEX_BINARY=$(CURDIR)/$(BUILD)/tilvex \
 	  TILVEX_GRID=$(CURDIR)/$(BUILD)/tilvex-grid TILVEX_GENERATE=$(CURDIR)/$(BUILD)/tilvex-generate \
 	  venv/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/python
