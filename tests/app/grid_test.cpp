@@ -103,8 +103,9 @@ TEST(Grid, SameBytesAsTheLoopWhateverTheJobs) {
     SCOPED_TRACE(jobs);
     spill(dir / "out.txt", "kept\n");
     fs::remove(dir / "out2.txt");
-    const Outcome o =
-        grid(dir, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--jobs", jobs});
+    // The same grid once more onto out.txt: on purpose, with --again.
+    const Outcome o = grid(dir, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--jobs",
+                                 jobs, "--again"});
     EXPECT_EQ(o.status, 1);  // two points failed
     EXPECT_EQ(o.printed, loop.printed);
     EXPECT_EQ(slurp(dir / "out.txt"), "kept\n" + loop.out);
