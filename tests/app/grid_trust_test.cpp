@@ -70,10 +70,16 @@ void remove_grid_files(const ScratchDir& dir) {
   }
 }
 
+// A run that hangs (waiting for a FIFO it should never have opened) fails
+// the test instead of stalling it.
 Outcome grid_run(const ScratchDir& dir, const std::vector<std::string>& args,
                  std::vector<std::string> env = {}) {
-  return run(TILVEX_GRID, args, dir / "grid.stdout",
-             Launch{"/dev/null", -1, dir / "grid.stderr", std::move(env)});
+  Outcome o;
+  o.status = finish_within(start(TILVEX_GRID, args, dir / "grid.stdout",
+                                 Launch{"/dev/null", -1, dir / "grid.stderr", std::move(env)}),
+                           30);
+  o.printed = slurp(dir / "grid.stdout");
+  return o;
 }
 
 // Finishes a grid that was killed, as its user would: with --resume, or,
@@ -142,7 +148,15 @@ TEST(GridTrust, KilledAtItsSecondUnlinkResumesEveryPoint) {
 
 // Gives the FIFO an input, for the grid that waits for it.
 void feed(const std::string& fifo) {
-  const int fd = open(fifo.c_str(), O_WRONLY);
+  // Waits for the grid to open it, a minute at most: a grid that never
+  // reads it fails the test instead of stalling it.
+  int fd = -1;
+  for (int i = 0; fd < 0 && i < 6000; ++i) {
+    fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GE(fd, 0) << "no grid opened " << fifo;
+  fcntl(fd, F_SETFL, 0);
   const std::string text = slurp(kData + "/worked.vrin");
   EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   close(fd);
