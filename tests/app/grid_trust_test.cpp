@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <iostream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -394,6 +395,45 @@ TEST(GridTrust, BadSettingsAndOutputsWithoutARecord) {
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(slurp(dir / "grid.stderr"), "tilvex-grid: '/dev/null' is not a regular file: no record is "
                                         "kept beside it, so there is no grid to resume\n");
+}
+
+// With TILVEX_SYNC=1 the table is on disk before it takes the table's
+// name, and that name after: the new file is synced before the rename,
+// the folder after (seen in the grid's system calls).
+TEST(GridTrust, ASyncedTableIsSyncedAroundItsRename) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  ScratchDir dir;
+  small_grid(dir);
+  std::vector<std::string> args = {"-f", "-o", dir / "calls", "-e", "trace=openat,fsync,rename",
+                                   TILVEX_GRID};
+  for (const std::string& a : grid_args(dir)) args.push_back(a);
+  ASSERT_EQ(run("/usr/bin/strace", args, dir / "strace.stdout",
+                Launch{"/dev/null", -1, dir / "strace.stderr", {"TILVEX_SYNC=1"}})
+                .status,
+            1);
+  std::vector<std::string> calls;  // without the pid
+  std::istringstream log(slurp(dir / "calls"));
+  for (std::string line; std::getline(log, line);) calls.push_back(line.substr(line.find(' ') + 1));
+  const std::regex opened("openat\\(AT_FDCWD, \"" + dir / "table.tsv" +
+                          "\\.[0-9a-f]{12}\\.partial\", O_WRONLY\\|O_CREAT\\|O_EXCL\\|O_NOFOLLOW.* = ([0-9]+)");
+  const std::regex renamed("rename\\(\"" + dir / "table.tsv" + "\\.[0-9a-f]{12}\\.partial\", \"" +
+                           dir / "table.tsv" + "\"\\) = 0");
+  const std::regex folder("openat\\(AT_FDCWD, \"" + dir.path().string() +
+                          "\", O_RDONLY\\|O_CLOEXEC\\|O_DIRECTORY\\) = ([0-9]+)");
+  std::size_t at = 0;
+  std::smatch m;
+  while (at < calls.size() && !std::regex_match(calls[at], m, opened)) ++at;
+  ASSERT_LT(at, calls.size()) << "the table's new file was not opened";
+  const std::string synced = "fsync(" + m[1].str() + ")";
+  bool before = false;
+  for (++at; at < calls.size() && !std::regex_match(calls[at], renamed); ++at)
+    before = before || calls[at].rfind(synced, 0) == 0;
+  ASSERT_LT(at, calls.size()) << "the table was not renamed into place";
+  EXPECT_TRUE(before) << "the table's file was not synced before its rename";
+  ASSERT_LT(at + 2, calls.size());
+  ASSERT_TRUE(std::regex_match(calls[at + 1], m, folder)) << calls[at + 1];
+  EXPECT_EQ(calls[at + 2].rfind("fsync(" + m[1].str() + ")", 0), 0u) << calls[at + 2];
+  EXPECT_EQ(lines_in(dir / "table.tsv"), 6);
 }
 
 // Guards a grid killed between its record header's append and its commit:
