@@ -1,19 +1,21 @@
 // tilvex-grid: a whole grid in one command, on every core, in list order.
 //
 // tilvex-grid GRID_LIST output_file confidence_level output_file2
-//             [--jobs N] [--part K/N] [--table FILE] [--resume] [--quiet]
+//             [--jobs N] [--part K/N] [--table FILE] [--resume | --again] [--quiet]
 //
 // Appends to output_file and output_file2 exactly what a loop of tilvex runs
 // over the list's points appends, and prints what those runs would print.
 // Exit statuses: 0 every point appended; 1 some points failed; 2 a bad
-// command line or list; 213 or 252 a result file that cannot be opened or
+// command line, list, setting or table, or a record that stops the grid; 213 or 252 a result file that cannot be opened or
 // written; a stopping signal ends it by that signal, after the current
 // commit.
 
 #include <sched.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -25,6 +27,7 @@
 #include "files/result_files.hpp"
 #include "grid/engine.hpp"
 #include "grid/list.hpp"
+#include "grid/table_file.hpp"
 #include "text/notes.hpp"
 #include "text/words.hpp"
 
@@ -33,7 +36,7 @@ namespace {
 int usage() {
   std::fputs(
       "usage: tilvex-grid GRID_LIST output_file confidence_level output_file2 [--jobs N] "
-      "[--part K/N] [--table FILE] [--resume] [--quiet]\n"
+      "[--part K/N] [--table FILE] [--resume | --again] [--quiet]\n"
       "       tilvex-grid --recover FILE...\n",
       stderr);
   return 2;
@@ -62,20 +65,40 @@ bool whole(std::string_view s, std::size_t most, std::size_t& out) {
   return true;
 }
 
+// Opens `name` for a recovery into `files`; false if it cannot be.
+bool open_for_recovery(const std::string& name, std::vector<std::unique_ptr<tilvex::ResultFile>>& files) {
+  files.push_back(std::make_unique<tilvex::ResultFile>());
+  if (files.back()->open_existing(name)) return true;
+  std::fprintf(stderr, "tilvex-grid: cannot open '%s': %s\n", name.c_str(), std::strerror(errno));
+  return false;
+}
+
 // Recovers result files without appending to them: each is locked, and
-// what a run that died left is cut away, as the next append would.
+// what a run that died left is cut away, as the next append would; so is
+// each one's grid record (FILE.tilvex-grid), where there is one.
 int recover(int count, char** names) {
+  if (const std::string fault = tilvex::settings_fault(); !fault.empty()) return bad(fault);
   std::vector<std::unique_ptr<tilvex::ResultFile>> files;
-  std::vector<tilvex::AppendTarget> targets;
   for (int i = 0; i < count; ++i) {
-    files.push_back(std::make_unique<tilvex::ResultFile>());
-    if (!files.back()->open_existing(names[i])) {
-      std::fprintf(stderr, "tilvex-grid: cannot open '%s': %s\n", names[i], std::strerror(errno));
-      return 2;
+    if (!open_for_recovery(names[i], files)) return 2;
+    const std::string record = std::string(names[i]) + ".tilvex-grid";
+    struct stat st {};
+    if (::lstat(record.c_str(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode)) {
+      std::fprintf(stderr, "tilvex-grid: '%s' is not a regular file; it is left alone\n",
+                   record.c_str());
+      continue;
     }
-    targets.push_back({files.back().get(), {}});
+    if (!open_for_recovery(record, files)) return 2;
   }
-  tilvex::append_all(targets, {"tilvex-grid"});
+  std::vector<tilvex::ResultFile*> all;
+  for (const auto& f : files) all.push_back(f.get());
+  const tilvex::AppendOutcome r = tilvex::recover(all, {"tilvex-grid"});
+  if (r.failed >= 0) {
+    std::fprintf(stderr, "tilvex-grid: cannot lock '%s': %s\n",
+                 all[static_cast<std::size_t>(r.failed)]->name().c_str(), tilvex::reason(r).c_str());
+    return 2;
+  }
   return 0;
 }
 
@@ -91,7 +114,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "--help") {
     std::printf(
         "usage: tilvex-grid GRID_LIST output_file confidence_level output_file2 [--jobs N]\n"
-        "                   [--part K/N] [--table FILE] [--resume] [--quiet]\n"
+        "                   [--part K/N] [--table FILE] [--resume | --again] [--quiet]\n"
         "       tilvex-grid --recover FILE...\n\n"
         "Runs tilvex over every point of a grid, on every core, and appends what a loop of\n"
         "tilvex runs would append, in list order.\n"
@@ -100,6 +123,7 @@ int main(int argc, char** argv) {
         "  --part K/N        only the K-th of N slices of the list, for a cluster\n"
         "  --table FILE      a tab-separated row per point, pairing it with its summary\n"
         "  --resume          go on with a grid that was stopped or killed\n"
+        "  --again           append a grid that is recorded beside output_file once more\n"
         "  --recover FILE..  cut away what an append that died left, without appending\n\n"
         "The manual: man tilvex-grid (in the build tree: man build/tilvex-grid.1).\n");
     return 0;
@@ -139,6 +163,8 @@ int main(int argc, char** argv) {
       o.table = argv[++i];
     } else if (arg == "--resume") {
       o.resume = true;
+    } else if (arg == "--again") {
+      o.again = true;
     } else if (arg == "--quiet") {
       o.show_progress = false;
     } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
@@ -148,6 +174,9 @@ int main(int argc, char** argv) {
     }
   }
   if (positional.size() != 4) return usage();
+  if (o.resume && o.again) return bad("--resume goes on with a recorded grid, --again appends it anew: not both");
+  if (const std::string fault = settings_fault(); !fault.empty()) return bad(fault);
+  o.sync = std::getenv("TILVEX_SYNC") != nullptr && std::string(std::getenv("TILVEX_SYNC")) == "1";
 
   const std::string list_name = positional[0];
   const auto level = read_level(positional[2].c_str());
@@ -171,6 +200,10 @@ int main(int argc, char** argv) {
   grid::ListFault fault;
   const std::vector<grid::Point> points = grid::read_list(list.text(), fault);
   if (fault.line != 0) return bad(list_name + ":" + std::to_string(fault.line) + ": " + fault.what);
+  if (!o.table.empty())
+    if (const std::string why = grid::table_fault(o.table, {list_name, o.output, o.output2, o.progress, points});
+        !why.empty())
+      return bad(why);
 
   return grid::run_grid(o, grid::part_of(points, o.part_k, o.part_n));
 }

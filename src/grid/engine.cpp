@@ -21,8 +21,10 @@
 #include "files/input_file.hpp"
 #include "files/result_files.hpp"
 #include "progress.hpp"
+#include "record_file.hpp"
 #include "run/in_place.hpp"
 #include "table.hpp"
+#include "table_file.hpp"
 #include "text/reader.hpp"
 
 namespace tilvex::grid {
@@ -87,10 +89,12 @@ std::string quoted(const std::string& word) {
 }
 
 // The line on standard error that tells how to finish a stopped grid.
+// (--again would start yet another copy: it gives way to --resume.)
 void print_resume(const Options& o) {
   std::string command;
   bool has_resume = false;
   for (const std::string& w : o.command) {
+    if (w == "--again") continue;
     command += (command.empty() ? "" : " ") + quoted(w);
     has_resume = has_resume || w == "--resume";
   }
@@ -173,53 +177,137 @@ bool write_text(ResultFile& file, std::string_view text) {
   return append_all(target, {"tilvex-grid"}).failed < 0;
 }
 
-}  // namespace
-
-int run_grid(const Options& o, std::span<const Point> points) {
+// The result files of a grid and its record (none beside an output_file
+// that is not a regular file).
+struct Files {
   ResultFile output, output2, record;
-  if (!output.open(o.output)) {
+  bool keeps_record = false;
+};
+
+// Opens the result files, then the record, locked for the grid's life:
+// 0, or the exit status.
+int open_files(const Options& o, Files& f) {
+  if (!f.output.open(o.output)) {
     std::printf("unable to open %s\n", o.output.c_str());
     return kOutput;
   }
-  if (!output2.open(o.output2)) {
+  if (!f.output2.open(o.output2)) {
     std::printf("unable to open %s\n", o.output2.c_str());
     return kOutput2;
   }
-
-  // The record: resumed, or begun anew.
-  const std::string header =
-      progress_header(points.size(), fingerprint(points), o.level_text, o.part_k, o.part_n);
-  Progress progress;
-  {
-    InputFile old;
-    std::optional<Progress> found;
-    if (old.open(o.progress) && old.read()) found = read_progress(old.text());
+  struct stat st {};
+  if (::fstat(f.output.descriptor(), &st) != 0 || !S_ISREG(st.st_mode)) {
     if (o.resume) {
-      if (!found) {
-        std::fprintf(stderr, "tilvex-grid: %s: no record of a grid to resume\n", o.progress.c_str());
-        return 2;
-      }
-      if (found->header != header) {
-        std::fprintf(stderr,
-                     "tilvex-grid: %s: records another grid (list, confidence level or part "
-                     "differ); nothing appended\n",
-                     o.progress.c_str());
-        return 2;
-      }
-      progress = *found;
-    } else if (found && !found->complete && found->done > 0) {
       std::fprintf(stderr,
-                   "tilvex-grid: %s: an unfinished grid is recorded; starting over (--resume "
-                   "would have continued it)\n",
-                   o.progress.c_str());
+                   "tilvex-grid: '%s' is not a regular file: no record is kept beside it, so "
+                   "there is no grid to resume\n",
+                   o.output.c_str());
+      return 2;
     }
+    std::fprintf(stderr,
+                 "tilvex-grid: '%s' is not a regular file: this grid keeps no record and cannot "
+                 "be resumed\n",
+                 o.output.c_str());
+    return 0;
   }
-  if (!record.open(o.progress) ||
-      ::ftruncate(record.descriptor(), static_cast<off_t>(o.resume ? progress.length : 0)) != 0 ||
-      (!o.resume && !write_text(record, header))) {
+  const RecordOpening r = open_record(o.progress, o.output, f.output.descriptor(), f.record);
+  if (r.status == 2) {
+    std::fprintf(stderr, "tilvex-grid: %s\n", r.reason.c_str());
+    return 2;
+  }
+  if (r.status != 0) {
     std::printf("unable to write %s\n", o.progress.c_str());
     return kOutput;
   }
+  f.keeps_record = true;
+  return 0;
+}
+
+// Rolls back, under the locks, what a grid or run that died left in the
+// files and the record, so that the record read next tells what is in
+// the files: 0, or the exit status.
+int roll_back(const Options& o, Files& f) {
+  std::vector<ResultFile*> files = {&f.output, &f.output2};
+  if (f.keeps_record) files.push_back(&f.record);
+  const AppendOutcome r = recover(files, {"tilvex-grid"});
+  if (r.failed < 0) return 0;
+  const std::string& name = r.failed == 0 ? o.output : r.failed == 1 ? o.output2 : o.progress;
+  std::printf("unable to write %s\n", name.c_str());
+  std::fprintf(stderr, "tilvex-grid: cannot lock '%s': %s\n", name.c_str(), reason(r).c_str());
+  return r.failed == 1 ? kOutput2 : kOutput;
+}
+
+// Why the record found (`text`, read as `found`) stops this run, on
+// standard error; 0 if it does not.
+int refusal(const Options& o, const std::string& header, std::size_t total, std::string_view text,
+            const std::optional<Progress>& found, const ResultFile& record) {
+  const auto refuse = [](const std::string& why) {
+    std::fprintf(stderr, "tilvex-grid: %s\n", why.c_str());
+    return 2;
+  };
+  const std::string out = "'" + o.output + "'";
+  if (o.resume) {
+    if (!found) return refuse(o.progress + ": no record of a grid to resume");
+    if (found->header != header)
+      return refuse(o.progress + ": records another grid (list, confidence level or part "
+                                 "differ); nothing appended");
+    return 0;
+  }
+  if (!found && !text.empty())
+    return refuse("'" + o.progress + "' is not the record of a grid; it is left alone");
+  if (!found || o.again) return 0;
+  if (found->header != header)
+    return refuse(out + " holds another grid (its record '" + o.progress +
+                  "' names other points, confidence level or part); --again appends this grid "
+                  "after it, with a record of its own");
+  if (found->complete)
+    return refuse(out + " is already complete: " +
+                  std::to_string(found->done - failures_in(found->rows)) + " points appended on " +
+                  modified_at(record.descriptor()) + "; --again appends them a second time");
+  if (found->done > 0)
+    return refuse(out + " holds an unfinished grid, " + std::to_string(found->done) + " of " +
+                  std::to_string(total) +
+                  " points done; --resume appends the rest, --again appends every point anew");
+  return 0;  // only its header: nothing of it was appended
+}
+
+// Reads the record and settles what this run does with it: goes on with
+// it (`progress` then holds what is done) or begins it anew. 0, or the
+// exit status.
+int settle_record(const Options& o, const std::string& header, std::size_t total, Files& f,
+                  Progress& progress) {
+  if (!f.keeps_record) return 0;
+  std::string text;
+  if (!read_whole(f.record.descriptor(), text)) {
+    std::printf("unable to write %s\n", o.progress.c_str());
+    return kOutput;
+  }
+  const std::optional<Progress> found = read_progress(text);
+  if (const int refused = refusal(o, header, total, text, found, f.record); refused != 0)
+    return refused;
+  const bool go_on = found && found->header == header && !o.again;
+  if (go_on) progress = *found;
+  const std::size_t keep = go_on ? progress.length + (progress.complete ? kComplete.size() : 0) : 0;
+  if (::ftruncate(f.record.descriptor(), static_cast<off_t>(keep)) != 0 ||
+      (!go_on && !write_text(f.record, header))) {
+    std::printf("unable to write %s\n", o.progress.c_str());
+    return kOutput;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int run_grid(const Options& o, std::span<const Point> points) {
+  Files files;
+  ResultFile &output = files.output, &output2 = files.output2, &record = files.record;
+  if (const int status = open_files(o, files); status != 0) return status;
+  if (const int status = roll_back(o, files); status != 0) return status;
+  const std::string header =
+      progress_header(points.size(), fingerprint(points), o.level_text, o.part_k, o.part_n);
+  Progress progress;
+  if (const int status = settle_record(o, header, points.size(), files, progress); status != 0)
+    return status;
   std::size_t failed = failures_in(progress.rows);
   struct {
     std::size_t points = 0, long_first_lines = 0;
@@ -325,8 +413,10 @@ int run_grid(const Options& o, std::span<const Point> points) {
       status_of.push_back(kOutput);
     }
     const std::string_view row_pieces[] = {rows};
-    targets.push_back({&record, row_pieces});
-    status_of.push_back(kOutput);
+    if (files.keeps_record) {
+      targets.push_back({&record, row_pieces});
+      status_of.push_back(kOutput);
+    }
     const AppendOutcome appended = append_all(targets, {"tilvex-grid", &state.stop});
     line.clear();
     if (appended.stopped) {  // a stopping signal came while it waited for a lock
@@ -336,14 +426,15 @@ int run_grid(const Options& o, std::span<const Point> points) {
     const int failed_target = appended.failed;
     if (failed_target >= 0) {
       const std::size_t t = static_cast<std::size_t>(failed_target);
-      const std::string& name = t + 1 == targets.size()          ? o.progress
+      const bool the_record = files.keeps_record && t + 1 == targets.size();
+      const std::string& name = the_record                 ? o.progress
                                 : status_of[t] == kOutput2 ? o.output2
                                                            : o.output;
       std::printf("unable to write %s\n", name.c_str());
       std::fflush(stdout);
       std::fprintf(stderr, "tilvex-grid: stopped with %zu of %zu points appended\n", committed,
                    total);
-      print_resume(o);
+      if (files.keeps_record) print_resume(o);
       status = status_of[t];
       break;
     }
@@ -378,7 +469,7 @@ int run_grid(const Options& o, std::span<const Point> points) {
   if (stopped_by != 0) {
     std::fprintf(stderr, "tilvex-grid: stopped by signal %d (%s) with %zu of %zu points appended\n",
                  stopped_by, strsignal(stopped_by), committed, total);
-    print_resume(o);
+    if (files.keeps_record) print_resume(o);
     std::fflush(stderr);
     std::signal(stopped_by, SIG_DFL);
     sigset_t set;
@@ -396,20 +487,14 @@ int run_grid(const Options& o, std::span<const Point> points) {
 
   // The table, whole or not at all, then the record's last line.
   if (!o.table.empty()) {
-    const std::string partial = o.table + ".partial";
-    std::FILE* f = std::fopen(partial.c_str(), "w");
-    const std::string head = o.part_k == 0 ? table_header() : std::string();
-    bool ok = f != nullptr && std::fwrite(head.data(), 1, head.size(), f) == head.size() &&
-              std::fwrite(progress.rows.data(), 1, progress.rows.size(), f) == progress.rows.size();
-    if (f != nullptr) ok = std::fclose(f) == 0 && ok;
-    if (!ok || std::rename(partial.c_str(), o.table.c_str()) != 0) {
-      std::remove(partial.c_str());
+    const std::string text = (o.part_k == 0 ? table_header() : std::string()) + progress.rows;
+    if (!write_table(o.table, text, o.sync)) {
       std::printf("unable to write %s\n", o.table.c_str());
-      print_resume(o);
+      if (files.keeps_record) print_resume(o);
       return kOutput;
     }
   }
-  if (!write_text(record, kComplete)) {
+  if (files.keeps_record && !progress.complete && !write_text(record, kComplete)) {
     std::printf("unable to write %s\n", o.progress.c_str());
     return kOutput;
   }

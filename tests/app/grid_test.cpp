@@ -103,8 +103,9 @@ TEST(Grid, SameBytesAsTheLoopWhateverTheJobs) {
     SCOPED_TRACE(jobs);
     spill(dir / "out.txt", "kept\n");
     fs::remove(dir / "out2.txt");
-    const Outcome o =
-        grid(dir, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--jobs", jobs});
+    // The same grid once more onto out.txt: on purpose, with --again.
+    const Outcome o = grid(dir, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--jobs",
+                                 jobs, "--again"});
     EXPECT_EQ(o.status, 1);  // two points failed
     EXPECT_EQ(o.printed, loop.printed);
     EXPECT_EQ(slurp(dir / "out.txt"), "kept\n" + loop.out);
@@ -286,7 +287,15 @@ bool recorded(const ScratchDir& dir, std::size_t rows) {
 
 // Gives the FIFO the realistic example, for the grid that reads it.
 void feed(const std::string& fifo) {
-  const int fd = open(fifo.c_str(), O_WRONLY);
+  // Waits for the grid to open it, a minute at most: a grid that never
+  // reads it fails the test instead of stalling it.
+  int fd = -1;
+  for (int i = 0; fd < 0 && i < 6000; ++i) {
+    fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GE(fd, 0) << "no grid opened " << fifo;
+  fcntl(fd, F_SETFL, 0);
   const std::string text = slurp(kRealistic);
   EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   close(fd);

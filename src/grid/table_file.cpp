@@ -1,0 +1,121 @@
+#include "table_file.hpp"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "files/journal.hpp"
+#include "table.hpp"
+
+namespace tilvex::grid {
+
+namespace {
+
+bool same(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string normal(const std::string& name) {
+  std::error_code e;
+  return std::filesystem::absolute(name, e).lexically_normal().string();
+}
+
+// Whether `table` (its status `t`, if it exists) is the file `name`.
+bool is_file(const std::string& table, const struct stat* t, const std::string& name) {
+  if (t == nullptr) return normal(table) == normal(name);
+  struct stat s {};
+  if (name == "-") return ::fstat(0, &s) == 0 && same(*t, s);
+  return ::stat(name.c_str(), &s) == 0 && same(*t, s);
+}
+
+// The first line of a regular file, without its newline; false if it has
+// none within the first 64 KiB.
+bool first_line(const std::string& name, std::string& line, bool& empty) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string text(65536, '\0');
+  ssize_t n = 0;
+  while ((n = ::read(fd, text.data(), text.size())) < 0 && errno == EINTR) {
+  }
+  ::close(fd);
+  if (n < 0) return false;
+  text.resize(static_cast<std::size_t>(n));
+  empty = text.empty();
+  const std::size_t end = text.find('\n');
+  if (end == std::string::npos) return empty;
+  line = text.substr(0, end);
+  return true;
+}
+
+// A table tilvex-grid wrote: empty, or its header row first, or (a part
+// after the first) a row of 30 columns that reads back.
+bool looks_like_a_table(const std::string& table) {
+  std::string line;
+  bool empty = false;
+  if (!first_line(table, line, empty)) return false;
+  if (empty || line + "\n" == table_header()) return true;
+  if (line.rfind("input\t", 0) == 0) return false;
+  std::string fault;
+  return read_table(line + "\n", table, fault).size() == 1 && fault.empty();
+}
+
+}  // namespace
+
+std::string table_fault(const std::string& table, const GridFiles& files) {
+  struct stat t {};
+  const bool exists = ::stat(table.c_str(), &t) == 0;
+  const struct stat* found = exists ? &t : nullptr;
+  const std::string name = "--table '" + table + "' is ";
+  const std::string after = "; nothing written";
+  if (is_file(table, found, files.list)) return name + "the grid list" + after;
+  if (is_file(table, found, files.output)) return name + "output_file" + after;
+  if (is_file(table, found, files.output2)) return name + "output_file2" + after;
+  if (is_file(table, found, files.record)) return name + "the grid's record" + after;
+  for (const Point& p : files.points)
+    if (is_file(table, found, p.input))
+      return name + "the input of line " + std::to_string(p.line) + " of the list" + after;
+  if (exists && (!S_ISREG(t.st_mode) || !looks_like_a_table(table)))
+    return name + "a file that is not a table of tilvex-grid's; it is left as it is";
+  return {};
+}
+
+bool write_table(const std::string& table, std::string_view text, bool sync) {
+  int fd = -1;
+  std::string partial;
+  for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+    unsigned char random[6] = {};
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return false;
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2],
+                  random[3], random[4], random[5]);
+    partial = table + "." + tail + ".partial";
+    fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  bool ok = true;
+  for (std::size_t at = 0; ok && at < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) at += static_cast<std::size_t>(n);
+  }
+  ok = ok && (!sync || ::fsync(fd) == 0);
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(partial.c_str(), table.c_str()) == 0;
+  if (!ok) {
+    const int saved = errno;
+    ::unlink(partial.c_str());
+    errno = saved;
+    return false;
+  }
+  if (sync) journal::sync_directory(table);
+  return true;
+}
+
+}  // namespace tilvex::grid

@@ -1,0 +1,33 @@
+#pragma once
+// The table's file: which paths it may replace, and its writing, whole or
+// not at all.
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "list.hpp"
+
+namespace tilvex::grid {
+
+// The files a grid reads or appends to, by the names it was given
+// (`list` is "-" for standard input).
+struct GridFiles {
+  std::string list, output, output2, record;
+  std::span<const Point> points;  // the whole list's
+};
+
+// Why `table` must not be written, in words; empty if it may. Refused:
+// the list, an input, an output, the record (by device and inode where the
+// table exists, by name where it does not), or an existing file that is
+// not a table of tilvex-grid's (its first line neither the header row nor
+// a row of 30 columns; an empty file is taken).
+std::string table_fault(const std::string& table, const GridFiles& files);
+
+// Writes `text` to a fresh file of a random name in the table's folder
+// (never through a symlink, never over a file) and renames it to `table`;
+// with `sync`, the file is synced before the rename and its folder after.
+// False if it cannot (errno tells why); then nothing is left.
+bool write_table(const std::string& table, std::string_view text, bool sync);
+
+}  // namespace tilvex::grid

@@ -1,0 +1,531 @@
+// End-to-end: what a grid may trust about its record, and what it refuses.
+// A grid killed at any system call resumes to the bytes of one clean run
+// (files, table and record); two grids never share a record; the same grid
+// is not appended twice by mistake; the table never replaces another file;
+// names the program chooses are never followed through another user's
+// symlinks.
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../support/run.hpp"
+#include "../support/trace.hpp"
+
+namespace tilvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kData = TILVEX_TEST_DATA;
+const std::string kRealistic = std::string(TILVEX_EXAMPLES) + "/realistic.vrin";
+
+// The files of a grid onto out.txt and out2.txt in `dir`, as bytes.
+struct Left {
+  std::string out, out2, table, record;
+  bool operator==(const Left&) const = default;
+};
+
+long lines_in(const std::string& file) {
+  const std::string text = slurp(file);
+  return std::count(text.begin(), text.end(), '\n');
+}
+
+Left left_in(const ScratchDir& dir) {
+  return {slurp(dir / "out.txt"), slurp(dir / "out2.txt"), slurp(dir / "table.tsv"),
+          slurp(dir / "out.txt.tilvex-grid")};
+}
+
+std::vector<std::string> grid_args(const ScratchDir& dir, std::vector<std::string> more = {}) {
+  std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt",
+                                   "--jobs", "1", "--table", dir / "table.tsv", "--quiet"};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+// Four short points, one of them failing, one list line each.
+void small_grid(const ScratchDir& dir) {
+  const std::string w = kData + "/worked.vrin";
+  spill(dir / "grid.txt", w + " 1 0 0 0\n" + w + " 2 0 0 0\n" + dir / "missing.vrin" + " 3 0 0 0\n" +
+                              kData + "/none-accepted.vrin 4 0 0 0\n" + w + " 5 0 0 1\n");
+}
+
+void remove_grid_files(const ScratchDir& dir) {
+  for (const auto& e : fs::directory_iterator(dir.path())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("out", 0) == 0 || name.rfind(".out", 0) == 0 || name.rfind("table", 0) == 0)
+      fs::remove(e.path());
+  }
+}
+
+// A run that hangs (waiting for a FIFO it should never have opened) fails
+// the test instead of stalling it.
+Outcome grid_run(const ScratchDir& dir, const std::vector<std::string>& args,
+                 std::vector<std::string> env = {}) {
+  Outcome o;
+  o.status = finish_within(start(TILVEX_GRID, args, dir / "grid.stdout",
+                                 Launch{"/dev/null", -1, dir / "grid.stderr", std::move(env)}),
+                           30);
+  o.printed = slurp(dir / "grid.stdout");
+  return o;
+}
+
+// Finishes a grid that was killed, as its user would: with --resume, or,
+// where the grid died before its record named it, the command as it was.
+int resume(const ScratchDir& dir, std::vector<std::string> env = {}) {
+  const Outcome o = grid_run(dir, grid_args(dir, {"--resume"}), env);
+  if (o.status == 2 && slurp(dir / "grid.stderr").find("no record of a grid to resume") != std::string::npos)
+    return grid_run(dir, grid_args(dir), env).status;
+  return o.status;
+}
+
+std::string describe(const Left& got, const Left& want) {
+  return "out " + std::to_string(got.out.size()) + "/" + std::to_string(want.out.size()) +
+         ", out2 " + std::to_string(got.out2.size()) + "/" + std::to_string(want.out2.size()) +
+         ", table " + std::to_string(got.table.size()) + "/" + std::to_string(want.table.size()) +
+         ", record " + std::to_string(got.record.size()) + "/" + std::to_string(want.record.size());
+}
+
+// Guards the resume that lost points: the record was read before the dead
+// run's batch was rolled back, so that batch counted as done.
+TEST(GridTrust, KilledAtEverySystemCallResumesToOneCleanRun) {
+  ScratchDir dir;
+  small_grid(dir);
+  ASSERT_EQ(grid_run(dir, grid_args(dir)).status, 1);  // the missing input
+  const Left clean = left_in(dir);
+  ASSERT_NE(clean.record.find("\ncomplete\n"), std::string::npos);
+  remove_grid_files(dir);
+  const Traced whole = run_killed_at(TILVEX_GRID, grid_args(dir), dir / "stdout", dir / "stderr", -1);
+  ASSERT_EQ(whole.status, 1);
+  ASSERT_GT(whole.calls, 50);
+  long kills = 0, resumed = 0, rolled_back = 0;
+  for (long k = 0; k < whole.calls; ++k) {
+    remove_grid_files(dir);
+    const Traced t = run_killed_at(TILVEX_GRID, grid_args(dir), dir / "stdout", dir / "stderr", k);
+    if (t.status != 128 + SIGKILL) continue;  // it ended before call k
+    ++kills;
+    EXPECT_EQ(resume(dir), 1) << "killed at call " << k << ": " << slurp(dir / "grid.stderr");
+    if (slurp(dir / "grid.stderr").find("recovered from an append") != std::string::npos) ++rolled_back;
+    const Left now = left_in(dir);
+    EXPECT_TRUE(now == clean) << "killed at call " << k << ": " << describe(now, clean);
+    resumed += now == clean;
+  }
+  std::cout << "grid killed at " << kills << " system calls: " << resumed
+            << " resumed to the clean bytes, " << rolled_back << " after a roll-back\n";
+  EXPECT_GT(kills, 50);
+  EXPECT_GT(rolled_back, 0);
+}
+
+// The same fault, as a user met it: the grid killed at its second unlink,
+// the commit of its first batch of points.
+TEST(GridTrust, KilledAtItsSecondUnlinkResumesEveryPoint) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  ScratchDir dir;
+  small_grid(dir);
+  ASSERT_EQ(grid_run(dir, grid_args(dir)).status, 1);
+  const Left clean = left_in(dir);
+  remove_grid_files(dir);
+  std::vector<std::string> args = {"-f", "-o", "/dev/null", "-e", "inject=unlink:signal=KILL:when=2",
+                                   TILVEX_GRID};
+  for (const std::string& a : grid_args(dir)) args.push_back(a);
+  run("/usr/bin/strace", args, dir / "strace.stdout");
+  ASSERT_TRUE(fs::exists(dir / ".out.txt.tilvex-journal"));  // killed before that commit
+  EXPECT_EQ(resume(dir), 1) << slurp(dir / "grid.stderr");
+  EXPECT_TRUE(left_in(dir) == clean) << describe(left_in(dir), clean);
+}
+
+// Gives the FIFO an input, for the grid that waits for it.
+void feed(const std::string& fifo) {
+  // Waits for the grid to open it, a minute at most: a grid that never
+  // reads it fails the test instead of stalling it.
+  int fd = -1;
+  for (int i = 0; fd < 0 && i < 6000; ++i) {
+    fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GE(fd, 0) << "no grid opened " << fifo;
+  fcntl(fd, F_SETFL, 0);
+  const std::string text = slurp(kData + "/worked.vrin");
+  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+}
+
+// Waits until the record holds `rows` rows under its header.
+bool recorded(const ScratchDir& dir, std::size_t rows) {
+  for (int i = 0; i < 5000; ++i) {
+    const std::string record = slurp(dir / "out.txt.tilvex-grid");
+    if (static_cast<std::size_t>(std::count(record.begin(), record.end(), '\n')) >= rows + 1) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+// Guards two grids onto one output_file: the second truncated the first
+// one's live record.
+TEST(GridTrust, ASecondGridOntoTheSameOutputIsRefused) {
+  ScratchDir dir;
+  const std::string w = kData + "/worked.vrin";
+  ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
+  spill(dir / "grid.txt", w + " 1 0 0 0\n" + w + " 2 0 0 0\n" + dir / "fifo.vrin" + " 3 0 0 0\n" + w +
+                              " 4 0 0 0\n");
+  spill(dir / "other.txt", w + " 7 0 0 0\n");
+  // One clean run to compare with.
+  pid_t clean = start(TILVEX_GRID, {dir / "grid.txt", dir / "c.txt", "95", dir / "c2.txt"}, dir / "c.stdout");
+  feed(dir / "fifo.vrin");
+  ASSERT_EQ(finish(clean), 0);
+
+  const std::vector<std::string> first = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt",
+                                          "--jobs", "1"};
+  const pid_t pid = start(TILVEX_GRID, first, dir / "first.stdout");
+  ASSERT_TRUE(recorded(dir, 2));  // waits for the FIFO now
+  const Left before = left_in(dir);
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"the same grid", first},
+      {"the same grid, resumed", {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--resume"}},
+      {"the same grid, again", {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--again"}},
+      {"another grid", {dir / "other.txt", dir / "out.txt", "90", dir / "elsewhere.txt"}},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = grid_run(dir, c.args);
+    EXPECT_EQ(o.status, 2) << c.what;
+    EXPECT_EQ(o.printed, "") << c.what;
+    EXPECT_EQ(slurp(dir / "grid.stderr"), "tilvex-grid: '" + dir / "out.txt" +
+                                              "' is being written by another grid (pid " +
+                                              std::to_string(pid) + ")\n")
+        << c.what;
+    EXPECT_TRUE(left_in(dir) == before) << c.what;
+  }
+  // Killed outright, its record outlives another grid's attempt, and
+  // --resume finishes it.
+  kill(pid, SIGKILL);
+  EXPECT_EQ(finish(pid), 128 + SIGKILL);
+  EXPECT_EQ(grid_run(dir, cases[3].args).status, 2);
+  EXPECT_NE(slurp(dir / "grid.stderr").find("--again"), std::string::npos);
+  EXPECT_TRUE(left_in(dir) == before);
+  std::vector<std::string> again = first;
+  again.push_back("--resume");
+  const pid_t resumed = start(TILVEX_GRID, again, dir / "resume.stdout");
+  feed(dir / "fifo.vrin");
+  EXPECT_EQ(finish(resumed), 0);
+  EXPECT_EQ(slurp(dir / "out.txt"), slurp(dir / "c.txt"));
+  EXPECT_EQ(slurp(dir / "out2.txt"), slurp(dir / "c2.txt"));
+  EXPECT_EQ(slurp(dir / "out.txt.tilvex-grid"), slurp(dir / "c.txt.tilvex-grid"));
+}
+
+// Guards reruns that appended a grid a second time: after it completed,
+// and after a stop (the rerun "started over").
+TEST(GridTrust, ARerunAppendsNothingUnlessAskedTo) {
+  ScratchDir dir;
+  std::string list;
+  for (int i = 0; i < 12; ++i) list += kRealistic + " " + std::to_string(i) + " 0 0 0\n";
+  spill(dir / "grid.txt", list);
+  spill(dir / "other.txt", kRealistic + " 99 0 0 0\n");
+  ASSERT_EQ(grid_run(dir, grid_args(dir)).status, 0);
+  const Left clean = left_in(dir);
+  const std::regex complete("tilvex-grid: '" + dir / "out.txt" +
+                            "' is already complete: 12 points appended on "
+                            "20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]Z; "
+                            "--again appends them a second time\n");
+  const std::string unfinished = "tilvex-grid: '" + dir / "out.txt" +
+                                 "' holds an unfinished grid, 4 of 12 points done; --resume appends "
+                                 "the rest, --again appends every point anew\n";
+  const std::string another = "tilvex-grid: '" + dir / "out.txt" + "' holds another grid (its record '" +
+                              dir / "out.txt.tilvex-grid" +
+                              "' names other points, confidence level or part); --again appends "
+                              "this grid after it, with a record of its own\n";
+
+  // Complete: the same command, at another confidence level, another list.
+  Outcome o = grid_run(dir, grid_args(dir));
+  EXPECT_EQ(o.status, 2);
+  EXPECT_TRUE(std::regex_match(slurp(dir / "grid.stderr"), complete)) << slurp(dir / "grid.stderr");
+  std::vector<std::string> at90 = grid_args(dir);
+  at90[2] = "90";
+  o = grid_run(dir, at90);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(slurp(dir / "grid.stderr"), another);
+  EXPECT_TRUE(left_in(dir) == clean);
+
+  // --again: a second copy, and a fresh record of it.
+  EXPECT_EQ(grid_run(dir, grid_args(dir, {"--again"})).status, 0);
+  EXPECT_EQ(slurp(dir / "out.txt"), clean.out + clean.out);
+  EXPECT_TRUE(slurp(dir / "out2.txt") == clean.out2 + clean.out2);
+  EXPECT_EQ(slurp(dir / "out.txt.tilvex-grid"), clean.record);
+  EXPECT_EQ(slurp(dir / "table.tsv"), clean.table);
+
+  // Unfinished: a file size limit lets four points in (each point's
+  // accepted lines are some 151 kB).
+  remove_grid_files(dir);
+  o = run(TILVEX_GRID, grid_args(dir), dir / "grid.stdout",
+          Launch{"/dev/null", 4 * 151000 + 75000, dir / "grid.stderr"});
+  ASSERT_EQ(o.status, 252);
+  const Left stopped = left_in(dir);
+  ASSERT_EQ(std::count(stopped.record.begin(), stopped.record.end(), '\n'), 5);
+  o = grid_run(dir, grid_args(dir));
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(slurp(dir / "grid.stderr"), unfinished);
+  o = grid_run(dir, {dir / "other.txt", dir / "out.txt", "95", dir / "out2.txt"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(slurp(dir / "grid.stderr"), another);
+  EXPECT_TRUE(left_in(dir) == stopped);
+  // --resume finishes it to the bytes of one clean run.
+  EXPECT_EQ(grid_run(dir, grid_args(dir, {"--resume"})).status, 0);
+  EXPECT_TRUE(left_in(dir) == clean);
+
+  // Another grid after this one, on purpose.
+  EXPECT_EQ(grid_run(dir, {dir / "other.txt", dir / "out.txt", "95", dir / "out2.txt", "--again"}).status, 0);
+  EXPECT_EQ(slurp(dir / "out.txt").substr(0, clean.out.size()), clean.out);
+  EXPECT_EQ(lines_in(dir / "out.txt"), 13);
+}
+
+// Guards --table onto a file of the grid: it was replaced by the table.
+TEST(GridTrust, ATableThatWouldReplaceAnotherFileIsRefused) {
+  ScratchDir dir;
+  small_grid(dir);
+  spill(dir / "input.vrin", slurp(kData + "/worked.vrin"));
+  spill(dir / "grid.txt", slurp(dir / "grid.txt") + dir / "input.vrin 6 0 0 0\n");
+  spill(dir / "out.txt", "an earlier summary\n");
+  spill(dir / "out2.txt", "an earlier line\n");
+  spill(dir / "notes.txt", "x\ty\n");
+  spill(dir / "out.txt.tilvex-grid", "");
+  fs::create_symlink(dir / "out2.txt", dir / "link-to-out2");
+  struct Case {
+    std::string table, is;
+  };
+  const Case cases[] = {
+      {dir / "grid.txt", "the grid list"},
+      {dir / "input.vrin", "the input of line 6 of the list"},
+      {dir / "out.txt", "output_file"},
+      {dir / "out2.txt", "output_file2"},
+      {dir / "link-to-out2", "output_file2"},
+      {dir / "out.txt.tilvex-grid", "the grid's record"},
+      {dir / "notes.txt", "a file that is not a table of tilvex-grid's; it is left as it is"},
+      {"/dev/null", "a file that is not a table of tilvex-grid's; it is left as it is"},
+  };
+  const auto bytes = [&] {
+    std::string all;
+    for (const char* f : {"grid.txt", "input.vrin", "out.txt", "out2.txt", "notes.txt", "out.txt.tilvex-grid"})
+      all += slurp(dir / f) + "\n--\n";
+    return all;
+  };
+  const std::string before = bytes();
+  for (const Case& c : cases) {
+    const Outcome o = grid_run(dir, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt",
+                                     "--table", c.table});
+    EXPECT_EQ(o.status, 2) << c.table;
+    const std::string tail = c.is.find("left as it is") != std::string::npos ? "\n" : "; nothing written\n";
+    EXPECT_EQ(slurp(dir / "grid.stderr"), "tilvex-grid: --table '" + c.table + "' is " + c.is + tail);
+    EXPECT_EQ(bytes(), before) << c.table;
+  }
+  // Files that do not exist yet, by name.
+  fs::remove(dir / "out.txt.tilvex-grid");
+  const Outcome o = grid_run(dir, {dir / "grid.txt", dir / "new.txt", "95", dir / "new2.txt", "--table",
+                                   dir.path().string() + "/sub/../new.txt"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(slurp(dir / "grid.stderr"), "tilvex-grid: --table '" + dir.path().string() +
+                                            "/sub/../new.txt' is output_file; nothing written\n");
+  EXPECT_FALSE(fs::exists(dir / "new.txt"));
+  EXPECT_FALSE(fs::exists(dir / "new.txt.tilvex-grid"));
+
+  // Tables are replaced: one with its header, a later part's (no header),
+  // an empty file.
+  const std::vector<std::string> args = {dir / "grid.txt", dir / "t.txt", "95", dir / "t2.txt",
+                                         "--table", dir / "t.tsv", "--again"};
+  ASSERT_EQ(grid_run(dir, args).status, 1);
+  const std::string table = slurp(dir / "t.tsv");
+  const std::string part_table = table.substr(table.find('\n') + 1);
+  for (const std::string& old : {table, part_table, std::string()}) {
+    spill(dir / "t.tsv", old);
+    EXPECT_EQ(grid_run(dir, args).status, 1) << slurp(dir / "grid.stderr");
+    EXPECT_EQ(slurp(dir / "t.tsv"), table);
+  }
+}
+
+// Settings that do not read are refused before any file is touched, and
+// an output that is not a regular file keeps no record.
+TEST(GridTrust, BadSettingsAndOutputsWithoutARecord) {
+  ScratchDir dir;
+  small_grid(dir);
+  struct Case {
+    std::string setting, reason;
+  };
+  const Case cases[] = {
+      {"TILVEX_LOCK_TIMEOUT=soon", "TILVEX_LOCK_TIMEOUT 'soon' is not a number of seconds (0 or more, such as 30 or 0.5)"},
+      {"TILVEX_LOCK_NOTICE=-1", "TILVEX_LOCK_NOTICE '-1' is not a number of seconds (0 or more, such as 30 or 0.5)"},
+      {"TILVEX_SYNC=yes", "TILVEX_SYNC 'yes' is neither 0 nor 1"},
+  };
+  for (const Case& c : cases) {
+    for (const std::vector<std::string>& args :
+         {grid_args(dir), std::vector<std::string>{"--recover", dir / "grid.txt"}}) {
+      const Outcome o = grid_run(dir, args, {c.setting});
+      EXPECT_EQ(o.status, 2) << c.setting;
+      EXPECT_EQ(slurp(dir / "grid.stderr"), "tilvex-grid: " + c.reason + "\n");
+      EXPECT_FALSE(fs::exists(dir / "out.txt")) << c.setting;
+      EXPECT_FALSE(fs::exists(dir / "out.txt.tilvex-grid")) << c.setting;
+      EXPECT_FALSE(fs::exists(dir / "table.tsv")) << c.setting;
+    }
+  }
+
+  const std::string no_record = "tilvex-grid: '/dev/null' is not a regular file: this grid keeps no "
+                                "record and cannot be resumed\n";
+  Outcome o = grid_run(dir, {dir / "grid.txt", "/dev/null", "95", dir / "out2.txt", "--table", dir / "table.tsv"});
+  EXPECT_EQ(o.status, 1);
+  const std::string err = slurp(dir / "grid.stderr");
+  EXPECT_EQ(err.substr(0, no_record.size()), no_record);
+  EXPECT_EQ(err.find(no_record, 1), std::string::npos);  // once
+  EXPECT_FALSE(fs::exists("/dev/null.tilvex-grid"));
+  EXPECT_EQ(lines_in(dir / "table.tsv"), 6);
+  o = grid_run(dir, {dir / "grid.txt", "/dev/null", "95", dir / "out2.txt", "--resume"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(slurp(dir / "grid.stderr"), "tilvex-grid: '/dev/null' is not a regular file: no record is "
+                                        "kept beside it, so there is no grid to resume\n");
+}
+
+// With TILVEX_SYNC=1 the table is on disk before it takes the table's
+// name, and that name after: the new file is synced before the rename,
+// the folder after (seen in the grid's system calls).
+TEST(GridTrust, ASyncedTableIsSyncedAroundItsRename) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  ScratchDir dir;
+  small_grid(dir);
+  std::vector<std::string> args = {"-f", "-o", dir / "calls", "-e", "trace=openat,fsync,rename",
+                                   TILVEX_GRID};
+  for (const std::string& a : grid_args(dir)) args.push_back(a);
+  ASSERT_EQ(run("/usr/bin/strace", args, dir / "strace.stdout",
+                Launch{"/dev/null", -1, dir / "strace.stderr", {"TILVEX_SYNC=1"}})
+                .status,
+            1);
+  std::vector<std::string> calls;  // without the pid
+  std::istringstream log(slurp(dir / "calls"));
+  for (std::string line; std::getline(log, line);) calls.push_back(line.substr(line.find(' ') + 1));
+  const std::regex opened("openat\\(AT_FDCWD, \"" + dir / "table.tsv" +
+                          "\\.[0-9a-f]{12}\\.partial\", O_WRONLY\\|O_CREAT\\|O_EXCL\\|O_NOFOLLOW.* = ([0-9]+)");
+  const std::regex renamed("rename\\(\"" + dir / "table.tsv" + "\\.[0-9a-f]{12}\\.partial\", \"" +
+                           dir / "table.tsv" + "\"\\) = 0");
+  const std::regex folder("openat\\(AT_FDCWD, \"" + dir.path().string() +
+                          "\", O_RDONLY\\|O_CLOEXEC\\|O_DIRECTORY\\) = ([0-9]+)");
+  std::size_t at = 0;
+  std::smatch m;
+  while (at < calls.size() && !std::regex_match(calls[at], m, opened)) ++at;
+  ASSERT_LT(at, calls.size()) << "the table's new file was not opened";
+  const std::string synced = "fsync(" + m[1].str() + ")";
+  bool before = false;
+  for (++at; at < calls.size() && !std::regex_match(calls[at], renamed); ++at)
+    before = before || calls[at].rfind(synced, 0) == 0;
+  ASSERT_LT(at, calls.size()) << "the table was not renamed into place";
+  EXPECT_TRUE(before) << "the table's file was not synced before its rename";
+  ASSERT_LT(at + 2, calls.size());
+  ASSERT_TRUE(std::regex_match(calls[at + 1], m, folder)) << calls[at + 1];
+  EXPECT_EQ(calls[at + 2].rfind("fsync(" + m[1].str() + ")", 0), 0u) << calls[at + 2];
+  EXPECT_EQ(lines_in(dir / "table.tsv"), 6);
+}
+
+// Guards a grid killed between its record header's append and its commit:
+// --recover left that header in the record.
+TEST(GridTrust, RecoverRollsBackTheRecordToo) {
+  ScratchDir dir;
+  small_grid(dir);
+  const std::string journal = dir / ".out.txt.tilvex-grid.tilvex-journal";
+  for (long k = 0;; ++k) {
+    remove_grid_files(dir);
+    const Traced t = run_killed_at(TILVEX_GRID, grid_args(dir), dir / "stdout", dir / "stderr", k);
+    ASSERT_EQ(t.status, 128 + SIGKILL) << "never caught with the header written, uncommitted";
+    if (fs::exists(journal) && !slurp(dir / "out.txt.tilvex-grid").empty() &&
+        slurp(dir / "out.txt").empty())
+      break;
+  }
+  const Outcome o = run(TILVEX_GRID, {"--recover", dir / "out.txt", dir / "out2.txt"}, dir / "stdout",
+                        Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(o.status, 0) << slurp(dir / "stderr");
+  EXPECT_EQ(slurp(dir / "out.txt.tilvex-grid"), "");
+  EXPECT_FALSE(fs::exists(journal));
+}
+
+// As the attacker: another user plants symlinks at the names tilvex-grid
+// chooses (the record, the table's old partial name) and a record of its
+// own, in a folder open to all; root's grid follows none and reads none.
+TEST(GridTrust, PlantedNamesAreNeverFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to run the attacker as another user";
+  ScratchDir shared, secret;
+  chmod(shared.path().c_str(), 01777);
+  const std::string target = secret / "root-only";
+  spill(target, "root's own bytes\n");
+  chmod(target.c_str(), 0600);
+  const std::string w = kData + "/worked.vrin";
+  spill(secret / "grid.txt", w + " 1 0 0 0\n" + w + " 2 0 0 0\n");
+  const auto as_nobody = [&](const std::string& command) {
+    return run("/usr/bin/setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/bin/sh", "-c",
+                                    command},
+               secret / "nobody.stdout")
+        .status;
+  };
+  const std::vector<std::string> args = {secret / "grid.txt", shared / "sum.txt", "95", shared / "acc.txt",
+                                         "--table", shared / "grid.tsv"};
+  const auto grid_of_root = [&] {
+    return run(TILVEX_GRID, args, secret / "stdout", Launch{"/dev/null", -1, secret / "stderr"}).status;
+  };
+
+  // A symlink at the record's name.
+  ASSERT_EQ(as_nobody("ln -s '" + target + "' '" + shared / "sum.txt.tilvex-grid" + "'"), 0);
+  EXPECT_EQ(grid_of_root(), 2);
+  EXPECT_EQ(slurp(secret / "stderr"), "tilvex-grid: '" + shared / "sum.txt.tilvex-grid" +
+                                          "' is a symbolic link; a grid's record is never followed, "
+                                          "so it is left alone\n");
+  EXPECT_EQ(slurp(target), "root's own bytes\n");
+  EXPECT_EQ(slurp(shared / "sum.txt"), "");
+  EXPECT_TRUE(fs::is_symlink(shared / "sum.txt.tilvex-grid"));
+
+  // A record of nobody's, as a regular file, that says both points are in.
+  fs::remove(shared / "sum.txt.tilvex-grid");
+  ASSERT_EQ(grid_of_root(), 0);
+  const std::string record = slurp(shared / "sum.txt.tilvex-grid");
+  const std::string forged = record.substr(0, record.size() - 9);
+  fs::remove(shared / "sum.txt.tilvex-grid");
+  fs::remove(shared / "sum.txt");
+  fs::remove(shared / "acc.txt");
+  spill(secret / "forged", forged);
+  chmod(secret.path().c_str(), 0755);
+  chmod((secret / "forged").c_str(), 0644);
+  ASSERT_EQ(as_nobody("cat '" + secret / "forged" + "' > '" + shared / "sum.txt.tilvex-grid" + "'"), 0);
+  const Outcome resumed = run(TILVEX_GRID, [&] {
+    auto a = args;
+    a.push_back("--resume");
+    return a;
+  }(), secret / "stdout", Launch{"/dev/null", -1, secret / "stderr"});
+  EXPECT_EQ(resumed.status, 2);
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_TRUE(nobody);
+  EXPECT_EQ(slurp(secret / "stderr"), "tilvex-grid: '" + shared / "sum.txt.tilvex-grid" + "' belongs to user " +
+                                          std::to_string(nobody->pw_uid) + ", not to the owner of '" +
+                                          shared / "sum.txt" + "' (user 0); it is left alone\n");
+  EXPECT_EQ(slurp(shared / "sum.txt.tilvex-grid"), forged);
+  EXPECT_EQ(slurp(shared / "sum.txt"), "");
+  ASSERT_EQ(as_nobody("rm '" + shared / "sum.txt.tilvex-grid" + "'"), 0);
+
+  // A symlink at the table's old partial name: the table is written
+  // beside it, under a name of its own.
+  ASSERT_EQ(as_nobody("ln -s '" + target + "' '" + shared / "grid.tsv.partial" + "'"), 0);
+  EXPECT_EQ(grid_of_root(), 0) << slurp(secret / "stderr");
+  EXPECT_EQ(slurp(target), "root's own bytes\n");
+  EXPECT_TRUE(fs::is_symlink(shared / "grid.tsv.partial"));
+  EXPECT_EQ(lines_in(shared / "grid.tsv"), 3);
+}
+
+}  // namespace
+}  // namespace tilvex::test
