@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "files/journal.hpp"
+#include "files/posix.hpp"
 #include "table.hpp"
 
 namespace tilvex::grid {
@@ -98,14 +98,9 @@ bool write_table(const std::string& table, std::string_view text, bool sync) {
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
-  bool ok = true;
-  for (std::size_t at = 0; ok && at < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) at += static_cast<std::size_t>(n);
-  }
-  ok = ok && (!sync || ::fsync(fd) == 0);
+  const std::string_view pieces[] = {text};
+  bool ok = posix::write_all(fd, pieces);
+  ok = ok && (!sync || posix::sync(fd));
   ok = ::close(fd) == 0 && ok;
   ok = ok && ::rename(partial.c_str(), table.c_str()) == 0;
   if (!ok) {
@@ -114,7 +109,12 @@ bool write_table(const std::string& table, std::string_view text, bool sync) {
     errno = saved;
     return false;
   }
-  if (sync) journal::sync_directory(table);
+  if (sync) {
+    const std::size_t slash = table.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : table.substr(0, slash);
+    const posix::Fd at(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    posix::sync(at.get());
+  }
   return true;
 }
 
