@@ -230,6 +230,7 @@ Member* Append::member(FileIdentity id) {
 AppendOutcome Append::refuse(const Member& m, std::string why) const {
   AppendOutcome out;
   out.failed = target_of(m);
+  out.file = targets_[static_cast<std::size_t>(out.failed)].file;
   out.error = EPERM;
   out.why = std::move(why);
   return out;
@@ -317,6 +318,7 @@ bool Append::lock_all(AppendOutcome& out) {
           const int saved = errno;
           unlock_all();
           out.failed = target_of(m);
+          out.file = targets_[static_cast<std::size_t>(out.failed)].file;
           out.error = saved;
           return false;
         }
@@ -556,6 +558,7 @@ AppendOutcome Append::write(HeldSignals& held) {
     }
     remove_own_journals();
     out.failed = static_cast<int>(i);
+    out.file = targets_[i].file;
     out.error = error;
     return out;
   }
@@ -599,6 +602,7 @@ AppendOutcome Append::run() {
     out.failed = 0;
     for (const Member& m : members_)
       if (m.locked && !m.opened && !m.journaled) out.failed = target_of(m);
+    out.file = targets_.empty() ? nullptr : targets_[static_cast<std::size_t>(out.failed)].file;
     out.error = saved;
     return out;
   }

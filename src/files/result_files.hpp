@@ -70,6 +70,7 @@ struct AppendOptions {
 // How an append ended.
 struct AppendOutcome {
   int failed = -1;       // the target that could not be written, or -1
+  const ResultFile* file = nullptr;  // that target's file
   bool stopped = false;  // given up while waiting for a lock (options.stop)
   int error = 0;         // why the target failed: an errno value
   std::string why;       // or, where set, the reason in words

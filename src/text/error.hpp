@@ -1,0 +1,30 @@
+#pragma once
+// The one way library code fails: it throws an Error (or returns one where
+// failing is the common case) carrying the parts of the message; only a
+// program's main prints them and chooses the status. Library code never
+// prints and never exits.
+
+#include <stdexcept>
+#include <string>
+
+namespace tilvex {
+
+class Error : public std::runtime_error {
+ public:
+  // `reason`: for standard error, after the program's name ("cannot open
+  // 'x': No such file or directory"). `fixed`: the fixed message of
+  // tilvex's interface for standard output ("unable to open x"), or empty.
+  // `status`: the exit status the program gives it.
+  Error(std::string reason, int status = 1, std::string fixed = {})
+      : std::runtime_error(reason), reason_(std::move(reason)), fixed_(std::move(fixed)), status_(status) {}
+
+  const std::string& reason() const { return reason_; }
+  const std::string& fixed() const { return fixed_; }
+  int status() const { return status_; }
+
+ private:
+  std::string reason_, fixed_;
+  int status_;
+};
+
+}  // namespace tilvex
