@@ -311,13 +311,18 @@ class Recording:
             mine = other._held.get(key)
             if mine and os.path.exists(v) and not os.path.exists(mine):
                 os.rename(v, mine)
-        for base, _dirs, files in os.walk(self.scratch):
+        other.check_in(self.scratch)
+
+    def check_in(self, folder):
+        """Moves the files of `folder` that are this recording's (by inode)
+        back into its vault."""
+        for base, _dirs, files in os.walk(folder):
             for n in files:
                 p = os.path.join(base, n)
                 st = os.lstat(p)
-                mine = other._held.get((st.st_dev, st.st_ino))
-                if mine and not os.path.exists(mine):
-                    os.rename(p, mine)
+                v = self._held.get((st.st_dev, st.st_ino))
+                if v and not os.path.exists(v):
+                    os.rename(p, v)
 
     # Path handling on the model.
     def _rel(self, path):
@@ -714,13 +719,7 @@ class Recording:
 
     def materialize(self, fs):
         """Writes `fs` into the scratch directory (same path; inodes kept)."""
-        for base, _dirs, files in os.walk(self.scratch):
-            for n in files:
-                p = os.path.join(base, n)
-                st = os.lstat(p)
-                v = self._held.get((st.st_dev, st.st_ino))
-                if v and not os.path.exists(v):
-                    os.rename(p, v)
+        self.check_in(self.scratch)
         for name in os.listdir(self.scratch):
             p = os.path.join(self.scratch, name)
             if os.path.isdir(p) and not os.path.islink(p):
