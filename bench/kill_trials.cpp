@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -46,8 +47,12 @@ pid_t start(const std::vector<std::string>& args, const std::string& out) {
   posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  const int failed = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&fa);
+  if (failed != 0) {  // a pid of 0 would make kill() stop this very process group
+    std::fprintf(stderr, "tilvex-kill-trials: cannot start %s: %s\n", argv[0], std::strerror(failed));
+    std::exit(1);
+  }
   return pid;
 }
 
@@ -93,7 +98,10 @@ int main(int argc, char** argv) {
     spill(out, old);
     spill(out2, old2);
     const pid_t pid = start({TILVEX_BINARY, input, out, "95", out2, "1", "0", "0", "1"}, (dir / "stdout").string());
-    while (!fs::exists(journal) && waitpid(pid, nullptr, WNOHANG) == 0)
+    // Waits for the journal, without reaping the run (its pid must stay its own).
+    siginfo_t info{};
+    while (!fs::exists(journal) &&
+           (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0))
       std::this_thread::sleep_for(std::chrono::microseconds(20));
     std::this_thread::sleep_for(
         std::chrono::microseconds(static_cast<long>(std::uniform_real_distribution<double>(0, append_ms * 1000)(rng))));

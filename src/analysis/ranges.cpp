@@ -1,6 +1,8 @@
 #include "ranges.hpp"
 
+
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 
@@ -8,7 +10,7 @@
 #include "numeric/exact_float.hpp"
 #include "numeric/routines.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 namespace {
 
@@ -53,6 +55,20 @@ inline void approximate_sincos(double x, double* sine, double* cosine) {
 
 }  // namespace
 
+namespace {
+
+// The library computation: the sign of the float d.
+bool points_away_exactly(const float r[3], float trend, float plunge) {
+  float u[3];
+  vectorR(u, trend, plunge);
+  // d = (ux rx + uy ry) + uz rz, each product rounded
+  const float ux = u[0] * r[0], uy = u[1] * r[1], uz = u[2] * r[2];
+  const float d = (ux + uy) + uz;
+  return d < 0.0f;
+}
+
+}  // namespace
+
 bool points_away(const float r[3], float trend, float plunge) {
   // The float d below is within 3e-7 of the exact cosine D of the angle
   // between the two directions (|r| is 1 within rounding): each component
@@ -69,15 +85,12 @@ bool points_away(const float r[3], float trend, float plunge) {
     approximate_sincos(p, &sin_p, &cos_p);
     const double D = cos_t * cos_p * static_cast<double>(r[0]) +
                      sin_t * cos_p * static_cast<double>(r[1]) + sin_p * static_cast<double>(r[2]);
-    if (D > kMargin) return false;
-    if (D < -kMargin) return true;
+    if (D > kMargin || D < -kMargin) {
+      assert((D < 0) == points_away_exactly(r, trend, plunge));
+      return D < 0;
+    }
   }
-  float u[3];
-  vectorR(u, trend, plunge);
-  // d = (ux rx + uy ry) + uz rz, each product rounded
-  const float ux = u[0] * r[0], uy = u[1] * r[1], uz = u[2] * r[2];
-  const float d = (ux + uy) + uz;
-  return d < 0.0f;
+  return points_away_exactly(r, trend, plunge);
 }
 
 namespace {
@@ -185,4 +198,4 @@ Summary Ranges::finish() const {
   return out;
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -5,7 +5,7 @@
 
 #include "tilvex/records.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // Brings `trend` (radians, float) to within pi of `reference`, giving bit
 // for bit what these stepwise loops give: while float(trend - reference) >
@@ -59,4 +59,4 @@ class Ranges {
   Range trend_[3], plunge_[3];
 };
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

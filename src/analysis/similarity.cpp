@@ -3,7 +3,7 @@
 #include "numeric/exact_float.hpp"
 #include "numeric/routines.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 void to_tensor(const Components& c, float t[9]) {
   const float* s = c.s;
@@ -26,4 +26,4 @@ float Similarity::operator()(const Components& resample) const {
   return dot;
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

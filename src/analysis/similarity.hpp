@@ -4,7 +4,7 @@
 
 #include "tilvex/records.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // The nine elements, in row order, of the symmetric tensor with these
 // components: rows (s11 s12 s13), (s12 s22 s23), (s13 s23 s33).
@@ -24,4 +24,4 @@ class Similarity {
   float best_magnitude_;
 };
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

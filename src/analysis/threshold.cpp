@@ -1,14 +1,16 @@
 #include "threshold.hpp"
 
+
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <vector>
 
 #include "numeric/exact_float.hpp"
 #include "numeric/routines.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 std::size_t threshold_index(float confidence_level, std::size_t n) {
   // The division comes before the multiplication: 43 per cent of 100 gives
@@ -49,6 +51,7 @@ std::uint32_t select_digit(std::span<const float> table, std::uint32_t mask, std
 
 float confidence_threshold(std::span<const float> table, float confidence_level) {
   std::size_t rank = threshold_index(confidence_level, table.size());
+  assert(rank < table.size());
   if (table.size() <= 16384) {  // sorting a copy costs less than the histograms
     std::vector<float> sorted(table.begin(), table.end());
     sort(sorted.data(), sorted.size());
@@ -61,7 +64,8 @@ float confidence_threshold(std::span<const float> table, float confidence_level)
   // Equal keys keep their file order, as in a stable sort.
   for (float f : table)
     if (order_key(f) == key && rank-- == 0) return f;
-  return table[0];  // not reached
+  assert(false && "the key of rank `rank` is in the table");
+  return table[0];
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

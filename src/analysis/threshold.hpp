@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <span>
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // Where the threshold stands in the ascending table of n > 0 similarities:
 // trunc((100 - confidence_level) / 100 * n), computed in double, clamped to
@@ -20,4 +20,4 @@ std::size_t threshold_index(float confidence_level, std::size_t n);
 // histogram, in linear time. `table` must not be empty.
 float confidence_threshold(std::span<const float> table, float confidence_level);
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

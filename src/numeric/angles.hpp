@@ -4,7 +4,7 @@
 // kRadiansPerDegree (not by a division by kDegreesPerRadian), and back by
 // one multiplication by kDegreesPerRadian.
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 inline constexpr double kRadiansPerDegree = 0.017453292519943295;  // pi / 180
 inline constexpr double kDegreesPerRadian = 57.29577951308232;     // 180 / pi
@@ -16,4 +16,4 @@ inline float radians(float degrees) {
   return static_cast<float>(static_cast<double>(degrees) * kRadiansPerDegree);
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

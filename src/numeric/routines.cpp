@@ -6,7 +6,7 @@
 #include "angles.hpp"
 #include "exact_float.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 void tenmag(const float t[9], float* mag) {
   double sum = 0.0;
@@ -54,4 +54,4 @@ void sort(float* values, std::size_t count) {
   });
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // mag = sqrt(sum of the nine squares). Each square is a float, widened and
 // summed in double in row order; the double root is rounded to float.
@@ -38,4 +38,4 @@ void calangle(const float a[3], const float b[3], float* cosang);
 // every number, in their original order. May allocate a temporary buffer.
 void sort(float* values, std::size_t count);
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

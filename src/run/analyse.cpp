@@ -1,3 +1,4 @@
+#include <cassert>
 #include <cstring>
 #include <vector>
 
@@ -95,7 +96,11 @@ std::string format_accepted(const Result& result, const Grid& grid) {
   return out;
 }
 
+inline namespace detail {
+
 void InPlaceLines::add(const Solution& solution, std::size_t read) {
+  // The lines never overtake what pass 2 has read of the text they overwrite.
+  assert(overflowed_ || in_text_ <= read);
   char line[kMaxAcceptedLine];
   const auto length = static_cast<std::size_t>(write_accepted_line(line, grid_, solution) - line);
   if (!overflowed_ && in_text_ + length <= read) {
@@ -116,5 +121,7 @@ RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Gr
   append_summary_line(out.summary, out.analysis.summary);
   return out;
 }
+
+}  // namespace detail
 
 }  // namespace tilvex

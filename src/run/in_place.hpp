@@ -12,7 +12,7 @@
 #include "tilvex/analyse.hpp"
 #include "tilvex/records.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // The accepted-resample lines of one grid point, written over the bytes of
 // the text that pass 2 has read and never reads again, while each fits
@@ -51,4 +51,4 @@ struct RunTexts {
 // whose content is otherwise lost.
 RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid);
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

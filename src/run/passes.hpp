@@ -16,7 +16,7 @@
 #include "tilvex/analyse.hpp"
 #include "tilvex/records.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // Where the records of a run come from: the reader of a resample results
 // file, or records a program holds as floats. The source is read twice.
@@ -85,4 +85,4 @@ Analysis run_passes(Source& source, float confidence_level, Accept&& accept) {
   return a;
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

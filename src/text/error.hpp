@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 class Error : public std::runtime_error {
  public:
@@ -27,4 +27,4 @@ class Error : public std::runtime_error {
   int status_;
 };
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 char* put_int(char* out, int value) { return std::to_chars(out, out + kMaxInt, value).ptr; }
 
@@ -109,4 +109,4 @@ char* put_fixed(char* out, float value, int precision, int width) {
                         : put_digits<2>(out, out + kMaxFixed, m, e);
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -1,7 +1,7 @@
 #pragma once
 // Printing numbers exactly as printf does, fast.
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // The most bytes put_fixed uses: a float widened to double has at most 39
 // integer digits, so with a sign, a point, six decimals and a byte of
@@ -22,4 +22,4 @@ char* put_fixed(char* out, float value, int precision, int width = 0);
 // Writes `value` as printf("%d") does. Returns the end of the output.
 char* put_int(char* out, int value);
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -4,7 +4,7 @@
 
 #include "words.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 namespace {
 std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
@@ -46,4 +46,4 @@ std::size_t level_length(const char* arg) {
   return static_cast<std::size_t>(used);
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

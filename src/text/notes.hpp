@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // About a confidence level, or empty: one in (0, 1] (meant as a fraction?),
 // at or below 0, or above 100.
@@ -23,4 +23,4 @@ std::string unread_note(std::string_view input, std::size_t count, std::size_t l
 // How many characters of `arg` the standard "%f" scan reads.
 std::size_t level_length(const char* arg);
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

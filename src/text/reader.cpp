@@ -2,7 +2,7 @@
 
 #include "scan.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 namespace {
 
@@ -92,4 +92,4 @@ const Record& ResampleReader::next_record(bool read_tensor) {
   return resample_;
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -13,7 +13,7 @@
 
 #include "tilvex/records.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // The physical lines of a text, one per read, as a line-oriented stream read
 // gives them: a line keeps its newline, a last line without one still counts,
@@ -113,4 +113,4 @@ class ResampleReader {
   void note(int converted, int expected);
 };
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -1,7 +1,9 @@
 #include "scan.hpp"
 
+
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +15,7 @@
 #include "numeric/exact_float.hpp"
 #include "words.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 namespace {
 
@@ -67,6 +69,7 @@ constexpr double kInvPow10[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
 // quotient that is not a float itself; none is a tie. The tests check all
 // of them.
 float decimal_to_float(std::uint64_t w, int n) {
+  assert(w <= (std::uint64_t{1} << 24) && n >= 0 && n <= 7);
   return static_cast<float>(static_cast<double>(w) * kInvPow10[n]);
 }
 
@@ -202,4 +205,4 @@ int scan_fields(const char* begin, const char* end, float* fields, int count) {
   return scan_fields(begin, end, end, fields, count);
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // Scans up to `count` numbers from [begin, end), one line, exactly as
 // sscanf with the format "%f %f ..." (count conversions) scans that line in
@@ -26,4 +26,4 @@ int scan_fields(const char* begin, const char* end, const char* readable, float*
 // w / 10^n correctly rounded to float, for w <= 2^24 and 0 <= n <= 7.
 float decimal_to_float(std::uint64_t w, int n);
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

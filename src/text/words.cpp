@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdint>
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 std::string_view first_word(std::string_view text) {
   std::size_t begin = 0;
@@ -47,4 +47,4 @@ std::optional<float> read_level(const char* text) {
   return value;
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // White space for the standard scan in the POSIX locale: blank, \t, \n, \v,
 // \f and \r.
@@ -31,4 +31,4 @@ std::optional<int> read_int(std::string_view text, std::size_t* end = nullptr);
 // not-a-number.
 std::optional<float> read_level(const char* text);
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 namespace {
 
@@ -59,4 +59,4 @@ void append_summary_line(std::string& out, const Summary& s) {
   out.append(line, static_cast<std::size_t>(p - line));
 }
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -8,7 +8,7 @@
 #include "format.hpp"
 #include "tilvex/records.hpp"
 
-namespace tilvex {
+namespace tilvex::inline detail {
 
 // The most bytes one accepted-resample line takes.
 inline constexpr int kMaxAcceptedLine = 4 * (kMaxInt + 1) + 7 * (kMaxFixed + 1);
@@ -28,4 +28,4 @@ void append_accepted_line(std::string& out, const Grid& grid, const Solution& s)
 // "pl2= %6.2f %6.2f %6.2f tr3= %7.2f %7.2f %7.2f pl3= %6.2f %6.2f %6.2f\n" print them.
 void append_summary_line(std::string& out, const Summary& s);
 
-}  // namespace tilvex
+}  // namespace tilvex::inline detail

@@ -142,16 +142,16 @@ TEST(Attacks, AFlippingSymlinkNeverLeadsARunOutOfItsFolder) {
       finish(pid);
     }
   } flipping{start("/usr/bin/setpriv", flipper, s / "flipper.out")};
+  // For 3 seconds, and 20 runs at least however slow the machine is.
   int runs = 0;
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (std::chrono::steady_clock::now() < until) {
+  while (runs < 20 || std::chrono::steady_clock::now() < until) {
     run(TILVEX_BINARY, s.tilvex_args(), s / "stdout", Launch{"/dev/null", -1, s / "stderr"});
     run(TILVEX_GRID, {"--recover", s / "acc.txt", s / "sum.txt", s / "link/f"}, s / "stdout",
         Launch{"/dev/null", -1, s / "stderr"});
     ++runs;
     ASSERT_EQ(slurp(root_only / "f"), kProtected) << "after " << runs << " runs";
   }
-  EXPECT_GT(runs, 10);
   EXPECT_TRUE(s.untouched());
 }
 
