@@ -285,20 +285,9 @@ bool recorded(const ScratchDir& dir, std::size_t rows) {
   return false;
 }
 
-// Gives the FIFO the realistic example, for the grid that reads it.
+// Gives the FIFO its input, for the grid that waits for it.
 void feed(const std::string& fifo) {
-  // Waits for the grid to open it, a minute at most: a grid that never
-  // reads it fails the test instead of stalling it.
-  int fd = -1;
-  for (int i = 0; fd < 0 && i < 6000; ++i) {
-    fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_GE(fd, 0) << "no grid opened " << fifo;
-  fcntl(fd, F_SETFL, 0);
-  const std::string text = slurp(kRealistic);
-  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  close(fd);
+  ASSERT_TRUE(feed_fifo(fifo, slurp(kRealistic))) << "no grid read " << fifo;
 }
 
 // A grid stopped between two commits, by SIGTERM or SIGKILL, leaves whole

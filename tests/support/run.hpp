@@ -118,6 +118,21 @@ inline bool lock_whole_file(int fd) {
   return fcntl(fd, F_SETLK, &whole) == 0;
 }
 
+// Writes `text` to the FIFO once a reader opens it, waiting a minute at
+// most: a program that never opens it fails the test instead of stalling it.
+inline bool feed_fifo(const std::string& fifo, const std::string& text) {
+  int fd = -1;
+  for (int i = 0; fd < 0 && i < 6000; ++i) {
+    fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) usleep(10000);
+  }
+  if (fd < 0) return false;
+  fcntl(fd, F_SETFL, 0);
+  const bool whole = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return whole;
+}
+
 // A fresh, empty directory for one test, removed with it.
 class ScratchDir {
  public:
