@@ -116,7 +116,7 @@ int run_grid(const Options& o, std::span<const Point> points) {
   Progress progress;
   if (const int status = settle_record(o, header, points.size(), files, progress); status != 0)
     return status;
-  std::size_t failed = failures_in(progress.rows);
+  std::size_t failed = progress.failed;
   struct {
     std::size_t points = 0, long_first_lines = 0;
     std::string first;

@@ -38,7 +38,7 @@ int refusal(const Options& o, const std::string& header, std::size_t total, std:
                   "after it, with a record of its own");
   if (found->complete)
     return refuse(out + " is already complete: " +
-                  std::to_string(found->done - failures_in(found->rows)) + " points appended on " +
+                  std::to_string(found->done - found->failed) + " points appended on " +
                   modified_at(record.descriptor()) + "; --again appends them a second time");
   if (found->done > 0)
     return refuse(out + " holds an unfinished grid, " + std::to_string(found->done) + " of " +
@@ -53,19 +53,6 @@ bool same_file(int a, int b) {
   struct stat sa {}, sb {};
   return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
-}
-
-// The recorded rows whose status is not "ok".
-std::size_t failures_in(std::string_view rows) {
-  std::size_t n = 0;
-  while (!rows.empty()) {
-    const std::size_t end = rows.find('\n');
-    std::string_view row = rows.substr(0, end);
-    rows.remove_prefix(end == std::string_view::npos ? rows.size() : end + 1);
-    for (int column = 0; column < 5; ++column) row.remove_prefix(std::min(row.size(), row.find('\t') + 1));
-    if (row.substr(0, row.find('\t')) != "ok") ++n;
-  }
-  return n;
 }
 
 bool write_text(ResultFile& file, std::string_view text) {

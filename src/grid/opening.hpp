@@ -24,9 +24,6 @@ struct Files {
 
 bool same_file(int a, int b);
 
-// The recorded rows whose status is not "ok".
-std::size_t failures_in(std::string_view rows);
-
 bool write_text(ResultFile& file, std::string_view text);
 
 // Opens the result files, then the record, locked for the grid's life:
