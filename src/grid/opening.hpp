@@ -26,19 +26,24 @@ bool same_file(int a, int b);
 
 bool write_text(ResultFile& file, std::string_view text);
 
-// Opens the result files, then the record, locked for the grid's life:
-// 0, or the exit status.
-int open_files(const Options& o, Files& f);
+// Each of these ends the grid before any work with a tilvex::Error: its
+// status 213 or 252 (its fixed message "unable to open/write FILE") for a
+// file that cannot be opened, locked or written, 2 for a record that
+// stops the grid (its reason says why).
+
+// Opens the result files, then the record, locked for the grid's life.
+// Returns a note, in words, where no record can be kept (output_file is
+// not a regular file), or empty.
+std::string open_files(const Options& o, Files& f);
 
 // Rolls back, under the locks, what a grid or run that died left in the
 // files and the record, so that the record read next tells what is in
-// the files: 0, or the exit status.
-int roll_back(const Options& o, Files& f);
+// the files.
+void roll_back(Files& f);
 
 // Reads the record and settles what this run does with it: goes on with
-// it (`progress` then holds what is done) or begins it anew. 0, or the
-// exit status.
-int settle_record(const Options& o, const std::string& header, std::size_t total, Files& f,
-                  Progress& progress);
+// it (the result then holds what is done) or begins it anew (an empty
+// Progress).
+Progress settle_record(const Options& o, const std::string& header, std::size_t total, Files& f);
 
 }  // namespace tilvex::grid

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 namespace tilvex::grid {
 
@@ -18,8 +17,6 @@ struct Options {
   bool resume = false;
   bool again = false;  // a new copy of a grid that is recorded
   bool sync = false;   // TILVEX_SYNC=1
-  bool show_progress = false;  // a self-updating line on standard error
-  std::vector<std::string> command;  // as given, for the command that resumes
 };
 
 }  // namespace tilvex::grid
