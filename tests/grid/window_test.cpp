@@ -35,11 +35,17 @@ TEST(OrderedWindow, ConsecutiveReadyResults) {
   w.put(4, std::make_unique<std::size_t>(4));
   EXPECT_EQ(values(w.batch(2)), (std::vector<std::size_t>{4, 5}));
   EXPECT_EQ(w.stopped(), 0);
-  w.stop(15);
-  w.stop(2);
-  EXPECT_TRUE(w.batch(1).empty());
-  EXPECT_EQ(w.stopped(), 15);
-  EXPECT_EQ(w.stopping()->load(), 15);
+
+  // Once stopped, the writer is given nothing, not even a ready result;
+  // the first signal is the one told.
+  Window s(0, 2, 2);
+  EXPECT_EQ(s.take(), 0u);
+  s.put(0, std::make_unique<std::size_t>(0));
+  s.stop(15);
+  s.stop(2);
+  EXPECT_TRUE(s.batch(1).empty());
+  EXPECT_EQ(s.stopped(), 15);
+  EXPECT_EQ(s.stopping()->load(), 15);
 }
 
 // Workers that finish in a random order, with a writer that takes its
