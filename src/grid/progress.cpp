@@ -16,7 +16,8 @@ bool row_failed(std::string_view row) {
     if (tab == std::string_view::npos) return true;  // no status: not a row of a point that was appended
     row.remove_prefix(tab + 1);
   }
-  return row.substr(0, row.find_first_of("\t\n")) != "ok";
+  const std::size_t end = row.find_first_of("\t\n");  // of the status
+  return row.substr(0, end) != "ok";
 }
 
 }  // namespace
