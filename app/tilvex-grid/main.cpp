@@ -23,11 +23,13 @@
 #include <string>
 #include <vector>
 
+#include "console.hpp"
 #include "files/input_file.hpp"
 #include "files/result_files.hpp"
 #include "grid/engine.hpp"
 #include "grid/list.hpp"
 #include "grid/table_file.hpp"
+#include "text/error.hpp"
 #include "text/notes.hpp"
 #include "text/words.hpp"
 
@@ -138,9 +140,8 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   grid::Options o;
-  o.command.assign(argv, argv + argc);
   o.jobs = processors();
-  o.show_progress = isatty(2) != 0;
+  bool show_progress = isatty(2) != 0;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -166,7 +167,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--again") {
       o.again = true;
     } else if (arg == "--quiet") {
-      o.show_progress = false;
+      show_progress = false;
     } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
       return usage();
     } else {
@@ -205,5 +206,12 @@ int main(int argc, char** argv) {
         !why.empty())
       return bad(why);
 
-  return grid::run_grid(o, grid::part_of(points, o.part_k, o.part_n));
+  Console console(show_progress, std::vector<std::string>(argv, argv + argc));
+  try {
+    return console.end(grid::run_grid(o, grid::part_of(points, o.part_k, o.part_n), console));
+  } catch (const Error& e) {  // the grid ended before any work
+    if (!e.fixed().empty()) std::printf("%s\n", e.fixed().c_str());
+    if (!e.reason().empty()) std::fprintf(stderr, "tilvex-grid: %s\n", e.reason().c_str());
+    return e.status();
+  }
 }

@@ -2,39 +2,65 @@
 // A whole grid in one process: the points analysed on several threads, and
 // their results appended in list order, several points to a locked,
 // all-or-nothing append, to the same bytes as a loop of tilvex runs.
+// It prints nothing and never ends the process: what happens is told to an
+// Observer, and how the grid ended is its Report.
 
 #include <cstddef>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "list.hpp"
+#include "options.hpp"
 
 namespace tilvex::grid {
 
-struct Options {
-  std::string output, output2;  // the result files, named as tilvex takes them
-  std::string level_text;       // as given, for the record
-  float level = 95.0f;
-  unsigned jobs = 1;
-  std::size_t part_k = 0, part_n = 1;
-  std::string table;     // the table's path; empty for none
-  std::string progress;  // the record's path
-  bool resume = false;
-  bool again = false;  // a new copy of a grid that is recorded
-  bool sync = false;   // TILVEX_SYNC=1
-  bool show_progress = false;  // a self-updating line on standard error
-  std::vector<std::string> command;  // as given, for the command that resumes
+// What a grid tells as it goes, from the thread that called run_grid.
+class Observer {
+ public:
+  virtual ~Observer() = default;
+  // Before the first commit: `done` of `total` points are in the files
+  // already (a grid that resumes).
+  virtual void started(std::size_t done, std::size_t total) = 0;
+  // After each commit: `done` of `total` points appended, `failed` of
+  // them failed.
+  virtual void progress(std::size_t done, std::size_t failed, std::size_t total) = 0;
+  // A point that failed, once its row is committed: `message` is what
+  // tilvex prints for it on standard output, `reason` why, in words.
+  virtual void point_failed(const Point& point, const std::string& message,
+                            const std::string& reason) = 0;
+  // A warning (a result to look at), in words.
+  virtual void warning(const std::string& text) = 0;
+  // A note on how the grid runs, in words (it keeps no record, say).
+  virtual void note(const std::string& text) = 0;
+};
+
+// How a grid ended.
+enum class Ending {
+  finished,       // every point was taken to its end (status 0 or 1, or a
+                  // table, record or file that failed after the last commit)
+  write_failed,   // a commit failed: nothing of its points was appended
+  stopped,        // a stopping signal came
+};
+
+struct Report {
+  Ending ending = Ending::finished;
+  // The exit status: 0 every point appended, 1 some failed, 213 or 252 a
+  // file that could not be written (output_file2's is 252).
+  int status = 0;
+  std::string fixed;  // that file's message, "unable to write FILE", or empty
+  std::size_t total = 0, appended = 0, failed = 0;  // points: of the part, in the files, failed
+  int signal = 0;           // the stopping signal, when stopped
+  bool resumable = false;   // stopped before its end, with a record: --resume finishes it
+  bool threads_left = false;  // workers may still run (on an input that never comes):
+                              // end the process at once, without returning from main
 };
 
 // Runs the points of one part (already sliced) with the termination
-// signals blocked in the calling thread. Returns the exit status: 0 every
-// point appended, 1 some failed, 2 a record that does not fit or is held
-// by another grid, 213 or 252 a result file that cannot be opened. The
-// record is locked, and what a run that died left is rolled back, before
-// the record is read. A write failure ends the process with
-// 213 or 252, and a termination signal by that signal, after the current
-// commit, without waiting for the threads.
-int run_grid(const Options& options, std::span<const Point> points);
+// signals blocked in the calling thread; one of them stops the grid after
+// the current commit. The record is locked, and what a run that died
+// left is rolled back, before the record is read. Throws tilvex::Error
+// where the grid ends before any work (see opening.hpp). `points` must
+// outlive the process where the report says threads_left.
+Report run_grid(const Options& options, std::span<const Point> points, Observer& observer);
 
 }  // namespace tilvex::grid

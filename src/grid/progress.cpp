@@ -5,8 +5,22 @@
 namespace tilvex::grid {
 
 namespace {
+
 constexpr std::string_view kMagic = "tilvex-grid progress\t";
+
+// Whether a recorded row is of a point that failed: its status, the sixth
+// column, is not "ok".
+bool row_failed(std::string_view row) {
+  for (int column = 0; column < 5; ++column) {
+    const std::size_t tab = row.find('\t');
+    if (tab == std::string_view::npos) return true;  // no status: not a row of a point that was appended
+    row.remove_prefix(tab + 1);
+  }
+  const std::size_t end = row.find_first_of("\t\n");  // of the status
+  return row.substr(0, end) != "ok";
 }
+
+}  // namespace
 
 std::string progress_header(std::size_t points, std::uint64_t fingerprint, std::string_view level,
                             std::size_t part_k, std::size_t part_n) {
@@ -35,10 +49,12 @@ std::optional<Progress> read_progress(std::string_view text) {
     }
     p.rows += line;
     ++p.done;
+    if (row_failed(line)) ++p.failed;
     at = end + 1;
   }
   p.length = p.header.size() + p.rows.size();
   return p;
 }
+
 
 }  // namespace tilvex::grid

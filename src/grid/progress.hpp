@@ -21,6 +21,7 @@ std::string progress_header(std::size_t points, std::uint64_t fingerprint, std::
 struct Progress {
   std::string header;  // with its newline
   std::size_t done = 0;  // points whose rows are recorded
+  std::size_t failed = 0;  // of those, the points that failed (status not "ok")
   std::string rows;    // those rows
   std::size_t length = 0;  // bytes of the header and the whole rows
   bool complete = false;

@@ -23,5 +23,21 @@ TEST(ReadProgress, WholeRowsAndTheLastLine) {
   EXPECT_FALSE(read_progress("phi= 0.50 ...\n"));
 }
 
+// The failed points of a record are those whose status, the sixth column,
+// is not "ok" (a status that merely starts with "ok" is a failure's);
+// a row cut short counts for nothing.
+TEST(ReadProgress, CountsTheFailedPoints) {
+  const std::string header = progress_header(5, 1, "95", 0, 1);
+  const std::string rows = "x\t0\t0\t0\t0\tok\t5\n"
+                           "y ok\t1\t0\t0\t0\tunable to read y ok\tnan\n"
+                           "z\t2\t0\t0\t0\tok\t7\n"
+                           "w\t3\t0\t0\t0\tokay\tnan\n";
+  const auto p = read_progress(header + rows + "v\t4\t0\t0\t0\tunable");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->done, 4u);
+  EXPECT_EQ(p->failed, 2u);
+  EXPECT_EQ(read_progress(header + rows + std::string(kComplete))->failed, 2u);
+}
+
 }  // namespace
 }  // namespace tilvex::grid

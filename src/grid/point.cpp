@@ -1,0 +1,44 @@
+#include "point.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "table.hpp"
+#include "text/reader.hpp"
+
+namespace tilvex::grid {
+
+std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const ResultFile& output,
+                                       const ResultFile& output2) {
+  auto o = std::make_unique<Outcome>();
+  const std::string name = "'" + p.input + "'";
+  if (!o->input.open(p.input)) {
+    o->failure = "unable to open " + p.input;
+    o->reason = "cannot open " + name + ": " + std::strerror(errno);
+  } else if (!o->input.read()) {
+    o->failure = "unable to read " + p.input;
+    o->reason = o->input.error() == ENOMEM ? p.input + ": out of memory after reading " +
+                                                 std::to_string(o->input.size()) + " bytes"
+                                           : "cannot read " + name + ": " + std::strerror(o->input.error());
+  } else if (o->input.text().empty()) {
+    o->failure = "unable to read " + p.input;
+    o->reason = name + " is empty";
+  } else if (const std::string why = not_resample_results(o->input.text()); !why.empty()) {
+    o->failure = "unable to read " + p.input;
+    o->reason = name + " is not a resample results file: " + why;
+  } else if (o->input.is(output.descriptor()) || o->input.is(output2.descriptor())) {
+    // As tilvex: an output that is the input itself would change the data.
+    const std::string& out = o->input.is(output.descriptor()) ? output.name() : output2.name();
+    o->failure = "unable to open " + out;
+    o->reason = "'" + out + "' is the input file; the results go to other files";
+  } else {
+    o->long_first_line = first_line_too_long(o->input.text());
+    o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid));
+    o->row = table_row(p, o->texts->analysis);
+    return o;
+  }
+  o->row = table_row(p, o->failure);
+  return o;
+}
+
+}  // namespace tilvex::grid

@@ -1,0 +1,32 @@
+#pragma once
+// One point of a grid, analysed as tilvex would run it: its results, or
+// the message tilvex would print for it.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "files/input_file.hpp"
+#include "files/result_files.hpp"
+#include "list.hpp"
+#include "run/in_place.hpp"
+
+namespace tilvex::grid {
+
+// One point, analysed: its input (which holds its accepted lines) and its
+// texts, or the message tilvex would print for it.
+struct Outcome {
+  InputFile input;
+  std::optional<RunTexts> texts;
+  std::string failure;
+  std::string reason;  // the failure's, for standard error
+  bool long_first_line = false;
+  std::string row;  // its row of the table
+};
+
+// Reads and analyses the point's input at `level`; an input that is one of
+// the result files fails, as in tilvex.
+std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const ResultFile& output,
+                                       const ResultFile& output2);
+
+}  // namespace tilvex::grid
