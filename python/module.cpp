@@ -14,7 +14,7 @@
 
 #include "files/input_file.hpp"
 #include "files/journal.hpp"
-#include "grid/table.hpp"
+#include "formats/table.hpp"
 #include "text/reader.hpp"
 #include "text/words.hpp"
 #include "tilvex/analyse.hpp"

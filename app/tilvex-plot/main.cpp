@@ -21,7 +21,7 @@
 
 #include "files/input_file.hpp"
 #include "files/journal.hpp"
-#include "grid/table.hpp"
+#include "formats/table.hpp"
 #include "plot/accepted.hpp"
 #include "plot/map.hpp"
 #include "plot/stereonet.hpp"

@@ -23,7 +23,7 @@
 #include "progress.hpp"
 #include "record_file.hpp"
 #include "run/in_place.hpp"
-#include "table.hpp"
+#include "formats/table.hpp"
 #include "table_file.hpp"
 #include "text/reader.hpp"
 

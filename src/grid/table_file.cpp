@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "files/posix.hpp"
-#include "table.hpp"
+#include "formats/table.hpp"
 
 namespace tilvex::grid {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "grid/table.hpp"
+#include "formats/table.hpp"
 
 namespace tilvex::plot {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "list.hpp"
+#include "grid/list.hpp"
 #include "tilvex/analyse.hpp"
 
 namespace tilvex::grid {
