@@ -13,7 +13,7 @@
 #include "files/input_file.hpp"
 #include "formats/accepted.hpp"
 #include "formats/committed_file.hpp"
-#include "text/reader.hpp"
+#include "formats/resample_results.hpp"
 #include "formats/table.hpp"
 #include "tilvex/analyse.hpp"
 
@@ -44,8 +44,8 @@ void check_level(float level, const std::string& text) {
 tilvex::Result analyse_text(std::string_view text, float level, const std::string& level_text,
                             const std::string& name) {
   if (text.empty()) refuse({"unable to read " + name, "'" + name + "' is empty"});
-  if (const std::string why = tilvex::not_resample_results(text); !why.empty())
-    refuse({"unable to read " + name, "'" + name + "' is not a resample results file: " + why});
+  if (std::string why = tilvex::formats::not_resample_results_file(text, "'" + name + "'"); !why.empty())
+    refuse({"unable to read " + name, std::move(why)});
   check_level(level, level_text);
   py::gil_scoped_release free;
   return tilvex::analyse(text, level);

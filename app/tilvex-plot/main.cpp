@@ -20,6 +20,7 @@
 #include "files/input_file.hpp"
 #include "formats/accepted.hpp"
 #include "formats/committed_file.hpp"
+#include "formats/resample_results.hpp"
 #include "formats/table.hpp"
 #include "plot/map.hpp"
 #include "plot/stereonet.hpp"
@@ -116,8 +117,8 @@ std::string vrin_figure(const std::string& input, float level, const Grid& grid,
   if (!file.open(input)) throw Error("cannot open " + input + ": " + std::strerror(errno));
   if (!file.read()) throw Error("cannot read " + input + ": " + std::strerror(file.error()));
   if (file.text().empty()) throw Error(input + " is empty");
-  if (const std::string why = not_resample_results(file.text()); !why.empty())
-    throw Error(input + " is not a resample results file: " + why);
+  if (const std::string why = formats::not_resample_results_file(file.text(), input); !why.empty())
+    throw Error(why);
   // The accepted resamples go straight to the figure, as the analysis
   // finds them.
   class ToCloud : public AcceptedSink {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/resample_results.hpp"
 #include "text/error.hpp"
 
 namespace tilvex::formats {
@@ -71,6 +72,22 @@ TEST(Table, RowsThatDoNotRead) {
       EXPECT_EQ(e.reason(), b.reason);
     }
   }
+}
+
+// The one wording of a refusal, whichever program gives it.
+TEST(ResampleResults, TheRefusalNamesTheFileAndWhy) {
+  struct Case {
+    const char* text;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"1 2 3 4 5 6\n0.5 1 2 3 4 5 6\n", ""},
+      {"  -0.5x\n", ""},
+      {"\n1 2 3 4 5 6\n", "'r.vrin' is not a resample results file: its first line is blank"},
+      {" \t\r\n1", "'r.vrin' is not a resample results file: its first line is blank"},
+      {"x 1 2\n", "'r.vrin' is not a resample results file: its first line does not begin with a number"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(not_resample_results_file(c.text, "'r.vrin'"), c.reason) << c.text;
 }
 
 }  // namespace
