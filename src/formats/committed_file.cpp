@@ -36,7 +36,7 @@ void read_committed(const std::string& path, const std::function<void(std::strin
       if (errno == EINTR) continue;
       throw FileError(path, true, errno);
     }
-    if (got == 0) break;  // shorter than it was: cut by another run's roll-back
+    if (got == 0) break;  // the end, or a file cut shorter since (another run's roll-back)
     if (left > 0) left -= got;
     take(std::string_view(buf.get(), static_cast<std::size_t>(got)));
   }
