@@ -4,19 +4,17 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
-#include <sys/stat.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "files/input_file.hpp"
-#include "files/journal.hpp"
-#include "grid/table.hpp"
-#include "text/reader.hpp"
-#include "text/words.hpp"
+#include "formats/accepted.hpp"
+#include "formats/committed_file.hpp"
+#include "formats/resample_results.hpp"
+#include "formats/table.hpp"
 #include "tilvex/analyse.hpp"
 
 namespace py = pybind11;
@@ -46,8 +44,8 @@ void check_level(float level, const std::string& text) {
 tilvex::Result analyse_text(std::string_view text, float level, const std::string& level_text,
                             const std::string& name) {
   if (text.empty()) refuse({"unable to read " + name, "'" + name + "' is empty"});
-  if (const std::string why = tilvex::not_resample_results(text); !why.empty())
-    refuse({"unable to read " + name, "'" + name + "' is not a resample results file: " + why});
+  if (std::string why = tilvex::formats::not_resample_results_file(text, "'" + name + "'"); !why.empty())
+    refuse({"unable to read " + name, std::move(why)});
   check_level(level, level_text);
   py::gil_scoped_release free;
   return tilvex::analyse(text, level);
@@ -61,44 +59,20 @@ std::string read_file(const std::string& path) {
   return std::string(f.text());
 }
 
-// The committed part of a result file: not what an append that died left.
-std::string read_committed(const std::string& path) {
-  std::string text = read_file(path);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0)
-    text.resize(static_cast<std::size_t>(
-        tilvex::journal::committed_length(path, st.st_dev, st.st_ino, static_cast<off_t>(text.size()))));
-  return text;
-}
-
-float to_float(std::string_view word, const std::string& where) {
-  if (word == "nan" || word == "-nan") return std::nanf("");
-  float v = 0.0f;
-  const char* begin = word.data() + (!word.empty() && word[0] == '+' ? 1 : 0);
-  const auto r = std::from_chars(begin, word.data() + word.size(), v);
-  if (r.ec != std::errc() || r.ptr != word.data() + word.size())
-    throw py::value_error(where + ": not a number: " + std::string(word));
-  return v;
-}
-
-int to_int(std::string_view word, const std::string& where) {
-  std::size_t used = 0;
-  const auto v = tilvex::read_int(word, &used);
-  if (!v || used != word.size()) throw py::value_error(where + ": not an int: " + std::string(word));
-  return *v;
-}
-
-// Splits text into lines of blank- or tab-separated words.
-template <typename Line>
-void for_each_line(std::string_view text, Line line) {
-  std::size_t number = 0;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view l = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    ++number;
-    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-    line(number, l);
+// A reader's failure as the package raises it: a file that cannot be
+// opened or read as the program refuses it (TilvexError), a row that is
+// not of its format as a ValueError (an accepted line is worded by the
+// caller).
+template <typename Read>
+auto reading(Read read) {
+  try {
+    return read();
+  } catch (const tilvex::formats::FileError& e) {
+    refuse({e.fixed(), e.reason()});
+  } catch (const tilvex::formats::AcceptedLineError&) {
+    throw;
+  } catch (const tilvex::Error& e) {
+    throw py::value_error(e.reason());
   }
 }
 
@@ -108,11 +82,6 @@ std::string shape_text(const py::array& a) {
   for (py::ssize_t k = 0; k < a.ndim(); ++k) s += (k == 0 ? "" : ", ") + std::to_string(a.shape(k));
   return s + (a.ndim() == 1 ? ",)" : ")");
 }
-
-const char* const kValueColumns[] = {
-    "phi", "phi_low", "phi_high", "tr1", "tr1_low", "tr1_high", "pl1", "pl1_low", "pl1_high",
-    "tr2", "tr2_low", "tr2_high", "pl2", "pl2_low", "pl2_high", "tr3", "tr3_low", "tr3_high",
-    "pl3", "pl3_low", "pl3_high"};
 
 }  // namespace
 
@@ -148,9 +117,8 @@ PYBIND11_MODULE(_tilvex, m) {
         // name -> (best, low, high), as floats
         const tilvex::Summary& s = r.analysis.summary;
         py::dict d;
-        const char* names[] = {"phi", "tr1", "pl1", "tr2", "pl2", "tr3", "pl3"};
         const tilvex::Bounds b[] = {s.phi, s.trend[0], s.plunge[0], s.trend[1], s.plunge[1], s.trend[2], s.plunge[2]};
-        for (int k = 0; k < 7; ++k) d[names[k]] = py::make_tuple(b[k].best, b[k].low, b[k].high);
+        for (int k = 0; k < 7; ++k) d[tilvex::formats::quantity_name(k)] = py::make_tuple(b[k].best, b[k].low, b[k].high);
         return d;
       });
 
@@ -193,10 +161,15 @@ PYBIND11_MODULE(_tilvex, m) {
     return tilvex::format_accepted(r, tilvex::Grid{x, y, z, t});
   });
 
+  // The table's columns, in order, and those of its floats (the threshold
+  // and the 21 values).
+  const auto& columns = tilvex::formats::kTableColumns;
+  m.attr("TABLE_COLUMNS") = py::tuple(py::cast(std::vector<std::string>(columns.begin(), columns.end())));
+  m.attr("VALUE_COLUMNS") = py::tuple(py::cast(
+      std::vector<std::string>(columns.begin() + tilvex::formats::kThresholdColumn, columns.end())));
+
   m.def("_read_table", [](const std::string& path) {
-    std::string fault;
-    const auto rows = tilvex::grid::read_table(read_committed(path), path, fault);
-    if (!fault.empty()) throw py::value_error(fault);
+    const auto rows = reading([&] { return tilvex::formats::read_table(tilvex::formats::committed_text(path), path); });
     std::vector<std::string> input, status;
     std::vector<std::int32_t> grid[4];
     std::vector<double> n, accepted;
@@ -210,31 +183,34 @@ PYBIND11_MODULE(_tilvex, m) {
       accepted.push_back(r.accepted);
       for (int k = 0; k < 22; ++k) values[k].push_back(r.values[k]);
     }
-    py::dict columns;
-    columns["input"] = input;
-    const char* g[] = {"xgrid", "ygrid", "zgrid", "tgrid"};
-    for (int k = 0; k < 4; ++k) columns[g[k]] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(grid[k].size()), grid[k].data());
-    columns["status"] = status;
-    columns["n"] = py::array_t<double>(static_cast<py::ssize_t>(n.size()), n.data());
-    columns["accepted"] = py::array_t<double>(static_cast<py::ssize_t>(accepted.size()), accepted.data());
-    columns["threshold"] = py::array_t<float>(static_cast<py::ssize_t>(values[0].size()), values[0].data());
-    for (int k = 0; k < 21; ++k)
-      columns[kValueColumns[k]] = py::array_t<float>(static_cast<py::ssize_t>(values[1 + k].size()), values[1 + k].data());
-    return columns;
+    py::dict out;
+    out[columns[0]] = input;
+    for (int k = 0; k < 4; ++k)
+      out[columns[1 + k]] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(grid[k].size()), grid[k].data());
+    out[columns[5]] = status;
+    out[columns[6]] = py::array_t<double>(static_cast<py::ssize_t>(n.size()), n.data());
+    out[columns[7]] = py::array_t<double>(static_cast<py::ssize_t>(accepted.size()), accepted.data());
+    for (std::size_t k = 0; k < 22; ++k)
+      out[columns[tilvex::formats::kThresholdColumn + k]] =
+          py::array_t<float>(static_cast<py::ssize_t>(values[k].size()), values[k].data());
+    return out;
   });
 
   m.def("_read_accepted", [](const std::string& path) {
-    const std::string text = read_committed(path);
     std::vector<std::int32_t> grid;
     std::vector<float> values;
-    for_each_line(text, [&](std::size_t number, std::string_view line) {
-      const auto f = tilvex::words(line);
-      if (f.empty()) return;
-      const std::string where = path + ":" + std::to_string(number);
-      if (f.size() != 11) throw py::value_error(where + ": expected 11 fields, found " + std::to_string(f.size()));
-      for (int k = 0; k < 4; ++k) grid.push_back(to_int(f[k], where));
-      for (int k = 4; k < 11; ++k) values.push_back(to_float(f[k], where));
-    });
+    try {
+      reading([&] {
+        tilvex::formats::read_accepted(path, [&](const tilvex::formats::AcceptedLine& a) {
+          grid.insert(grid.end(), {a.grid.x, a.grid.y, a.grid.z, a.grid.t});
+          values.insert(values.end(), {a.phi, a.trend[0], a.plunge[0], a.trend[1], a.plunge[1], a.trend[2], a.plunge[2]});
+        });
+      });
+    } catch (const tilvex::formats::AcceptedLineError& e) {
+      const std::string where = path + ":" + std::to_string(e.line);
+      if (e.field == 0) throw py::value_error(where + ": expected 11 fields, found " + std::to_string(e.fields));
+      throw py::value_error(where + (e.field <= 4 ? ": not an int: " : ": not a number: ") + e.word);
+    }
     const auto rows = static_cast<py::ssize_t>(grid.size() / 4);
     return py::make_tuple(py::array_t<std::int32_t>({rows, py::ssize_t{4}}, grid.data()),
                           py::array_t<float>({rows, py::ssize_t{7}}, values.data()));

@@ -7,8 +7,6 @@
 // Errors go to standard error, with status 1 (2 for a wrong command line);
 // nothing is written then.
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,9 +18,10 @@
 #include <vector>
 
 #include "files/input_file.hpp"
-#include "files/journal.hpp"
-#include "grid/table.hpp"
-#include "plot/accepted.hpp"
+#include "formats/accepted.hpp"
+#include "formats/committed_file.hpp"
+#include "formats/resample_results.hpp"
+#include "formats/table.hpp"
 #include "plot/map.hpp"
 #include "plot/stereonet.hpp"
 #include "text/reader.hpp"
@@ -33,6 +32,7 @@ namespace {
 
 using namespace tilvex;
 using namespace tilvex::plot;
+using namespace tilvex::formats;
 
 constexpr const char* kUsage =
     "usage: tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [--table TABLE.tsv] [--sigma] [-o OUT.svg]\n"
@@ -55,11 +55,6 @@ std::optional<int> whole_number(std::string_view s) {
   return end == s.size() ? v : std::nullopt;
 }
 
-std::string grid_text(const Grid& g) {
-  return std::to_string(g.x) + " " + std::to_string(g.y) + " " + std::to_string(g.z) + " " +
-         std::to_string(g.t);
-}
-
 // Writes `text` to `path` whole or not at all: into a new file beside it,
 // then renamed over it.
 bool write_whole(const std::string& path, const std::string& text) {
@@ -79,47 +74,7 @@ bool write_whole(const std::string& path, const std::string& text) {
   return !ec;
 }
 
-// The committed part of a result file, read a chunk at a time: lines are
-// handed over one by one, so a file of any size needs little memory.
-template <typename Line>
-void stream_lines(const std::string& path, Line line) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  struct stat st {};
-  if (f == nullptr || ::fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (f != nullptr) std::fclose(f);
-    throw PlotError("cannot read " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
-  }
-  off_t left = journal::committed_length(path, st.st_dev, st.st_ino, st.st_size);
-  std::string carry;
-  std::vector<char> buf(1 << 20);
-  std::size_t number = 0;
-  while (left > 0) {
-    const std::size_t want = static_cast<std::size_t>(std::min<off_t>(left, static_cast<off_t>(buf.size())));
-    const std::size_t got = std::fread(buf.data(), 1, want, f);
-    if (got == 0) break;
-    left -= static_cast<off_t>(got);
-    std::string_view chunk(buf.data(), got);
-    while (!chunk.empty()) {
-      const std::size_t end = chunk.find('\n');
-      if (end == std::string_view::npos) {
-        carry.append(chunk);
-        break;
-      }
-      if (carry.empty()) {
-        line(chunk.substr(0, end), ++number);
-      } else {
-        carry.append(chunk.substr(0, end));
-        line(std::string_view(carry), ++number);
-        carry.clear();
-      }
-      chunk.remove_prefix(end + 1);
-    }
-  }
-  std::fclose(f);
-  if (!carry.empty()) line(std::string_view(carry), ++number);
-}
-
-std::optional<BestFit> best_from(const grid::TableRow& row) {
+std::optional<BestFit> best_from(const TableRow& row) {
   if (!row.ok()) return std::nullopt;
   BestFit b;
   for (int k = 0; k < 3; ++k) b.phi[k] = row.value(0, k);
@@ -130,44 +85,28 @@ std::optional<BestFit> best_from(const grid::TableRow& row) {
   return b;
 }
 
-std::vector<grid::TableRow> read_table_file(const std::string& path) {
+std::vector<TableRow> read_table_file(const std::string& path) {
   InputFile f;
-  if (!f.open(path) || !f.read()) throw PlotError("cannot read " + path);
-  std::string fault;
-  auto rows = grid::read_table(f.text(), path, fault);
-  if (!fault.empty()) throw PlotError(fault);
-  return rows;
+  if (!f.open(path) || !f.read()) throw Error("cannot read " + path);
+  return read_table(f.text(), path);
 }
 
 std::string accepted_figure(const std::string& input, const std::optional<Grid>& chosen,
                             const std::string& table, bool sigma) {
-  // One pass: the lines of the chosen grid point, or of the first one if
-  // there is only one (the others are only listed).
   Cloud cloud;
-  std::optional<Grid> grid = chosen;
-  std::set<Grid> found;
-  stream_lines(input, [&](std::string_view line, std::size_t number) {
-    const auto a = parse_accepted_line(line, input, number);
-    if (!a) return;
-    found.insert(a->grid);
-    if (!grid) grid = a->grid;
-    if (a->grid == *grid) cloud.add(*a);
-  });
-  if (found.empty()) throw PlotError(input + ": holds no accepted resamples");
-  if (!chosen && found.size() > 1) {
-    std::string list;
-    for (const Grid& g : found) list += (list.empty() ? "" : ", ") + grid_text(g);
-    throw PlotError(input + ": holds " + std::to_string(found.size()) +
-                    " grid points; choose one with --grid X Y Z T: " + list);
+  Grid grid;
+  try {
+    grid = select_grid(input, chosen, [&](const AcceptedLine& a) { cloud.add(a); });
+  } catch (const formats::FileError& e) {
+    throw Error("cannot read " + input + ": " + std::strerror(e.error_number()));
   }
-  if (cloud.count == 0) throw PlotError(input + ": no accepted resample for grid point " + grid_text(*grid));
   Figure f;
-  f.title = input + ", grid point " + grid_text(*grid);
+  f.title = input + ", grid point " + grid_text(grid);
   f.sigma_names = sigma;
   if (!table.empty()) {
-    for (const grid::TableRow& row : read_table_file(table))
-      if (row.grid == *grid) f.best = best_from(row);
-    if (!f.best) throw PlotError(table + ": no row of grid point " + grid_text(*grid) + " with status ok");
+    for (const TableRow& row : read_table_file(table))
+      if (row.grid == grid) f.best = best_from(row);
+    if (!f.best) throw Error(table + ": no row of grid point " + grid_text(grid) + " with status ok");
     f.subtitle = "best fit from " + table;
   }
   return render_svg(cloud, f);
@@ -175,11 +114,11 @@ std::string accepted_figure(const std::string& input, const std::optional<Grid>&
 
 std::string vrin_figure(const std::string& input, float level, const Grid& grid, bool sigma) {
   InputFile file;
-  if (!file.open(input)) throw PlotError("cannot open " + input + ": " + std::strerror(errno));
-  if (!file.read()) throw PlotError("cannot read " + input + ": " + std::strerror(file.error()));
-  if (file.text().empty()) throw PlotError(input + " is empty");
-  if (const std::string why = not_resample_results(file.text()); !why.empty())
-    throw PlotError(input + " is not a resample results file: " + why);
+  if (!file.open(input)) throw Error("cannot open " + input + ": " + std::strerror(errno));
+  if (!file.read()) throw Error("cannot read " + input + ": " + std::strerror(file.error()));
+  if (file.text().empty()) throw Error(input + " is empty");
+  if (const std::string why = formats::not_resample_results_file(file.text(), input); !why.empty())
+    throw Error(why);
   // The accepted resamples go straight to the figure, as the analysis
   // finds them.
   class ToCloud : public AcceptedSink {
@@ -209,29 +148,29 @@ std::string vrin_figure(const std::string& input, float level, const Grid& grid,
   b.phi[0] = a.summary.phi.best, b.phi[1] = a.summary.phi.low, b.phi[2] = a.summary.phi.high;
   for (int k = 0; k < 3; ++k) b.trend[k] = a.summary.trend[k].best, b.plunge[k] = a.summary.plunge[k].best;
   f.best = b;
-  if (cloud.count == 0) throw PlotError(input + ": no resample accepted at " + std::to_string(level) + " per cent");
+  if (cloud.count == 0) throw Error(input + ": no resample accepted at " + std::to_string(level) + " per cent");
   return render_svg(cloud, f);
 }
 
 std::string map_figure(const std::string& table, const std::optional<std::pair<int, int>>& slice, bool sigma) {
   const auto rows = read_table_file(table);
-  if (rows.empty()) throw PlotError(table + ": holds no rows");
+  if (rows.empty()) throw Error(table + ": holds no rows");
   std::set<std::pair<int, int>> slices;
-  for (const grid::TableRow& r : rows) slices.insert({r.grid.z, r.grid.t});
+  for (const TableRow& r : rows) slices.insert({r.grid.z, r.grid.t});
   std::pair<int, int> chosen = *slices.begin();
   if (slice) {
     chosen = *slice;
   } else if (slices.size() > 1) {
     std::string list;
     for (const auto& [z, t] : slices) list += (list.empty() ? "" : ", ") + std::to_string(z) + " " + std::to_string(t);
-    throw PlotError(table + ": holds " + std::to_string(slices.size()) +
+    throw Error(table + ": holds " + std::to_string(slices.size()) +
                     " slices; choose one with --slice Z T: " + list);
   }
-  std::vector<grid::TableRow> in_slice;
-  for (const grid::TableRow& r : rows)
+  std::vector<TableRow> in_slice;
+  for (const TableRow& r : rows)
     if (r.grid.z == chosen.first && r.grid.t == chosen.second) in_slice.push_back(r);
   if (in_slice.empty())
-    throw PlotError(table + ": no point in slice " + std::to_string(chosen.first) + " " + std::to_string(chosen.second));
+    throw Error(table + ": no point in slice " + std::to_string(chosen.first) + " " + std::to_string(chosen.second));
   return render_map(in_slice, table + ", slice z " + std::to_string(chosen.first) + " t " + std::to_string(chosen.second),
                     sigma);
 }
@@ -299,8 +238,8 @@ int main(int argc, char** argv) {
     if (!map.empty()) svg = map_figure(map, slice, sigma);
     else if (!vrin.empty()) svg = vrin_figure(vrin, *level, grid.value_or(Grid{}), sigma);
     else svg = accepted_figure(input, grid, table, sigma);
-  } catch (const PlotError& e) {
-    return fail(e.what());
+  } catch (const Error& e) {
+    return fail(e.reason());
   }
   if (output.empty()) {
     if (std::fwrite(svg.data(), 1, svg.size(), stdout) != svg.size() || std::fflush(stdout) != 0)

@@ -17,6 +17,7 @@
 #include "arguments.hpp"
 #include "files/input_file.hpp"
 #include "files/result_files.hpp"
+#include "formats/resample_results.hpp"
 #include "run/in_place.hpp"
 #include "text/notes.hpp"
 #include "text/reader.hpp"
@@ -103,9 +104,8 @@ int main(int argc, char** argv) {
                 "cannot read " + quoted(input_name) + ": " + std::strerror(input.error()));
   }
   if (input.text().empty()) return fail("read", input_name, kInput, quoted(input_name) + " is empty");
-  if (const std::string why = not_resample_results(input.text()); !why.empty())
-    return fail("read", input_name, kInput,
-                quoted(input_name) + " is not a resample results file: " + why);
+  if (const std::string why = formats::not_resample_results_file(input.text(), quoted(input_name)); !why.empty())
+    return fail("read", input_name, kInput, why);
   if (first_line_too_long(input.text()))
     warn("the first line of " + quoted(input_name) +
          " holds more than six numbers; is it a resample results file?");

@@ -32,10 +32,9 @@ __all__ = ["Result", "TilvexError", "analyse", "analyse_file", "analyse_bytes", 
            "format_accepted", "read_table", "read_accepted", "VALUE_COLUMNS"]
 __version__ = _tilvex.__version__
 
-VALUE_COLUMNS = ("threshold", "phi", "phi_low", "phi_high",
-                 "tr1", "tr1_low", "tr1_high", "pl1", "pl1_low", "pl1_high",
-                 "tr2", "tr2_low", "tr2_high", "pl2", "pl2_low", "pl2_high",
-                 "tr3", "tr3_low", "tr3_high", "pl3", "pl3_low", "pl3_high")
+# The float columns of tilvex-grid's table: threshold, then phi, phi_low,
+# phi_high, tr1, ... pl3_high (the table's columns come from the library).
+VALUE_COLUMNS = _tilvex.VALUE_COLUMNS
 
 
 def analyse(best: Sequence[float], resamples, level: float) -> Result:
@@ -120,17 +119,18 @@ def read_table(path: Union[str, os.PathLike], pandas: bool = False):
         return pd.DataFrame({k: columns[k] for k in _table_names()})
     # The names and statuses as str objects: each takes its own length, where
     # a fixed-width string column would take the longest for every row.
-    dtype = ([("input", object)] + [(g, np.int32) for g in ("xgrid", "ygrid", "zgrid", "tgrid")]
-             + [("status", object), ("n", np.float64), ("accepted", np.float64)]
+    names = _table_names()  # input, the four indices, status, n, accepted, then VALUE_COLUMNS
+    dtype = ([(names[0], object)] + [(g, np.int32) for g in names[1:5]]
+             + [(names[5], object), (names[6], np.float64), (names[7], np.float64)]
              + [(c, np.float32) for c in VALUE_COLUMNS])
-    table = np.empty(len(columns["input"]), dtype=dtype)
+    table = np.empty(len(columns[names[0]]), dtype=dtype)
     for name in _table_names():
         table[name] = columns[name]
     return table
 
 
 def _table_names():
-    return ("input", "xgrid", "ygrid", "zgrid", "tgrid", "status", "n", "accepted") + VALUE_COLUMNS
+    return _tilvex.TABLE_COLUMNS
 
 
 def read_accepted(path: Union[str, os.PathLike]):
@@ -139,10 +139,10 @@ def read_accepted(path: Union[str, os.PathLike]):
     tr1, pl1, tr2, pl2, tr3, pl3 (float32, as printed: six decimals).
     Reads only the committed part of the file."""
     grid, values = _tilvex._read_accepted(os.fspath(path))
-    names = ("phi", "tr1", "pl1", "tr2", "pl2", "tr3", "pl3")
-    out = np.empty(len(grid), dtype=[(g, np.int32) for g in ("xgrid", "ygrid", "zgrid", "tgrid")]
-                   + [(n, np.float32) for n in names])
-    for k, g in enumerate(("xgrid", "ygrid", "zgrid", "tgrid")):
+    names = VALUE_COLUMNS[1::3]  # phi, tr1, pl1, tr2, pl2, tr3, pl3
+    indices = _table_names()[1:5]  # xgrid, ygrid, zgrid, tgrid
+    out = np.empty(len(grid), dtype=[(g, np.int32) for g in indices] + [(n, np.float32) for n in names])
+    for k, g in enumerate(indices):
         out[g] = grid[:, k]
     for k, n in enumerate(names):
         out[n] = values[:, k]

@@ -10,7 +10,8 @@
 #include <filesystem>
 
 #include "files/posix.hpp"
-#include "table.hpp"
+#include "formats/table.hpp"
+#include "text/error.hpp"
 
 namespace tilvex::grid {
 
@@ -60,8 +61,11 @@ bool looks_like_a_table(const std::string& table) {
   if (!first_line(table, line, empty)) return false;
   if (empty || line + "\n" == table_header()) return true;
   if (line.rfind("input\t", 0) == 0) return false;
-  std::string fault;
-  return read_table(line + "\n", table, fault).size() == 1 && fault.empty();
+  try {
+    return formats::read_table(line + "\n", table).size() == 1;
+  } catch (const Error&) {
+    return false;
+  }
 }
 
 }  // namespace

@@ -6,9 +6,19 @@
 #include <string>
 #include <string_view>
 
+#include "formats/table.hpp"
 #include "list.hpp"
 
 namespace tilvex::grid {
+
+// The rows of the table (formats/table.hpp) of a point of the list.
+using formats::table_header;
+inline std::string table_row(const Point& p, const Analysis& analysis) {
+  return formats::table_row(p.input, p.grid, analysis);
+}
+inline std::string table_row(const Point& p, std::string_view failure) {
+  return formats::table_row(p.input, p.grid, failure);
+}
 
 // The files a grid reads or appends to, by the names it was given
 // (`list` is "-" for standard input).

@@ -84,11 +84,11 @@ struct Axis {
 
 }  // namespace
 
-std::string render_map(const std::vector<grid::TableRow>& rows, const std::string& title,
+std::string render_map(const std::vector<formats::TableRow>& rows, const std::string& title,
                        bool sigma_names) {
   constexpr double kWidth = 960, kHeight = 640, kLeft = 70, kTop = 70, kPlot = 520;
   std::vector<int> xs, ys;
-  for (const grid::TableRow& row : rows) xs.push_back(row.grid.x), ys.push_back(row.grid.y);
+  for (const formats::TableRow& row : rows) xs.push_back(row.grid.x), ys.push_back(row.grid.y);
   if (rows.empty()) xs.push_back(0), ys.push_back(0);
   const Axis ax(std::move(xs)), ay(std::move(ys));
   const double cell = kPlot / static_cast<double>(std::max(ax.columns, ay.columns));
@@ -131,7 +131,7 @@ std::string render_map(const std::vector<grid::TableRow>& rows, const std::strin
                   number(kTop + height / 2) + ")\"");
 
   const double r = 0.42 * cell;
-  for (const grid::TableRow& row : rows) {
+  for (const formats::TableRow& row : rows) {
     const double cx = px(row.grid.x), cy = py(row.grid.y);
     if (!row.ok()) {  // a failed point: a grey cross
       const double d = 0.25 * cell;

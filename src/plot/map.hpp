@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "grid/table.hpp"
+#include "formats/table.hpp"
 
 namespace tilvex::plot {
 
@@ -25,7 +25,7 @@ std::string phi_colour(double phi);
 // labels 7 px a character + 8 px apart across and 16 px apart down (every column
 // where cells are that wide). Time O(n log n) and memory O(n) in the rows,
 // whatever the indices. `sigma_names` calls axis 1 sigma 1.
-std::string render_map(const std::vector<grid::TableRow>& rows, const std::string& title,
+std::string render_map(const std::vector<formats::TableRow>& rows, const std::string& title,
                        bool sigma_names);
 
 }  // namespace tilvex::plot

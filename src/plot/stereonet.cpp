@@ -165,8 +165,9 @@ std::optional<NetPoint> project(double trend, double plunge) {
 
 void Cloud::add(const AcceptedLine& a) {
   ++count;
-  if (a.phi >= 0.0 && a.phi <= 1.0)
-    ++phi_bins[static_cast<std::size_t>(std::min(kBins - 1, static_cast<int>(a.phi * kBins)))];
+  const double phi = a.phi;  // the bin in double, as for every figure
+  if (phi >= 0.0 && phi <= 1.0)
+    ++phi_bins[static_cast<std::size_t>(std::min(kBins - 1, static_cast<int>(phi * kBins)))];
   else
     ++phi_outside;
   for (int k = 0; k < 3; ++k) {

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "accepted.hpp"
+#include "formats/accepted.hpp"
 #include "kamb.hpp"
 
 namespace tilvex::plot {
+
+using formats::AcceptedLine;
 
 // A point of a net of radius 1: east to the right, north up.
 struct NetPoint {

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "plot/accepted.hpp"
-
 namespace tilvex::plot {
 namespace {
 
@@ -86,10 +84,10 @@ TEST(RenderSvg, WellFormedWithOneMarkerPerAxis) {
   std::vector<AcceptedLine> lines;
   for (int i = 0; i < 50; ++i) {
     AcceptedLine a;
-    a.phi = i / 49.0;
+    a.phi = static_cast<float>(i) / 49.0f;
     for (int k = 0; k < 3; ++k) {
-      a.trend[k] = 120.0 * k + i;
-      a.plunge[k] = (i % 2 ? -1 : 1) * (10.0 + i);
+      a.trend[k] = static_cast<float>(120 * k + i);
+      a.plunge[k] = static_cast<float>((i % 2 ? -1 : 1) * (10 + i));
     }
     lines.push_back(a);
   }
@@ -129,56 +127,6 @@ TEST(Cloud, KeepsMarkersForTheFirstResamplesOnly) {
   for (std::size_t i = 0; i <= Cloud::kMaxMarkers; ++i) cloud.add(a);
   EXPECT_EQ(cloud.count, Cloud::kMaxMarkers + 1);
   for (const auto& m : cloud.markers) EXPECT_EQ(m.size(), Cloud::kMaxMarkers);
-}
-
-TEST(ReadAccepted, FieldsAndErrors) {
-  const auto lines = read_accepted(
-      "3 7 0 1 0.450000 0.000000 12.000000 125.000000 3.000000 250.000000 80.000000\n\n"
-      "-1 2 3 4 0.5 nan 1 inf 2 -inf 3\r\n", "f");  // a carriage return is a blank
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].grid, (Grid{3, 7, 0, 1}));
-  EXPECT_EQ(lines[0].plunge[2], 80.0);
-  EXPECT_TRUE(std::isnan(lines[1].trend[0]));
-
-  struct Bad {
-    const char* text;
-    const char* message;
-  };
-  const Bad bad[] = {
-      {"1 2 3 4 0.5 1 2 3 4 5\n", "f:1: expected 11 fields"},
-      {"1 2 3 4 0.5 1 2 3 4 5 6\n1 2 3 4 0.5 1 2 3 4 5 6 7\n", "f:2: expected 11 fields"},
-      {"\n\n1 2 3 x 0.5 1 2 3 4 5 6\n", "f:3: field 4 is not an integer: x"},
-      {"1 2 3 4 0.5 1 2 3 4 5 6x\n", "f:1: field 11 is not a number: 6x"},
-      {"1.5 2 3 4 0.5 1 2 3 4 5 6\n", "f:1: field 1 is not an integer: 1.5"},
-  };
-  for (const Bad& b : bad) {
-    try {
-      read_accepted(b.text, "f");
-      ADD_FAILURE() << b.text;
-    } catch (const PlotError& e) {
-      EXPECT_EQ(std::string(e.what()).rfind(b.message, 0), 0u) << e.what();
-    }
-  }
-}
-
-TEST(SelectGrid, OneGridPoint) {
-  const auto lines = read_accepted(
-      "3 7 0 1 0.5 1 2 3 4 5 6\n4 7 0 1 0.5 1 2 3 4 5 6\n3 7 0 1 0.6 1 2 3 4 5 6\n", "f");
-  const Grid chosen{3, 7, 0, 1}, absent{9, 9, 9, 9};
-  EXPECT_EQ(select_grid(lines, &chosen, "f").size(), 2u);
-  auto message = [&](const Grid* g, const std::vector<AcceptedLine>& from) {
-    try {
-      select_grid(from, g, "f");
-    } catch (const PlotError& e) {
-      return std::string(e.what());
-    }
-    return std::string("no error");
-  };
-  EXPECT_EQ(message(nullptr, lines),
-            "f: holds 2 grid points; choose one with --grid X Y Z T: 3 7 0 1, 4 7 0 1");
-  EXPECT_EQ(message(&absent, lines), "f: no accepted resample for grid point 9 9 9 9");
-  EXPECT_EQ(message(nullptr, {}), "f: holds no accepted resamples");
-  EXPECT_EQ(select_grid({lines[1]}, nullptr, "f").size(), 1u);
 }
 
 }  // namespace

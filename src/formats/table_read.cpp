@@ -2,9 +2,10 @@
 #include <cmath>
 
 #include "table.hpp"
+#include "text/error.hpp"
 #include "text/words.hpp"
 
-namespace tilvex::grid {
+namespace tilvex::formats {
 
 namespace {
 
@@ -20,7 +21,7 @@ std::vector<std::string_view> columns_of(std::string_view line) {
 
 }  // namespace
 
-std::vector<TableRow> read_table(std::string_view text, const std::string& name, std::string& fault) {
+std::vector<TableRow> read_table(std::string_view text, const std::string& name) {
   std::vector<TableRow> rows;
   std::size_t number = 0;
   while (!text.empty()) {
@@ -32,20 +33,17 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name,
     if (line.empty() || line.rfind("input\t", 0) == 0) continue;
     const std::string where = name + ":" + std::to_string(number) + ": ";
     const auto c = columns_of(line);
-    if (c.size() != 30) {
-      fault = where + "expected 30 columns, found " + std::to_string(c.size());
-      return {};
-    }
+    if (c.size() != kTableColumns.size())
+      throw Error(where + "expected " + std::to_string(kTableColumns.size()) + " columns, found " +
+                  std::to_string(c.size()));
     TableRow r;
     r.input = std::string(c[0]);
     int g[4];
     for (int k = 0; k < 4; ++k) {
       std::size_t used = 0;
       const auto v = read_int(c[1 + k], &used);
-      if (!v || used != c[1 + k].size()) {
-        fault = where + "column " + std::to_string(2 + k) + " is not an int: " + std::string(c[1 + k]);
-        return {};
-      }
+      if (!v || used != c[1 + k].size())
+        throw Error(where + "column " + std::to_string(2 + k) + " is not an int: " + std::string(c[1 + k]));
       g[k] = *v;
     }
     r.grid = Grid{g[0], g[1], g[2], g[3]};
@@ -53,24 +51,20 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name,
     for (int k = 0; k < 2; ++k) {
       std::size_t used = 0;
       const auto v = read_int(c[6 + k], &used);
-      if (c[6 + k] == "nan") {
+      if (c[6 + k] == "nan")
         (k == 0 ? r.n : r.accepted) = std::nan("");
-      } else if (!v || used != c[6 + k].size()) {
-        fault = where + "column " + std::to_string(7 + k) + " is not an int: " + std::string(c[6 + k]);
-        return {};
-      } else {
+      else if (!v || used != c[6 + k].size())
+        throw Error(where + "column " + std::to_string(7 + k) + " is not an int: " + std::string(c[6 + k]));
+      else
         (k == 0 ? r.n : r.accepted) = *v;
-      }
     }
     for (int k = 0; k < 22; ++k) {
       const std::string_view w = c[8 + k];
       float v = std::nanf("");
       if (w != "nan" && w != "-nan") {
         const auto res = std::from_chars(w.data(), w.data() + w.size(), v);
-        if (res.ec != std::errc() || res.ptr != w.data() + w.size()) {
-          fault = where + "column " + std::to_string(9 + k) + " is not a number: " + std::string(w);
-          return {};
-        }
+        if (res.ec != std::errc() || res.ptr != w.data() + w.size())
+          throw Error(where + "column " + std::to_string(9 + k) + " is not a number: " + std::string(w));
       }
       r.values[k] = v;
     }
@@ -79,4 +73,4 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name,
   return rows;
 }
 
-}  // namespace tilvex::grid
+}  // namespace tilvex::formats

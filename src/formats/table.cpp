@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace tilvex::grid {
+namespace tilvex::formats {
 
 namespace {
 
@@ -20,10 +20,10 @@ void put_float(std::string& out, float v) {
 
 // The input name and the indices; tabs and newlines in a name or a
 // message become blanks, so that a row stays one row of columns.
-std::string row_start(const Point& p, std::string_view status) {
+std::string row_start(std::string_view input, const Grid& grid, std::string_view status) {
   std::string row;
-  for (char c : p.input) row += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
-  for (int v : {p.grid.x, p.grid.y, p.grid.z, p.grid.t}) row += '\t' + std::to_string(v);
+  for (char c : input) row += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
+  for (int v : {grid.x, grid.y, grid.z, grid.t}) row += '\t' + std::to_string(v);
   row += '\t';
   for (char c : status) row += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
   return row;
@@ -32,14 +32,13 @@ std::string row_start(const Point& p, std::string_view status) {
 }  // namespace
 
 std::string table_header() {
-  std::string h = "input\txgrid\tygrid\tzgrid\ttgrid\tstatus\tn\taccepted\tthreshold";
-  for (const char* name : {"phi", "tr1", "pl1", "tr2", "pl2", "tr3", "pl3"})
-    for (const char* suffix : {"", "_low", "_high"}) h += std::string("\t") + name + suffix;
+  std::string h;
+  for (const char* name : kTableColumns) h += (h.empty() ? "" : "\t") + std::string(name);
   return h + "\n";
 }
 
-std::string table_row(const Point& point, const Analysis& a) {
-  std::string row = row_start(point, "ok");
+std::string table_row(std::string_view input, const Grid& grid, const Analysis& a) {
+  std::string row = row_start(input, grid, "ok");
   row += '\t' + std::to_string(a.count) + '\t' + std::to_string(a.accepted);
   put_float(row, a.threshold);
   const Summary& s = a.summary;
@@ -49,10 +48,10 @@ std::string table_row(const Point& point, const Analysis& a) {
   return row + "\n";
 }
 
-std::string table_row(const Point& point, std::string_view failure) {
-  std::string row = row_start(point, failure);
-  for (int k = 0; k < 2 + 1 + 21; ++k) row += "\tnan";
+std::string table_row(std::string_view input, const Grid& grid, std::string_view failure) {
+  std::string row = row_start(input, grid, failure);
+  for (std::size_t k = 6; k < kTableColumns.size(); ++k) row += "\tnan";
   return row + "\n";
 }
 
-}  // namespace tilvex::grid
+}  // namespace tilvex::formats

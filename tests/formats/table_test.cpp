@@ -1,0 +1,94 @@
+#include "formats/table.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "formats/resample_results.hpp"
+#include "text/error.hpp"
+
+namespace tilvex::formats {
+namespace {
+
+// A row reads back as it was written: the floats to the bit, a name's tab
+// as a blank, a failed point's values as NaN.
+TEST(Table, RowsReadBack) {
+  Analysis a;
+  a.count = 2000;
+  a.accepted = 1900;
+  a.threshold = 0x1.fdf3b6p-1f;
+  a.summary.phi = {0.5f, 0x1.99999ap-4f, -0.0f};
+  a.summary.trend[0] = {355.0f, 350.25f, 0x1.73c7aep+8f};
+  a.summary.plunge[2] = {-8.47f, NAN, INFINITY};
+  const std::string text = table_header() + table_row("a\tb.vrin", Grid{3, -7, 0, 1}, a) +
+                           table_row("c.vrin", Grid{1, 2, 3, 4}, "unable to open c.vrin");
+  const auto rows = read_table(text, "t.tsv");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].input, "a b.vrin");
+  EXPECT_EQ(rows[0].grid, (Grid{3, -7, 0, 1}));
+  EXPECT_TRUE(rows[0].ok());
+  EXPECT_EQ(rows[0].n, 2000.0);
+  EXPECT_EQ(rows[0].accepted, 1900.0);
+  const auto bits = [](float f) { return std::bit_cast<std::uint32_t>(f); };
+  EXPECT_EQ(bits(rows[0].values[0]), bits(a.threshold));
+  const float expected[][3] = {{0.5f, 0x1.99999ap-4f, -0.0f}, {355.0f, 350.25f, 0x1.73c7aep+8f}};
+  for (int q = 0; q < 2; ++q)
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(bits(rows[0].value(q, k)), bits(expected[q][k])) << q << k;
+  EXPECT_EQ(bits(rows[0].value(6, 0)), bits(-8.47f));
+  EXPECT_TRUE(std::isnan(rows[0].value(6, 1)));
+  EXPECT_EQ(rows[0].value(6, 2), INFINITY);
+  EXPECT_EQ(rows[1].status, "unable to open c.vrin");
+  EXPECT_FALSE(rows[1].ok());
+  EXPECT_TRUE(std::isnan(rows[1].n) && std::isnan(rows[1].accepted));
+  for (float v : rows[1].values) EXPECT_TRUE(std::isnan(v));
+  EXPECT_EQ(quantity_name(0), std::string("phi"));
+  EXPECT_EQ(quantity_name(6), std::string("pl3"));
+}
+
+TEST(Table, RowsThatDoNotRead) {
+  const std::string nans = [] {
+    std::string s;
+    for (int k = 0; k < 22; ++k) s += "\tnan";
+    return s;
+  }();
+  struct Bad {
+    std::string text, reason;
+  };
+  const Bad bad[] = {
+      {"a\t1\t2\t3\n", "t.tsv:1: expected 30 columns, found 4"},
+      {"\na\t1\t2\t3\t4\tok\tnan\tnan" + nans + "\tnan\n", "t.tsv:2: expected 30 columns, found 31"},
+      {"a\t1\t2\tx\t4\tok\tnan\tnan" + nans + "\n", "t.tsv:1: column 4 is not an int: x"},
+      {"a\t1\t2\t3\t4\tok\t10\t9.5" + nans + "\n", "t.tsv:1: column 8 is not an int: 9.5"},
+      {"a\t1\t2\t3\t4\tok\t10\t9\t0.5x" + nans.substr(4) + "\n", "t.tsv:1: column 9 is not a number: 0.5x"},
+  };
+  for (const Bad& b : bad) {
+    try {
+      read_table(b.text, "t.tsv");
+      ADD_FAILURE() << b.text;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.reason(), b.reason);
+    }
+  }
+}
+
+// The one wording of a refusal, whichever program gives it.
+TEST(ResampleResults, TheRefusalNamesTheFileAndWhy) {
+  struct Case {
+    const char* text;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"1 2 3 4 5 6\n0.5 1 2 3 4 5 6\n", ""},
+      {"  -0.5x\n", ""},
+      {"\n1 2 3 4 5 6\n", "'r.vrin' is not a resample results file: its first line is blank"},
+      {" \t\r\n1", "'r.vrin' is not a resample results file: its first line is blank"},
+      {"x 1 2\n", "'r.vrin' is not a resample results file: its first line does not begin with a number"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(not_resample_results_file(c.text, "'r.vrin'"), c.reason) << c.text;
+}
+
+}  // namespace
+}  // namespace tilvex::formats
