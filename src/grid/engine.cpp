@@ -12,14 +12,6 @@
 #include "opening.hpp"
 #include "point.hpp"
 #include "progress.hpp"
-<<<<<<< HEAD
-#include "table.hpp"
-=======
-#include "record_file.hpp"
-#include "run/in_place.hpp"
-#include "formats/resample_results.hpp"
-#include "formats/table.hpp"
->>>>>>> formats
 #include "table_file.hpp"
 #include "window.hpp"
 
@@ -53,7 +45,6 @@ struct Unread {
   }
 };
 
-<<<<<<< HEAD
 // The thread that waits for the stopping signals (blocked in every
 // thread) and stops the window; it outlives the grid.
 void watch_signals(const std::shared_ptr<Window>& window) {
@@ -64,39 +55,6 @@ void watch_signals(const std::shared_ptr<Window>& window) {
     int sig = 0;
     if (sigwait(&set, &sig) == 0) window->stop(sig);
   }).detach();
-=======
-std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const ResultFile& output,
-                                       const ResultFile& output2) {
-  auto o = std::make_unique<Outcome>();
-  const std::string name = "'" + p.input + "'";
-  if (!o->input.open(p.input)) {
-    o->failure = "unable to open " + p.input;
-    o->reason = "cannot open " + name + ": " + std::strerror(errno);
-  } else if (!o->input.read()) {
-    o->failure = "unable to read " + p.input;
-    o->reason = o->input.error() == ENOMEM ? p.input + ": out of memory after reading " +
-                                                 std::to_string(o->input.size()) + " bytes"
-                                           : "cannot read " + name + ": " + std::strerror(o->input.error());
-  } else if (o->input.text().empty()) {
-    o->failure = "unable to read " + p.input;
-    o->reason = name + " is empty";
-  } else if (std::string why = formats::not_resample_results_file(o->input.text(), name); !why.empty()) {
-    o->failure = "unable to read " + p.input;
-    o->reason = std::move(why);
-  } else if (o->input.is(output.descriptor()) || o->input.is(output2.descriptor())) {
-    // As tilvex: an output that is the input itself would change the data.
-    const std::string& out = o->input.is(output.descriptor()) ? output.name() : output2.name();
-    o->failure = "unable to open " + out;
-    o->reason = "'" + out + "' is the input file; the results go to other files";
-  } else {
-    o->long_first_line = first_line_too_long(o->input.text());
-    o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid));
-    o->row = table_row(p, o->texts->analysis);
-    return o;
-  }
-  o->row = table_row(p, o->failure);
-  return o;
->>>>>>> formats
 }
 
 // The workers, each analysing the points the window hands it. They hold

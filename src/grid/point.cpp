@@ -3,7 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "table.hpp"
+#include "formats/resample_results.hpp"
+#include "table_file.hpp"
 #include "text/reader.hpp"
 
 namespace tilvex::grid {
@@ -23,9 +24,9 @@ std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const Result
   } else if (o->input.text().empty()) {
     o->failure = "unable to read " + p.input;
     o->reason = name + " is empty";
-  } else if (const std::string why = not_resample_results(o->input.text()); !why.empty()) {
+  } else if (std::string why = formats::not_resample_results_file(o->input.text(), name); !why.empty()) {
     o->failure = "unable to read " + p.input;
-    o->reason = name + " is not a resample results file: " + why;
+    o->reason = std::move(why);
   } else if (o->input.is(output.descriptor()) || o->input.is(output2.descriptor())) {
     // As tilvex: an output that is the input itself would change the data.
     const std::string& out = o->input.is(output.descriptor()) ? output.name() : output2.name();
