@@ -232,9 +232,6 @@ TEST(GridTrust, ARerunAppendsNothingUnlessAskedTo) {
                             "' is already complete: 12 points appended on "
                             "20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]Z; "
                             "--again appends them a second time\n");
-  const std::string unfinished = "tilvex-grid: '" + dir / "out.txt" +
-                                 "' holds an unfinished grid, 4 of 12 points done; --resume appends "
-                                 "the rest, --again appends every point anew\n";
   const std::string another = "tilvex-grid: '" + dir / "out.txt" + "' holds another grid (its record '" +
                               dir / "out.txt.tilvex-grid" +
                               "' names other points, confidence level or part); --again appends "
@@ -258,14 +255,20 @@ TEST(GridTrust, ARerunAppendsNothingUnlessAskedTo) {
   EXPECT_EQ(slurp(dir / "out.txt.tilvex-grid"), clean.record);
   EXPECT_EQ(slurp(dir / "table.tsv"), clean.table);
 
-  // Unfinished: a file size limit lets four points in (each point's
-  // accepted lines are some 151 kB).
+  // Unfinished: a file size limit lets some points in (each point's
+  // accepted lines are some 151 kB; how many points share a commit
+  // depends on how soon the next one is ready, so 3 or 4 get in).
   remove_grid_files(dir);
   o = run(TILVEX_GRID, grid_args(dir), dir / "grid.stdout",
           Launch{"/dev/null", 4 * 151000 + 75000, dir / "grid.stderr"});
   ASSERT_EQ(o.status, 252);
   const Left stopped = left_in(dir);
-  ASSERT_EQ(std::count(stopped.record.begin(), stopped.record.end(), '\n'), 5);
+  const auto done = std::count(stopped.record.begin(), stopped.record.end(), '\n') - 1;  // less the header
+  ASSERT_TRUE(done == 3 || done == 4) << done;
+  const std::string unfinished = "tilvex-grid: '" + dir / "out.txt" + "' holds an unfinished grid, " +
+                                 std::to_string(done) +
+                                 " of 12 points done; --resume appends the rest, --again appends every "
+                                 "point anew\n";
   o = grid_run(dir, grid_args(dir));
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(slurp(dir / "grid.stderr"), unfinished);
