@@ -191,8 +191,14 @@ TEST(Attacks, JunkAtTheJournalNamesStopsTheAppend) {
   NEEDS_ROOT();
   Shared s;
   plant(s, s / ".acc.txt.tilvex-journal", "junk\n");
-  ASSERT_EQ(as_nobody("/bin/ln", {"-s", s / "acc.txt", s / ".sum.txt.tilvex-journal"}, s.dir), 0);
+  // Junk of another user's that is not a whole journal is not taken for a
+  // torn journal of one's own: it stays, and the append does not happen.
   Outcome o = run(TILVEX_BINARY, s.tilvex_args(), s / "stdout", Launch{"/dev/null", -1, s / "stderr"});
+  EXPECT_EQ(o.status, 252);
+  EXPECT_EQ(slurp(s / ".acc.txt.tilvex-journal"), "junk\n");
+  EXPECT_TRUE(s.untouched());
+  ASSERT_EQ(as_nobody("/bin/ln", {"-s", s / "acc.txt", s / ".sum.txt.tilvex-journal"}, s.dir), 0);
+  o = run(TILVEX_BINARY, s.tilvex_args(), s / "stdout", Launch{"/dev/null", -1, s / "stderr"});
   EXPECT_TRUE(o.status == 252 || o.status == 213) << o.status;
   EXPECT_NE(slurp(s / "stderr").find("is in the way of its journal"), std::string::npos) << slurp(s / "stderr");
   EXPECT_NE(slurp(s / "stderr").find("remove it to append"), std::string::npos);

@@ -175,7 +175,8 @@ TEST(Crash, SettingsThatDoNotReadTouchNoFile) {
   ScratchDir dir;
   for (const std::string setting : {"TILVEX_LOCK_TIMEOUT=abc", "TILVEX_LOCK_TIMEOUT=-1", "TILVEX_LOCK_NOTICE=10s",
                                      "TILVEX_SYNC=yes", "TILVEX_LOCK_TIMEOUT=0x10", "TILVEX_LOCK_TIMEOUT=+5",
-                                     "TILVEX_LOCK_NOTICE=1e-999"}) {
+                                     "TILVEX_LOCK_NOTICE=1e-999", "TILVEX_LOCK_TIMEOUT=.",
+                                     "TILVEX_LOCK_TIMEOUT=10000000000"}) {
     const Outcome o = run(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
                           Launch{"/dev/null", -1, dir / "stderr", {setting}});
     EXPECT_EQ(o.status, 215) << setting;
@@ -185,9 +186,11 @@ TEST(Crash, SettingsThatDoNotReadTouchNoFile) {
         << slurp(dir / "stderr");
     EXPECT_FALSE(fs::exists(dir / "out.txt") || fs::exists(dir / "out2.txt")) << setting;
   }
-  const Outcome o = run(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
-                        Launch{"/dev/null", -1, dir / "stderr", {"TILVEX_LOCK_TIMEOUT=0.5", "TILVEX_SYNC=0"}});
-  EXPECT_EQ(o.status, 0) << slurp(dir / "stderr");
+  for (const std::vector<std::string>& fine : {std::vector<std::string>{"TILVEX_LOCK_TIMEOUT=0.5", "TILVEX_SYNC=0"},
+                                              std::vector<std::string>{"TILVEX_LOCK_NOTICE=1000000000", "TILVEX_SYNC="}}) {
+    const Outcome o = run(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout", Launch{"/dev/null", -1, dir / "stderr", fine});
+    EXPECT_EQ(o.status, 0) << slurp(dir / "stderr");
+  }
 }
 
 // A stopping signal at the moments a run changes its signal mask, takes
@@ -226,6 +229,21 @@ TEST(Crash, AStoppingSignalAtEachTurnOfTheAppend) {
   }
   EXPECT_GE(not_appended, 2);  // at least the signals while it takes the locks
   EXPECT_GT(appended, 0);
+
+  // Each stopping signal, as the journal is written: held back, so the
+  // append goes on and is committed, and the run says so.
+  for (const char* signal : {"TERM", "INT", "HUP", "QUIT"}) {
+    fresh_files(dir);
+    std::vector<std::string> args = {"-f", "-o", "/dev/null", "-e",
+                                     std::string("inject=writev:signal=") + signal + ":when=1", TILVEX_BINARY};
+    const auto a = args_for(dir, "1");
+    args.insert(args.end(), a.begin(), a.end());
+    const int status = finish(start("/usr/bin/strace", args, dir / "stdout",
+                                    Launch{"/dev/null", -1, dir / "stderr", {"ASAN_OPTIONS=detect_leaks=0"}}));
+    EXPECT_EQ(status, 0) << signal;
+    EXPECT_EQ(slurp(dir / "out.txt"), kOld + alone.summary) << signal;
+    EXPECT_TRUE(slurp(dir / "out2.txt") == kOld2 + alone.lines) << signal;
+  }
 }
 
 // What stands at a journal's name that a run may not act on: the run cuts

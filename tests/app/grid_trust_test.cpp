@@ -297,6 +297,7 @@ TEST(GridTrust, ATableThatWouldReplaceAnotherFileIsRefused) {
   spill(dir / "notes.txt", "x\ty\n");
   spill(dir / "out.txt.tilvex-grid", "");
   fs::create_symlink(dir / "out2.txt", dir / "link-to-out2");
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0644), 0);
   struct Case {
     std::string table, is;
   };
@@ -308,7 +309,9 @@ TEST(GridTrust, ATableThatWouldReplaceAnotherFileIsRefused) {
       {dir / "link-to-out2", "output_file2"},
       {dir / "out.txt.tilvex-grid", "the grid's record"},
       {dir / "notes.txt", "a file that is not a table of tilvex-grid's; it is left as it is"},
-      {"/dev/null", "a file that is not a table of tilvex-grid's; it is left as it is"},
+      // (A FIFO of the test's own, not /dev/null: a build that lost this
+      // check would rename its table over the system's /dev/null.)
+      {dir / "pipe", "a file that is not a table of tilvex-grid's; it is left as it is"},
   };
   const auto bytes = [&] {
     std::string all;
@@ -376,6 +379,8 @@ TEST(GridTrust, BadSettingsAndOutputsWithoutARecord) {
 
   const std::string no_record = "tilvex-grid: '/dev/null' is not a regular file: this grid keeps no "
                                 "record and cannot be resumed\n";
+  // (A record a faulty build left there would hide what this one does.)
+  fs::remove("/dev/null.tilvex-grid");
   Outcome o = grid_run(dir, {dir / "grid.txt", "/dev/null", "95", dir / "out2.txt", "--table", dir / "table.tsv"});
   EXPECT_EQ(o.status, 1);
   const std::string err = slurp(dir / "grid.stderr");

@@ -371,5 +371,50 @@ TEST(JournalTrust, AJournalOfThreeFilesWithOneOutOfReach) {
   EXPECT_EQ(slurp(dir / "real/record.txt"), "a record\n");
 }
 
+// An output named through a symlink of the user's own is appended to, at
+// the file it leads to (a planted one of another user's is refused above).
+TEST(JournalTrust, AnOutputThroughTheUsersOwnSymlinkIsAppended) {
+  ScratchDir dir;
+  const Texts alone = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "1");
+  spill(dir / "real-sum.txt", kSum);
+  fs::create_symlink(dir / "real-sum.txt", dir / "sum.txt");
+  const Outcome o = run(TILVEX_BINARY, args(dir / "sum.txt", dir / "acc.txt", "95", "1"), dir / "stdout",
+                        Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(o.status, 0) << slurp(dir / "stderr");
+  EXPECT_EQ(slurp(dir / "real-sum.txt"), kSum + alone.summary);
+  EXPECT_TRUE(fs::is_symlink(dir / "sum.txt"));
+  EXPECT_EQ(slurp(dir / "acc.txt"), alone.lines);
+}
+
+// Two appends that died, one over both files and a later one over the
+// second file alone: the first cuts the second file only by its own
+// journal, which is the later append's; so the later append's committed
+// part of it stays (cut back to where the later append began, not to
+// where the first one began).
+TEST(JournalTrust, AFilesOwnJournalDecidesItsLength) {
+  ScratchDir dir;
+  const std::string sum = dir / "sum.txt", acc = dir / "acc.txt";
+  const std::string committed = "a run the later append found committed\n";
+  spill(sum, kSum + "half a summ");
+  spill(acc, kAcc + committed + "half a li");
+  const auto entry = [](const std::string& path, std::size_t length) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return journal::FileEntry{st.st_dev, st.st_ino, static_cast<off_t>(length), path};
+  };
+  journal::Journal first, later;
+  first.tx = 1;
+  first.files = {entry(sum, kSum.size()), entry(acc, kAcc.size())};
+  later.tx = 2;
+  later.files = {entry(acc, kAcc.size() + committed.size())};
+  spill(journal::path_for(sum), journal::encode(first));
+  spill(journal::path_for(acc), journal::encode(later));
+  const Texts alone = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "1");
+  const Outcome o = run(TILVEX_BINARY, args(sum, acc, "95", "1"), dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(o.status, 0) << slurp(dir / "stderr");
+  EXPECT_EQ(slurp(sum), kSum + alone.summary);
+  EXPECT_EQ(slurp(acc), kAcc + committed + alone.lines);
+}
+
 }  // namespace
 }  // namespace tilvex::test
