@@ -9,7 +9,9 @@
 // could have cut those files anyway. Anything else at a journal's name
 // stops the append to that file, with a reason: a run never locks a file
 // for another user's journal, never follows a symlink found in one, and
-// never appends to a regular file without its journal.
+// never appends to a regular file it holds locked without its journal (on a
+// file system that keeps no locks it appends unlocked and unjournaled, and
+// says so).
 
 #include <fcntl.h>
 #include <signal.h>
