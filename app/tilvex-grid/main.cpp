@@ -95,7 +95,8 @@ int recover(int count, char** names) {
   }
   std::vector<tilvex::ResultFile*> all;
   for (const auto& f : files) all.push_back(f.get());
-  const tilvex::AppendOutcome r = tilvex::recover(all, {"tilvex-grid"});
+  const tilvex::AppendOutcome r =
+      tilvex::recover(all, {[](const std::string& text) { std::fprintf(stderr, "tilvex-grid: %s\n", text.c_str()); }});
   if (r.failed >= 0) {
     std::fprintf(stderr, "tilvex-grid: cannot lock '%s': %s\n",
                  all[static_cast<std::size_t>(r.failed)]->name().c_str(), tilvex::reason(r).c_str());

@@ -203,7 +203,9 @@ class Append {
   AppendOutcome refuse(const Member& m, std::string why) const;
   int target_of(const Member& m) const;
   Member* member(FileIdentity id);
-  void say(const std::string& text) const { std::fprintf(stderr, "%s: %s\n", o_.program, text.c_str()); }
+  void say(const std::string& text) const {
+    if (o_.tell) o_.tell(text);
+  }
   std::string journal_path(const Member& m) const {
     return journal::path_for(m.place.path);
   }
@@ -271,8 +273,7 @@ Append::Locking Append::lock(Member& m) {
     if (!told && waited >= s_.notice) {
       struct flock holder = whole_file(F_WRLCK);
       ::fcntl(fd, F_GETLK, &holder);
-      std::fprintf(stderr, "%s: waiting for '%s', locked by process %ld\n", o_.program,
-                   m.file->name().c_str(), static_cast<long>(holder.l_pid));
+      say("waiting for '" + m.file->name() + "', locked by process " + std::to_string(holder.l_pid));
       told = true;
     }
     if (s_.timeout >= 0 && waited >= s_.timeout) {

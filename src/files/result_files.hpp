@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -56,8 +57,14 @@ struct AppendTarget {
   std::span<const std::string_view> pieces;
 };
 
+// What an append tells its user, one line of words at a time (a recovery,
+// a wait for a lock, a file system that keeps no locks): the caller
+// prints it, prefixed with the program's name. Nothing is told where it
+// is empty.
+using Tell = std::function<void(const std::string&)>;
+
 struct AppendOptions {
-  const char* program = "tilvex";  // the prefix of messages on standard error
+  Tell tell;
   // Set (to a signal number) when the append should give up while it waits
   // for a lock; checked every 100 ms of waiting.
   const std::atomic<int>* stop = nullptr;
@@ -88,14 +95,14 @@ std::string reason(const AppendOutcome& outcome);
 //   the whole file, each once, in the order of their device and inode
 //   numbers). A deadlock the kernel reports makes the run let go of its
 //   locks, wait a random while and start again. After TILVEX_LOCK_NOTICE
-//   seconds of waiting (10 by default) it says once on standard error which
+//   seconds of waiting (10 by default) it tells once which
 //   file is locked by which process; TILVEX_LOCK_TIMEOUT=SECONDS gives up.
 //   Where a file system keeps no locks, the run goes on unlocked, with a
 //   note, and recovers nothing there. Files that are not regular (pipes,
 //   devices) are neither locked nor journaled.
 // - Recovery: a journal left by a run that died is found under the locks;
 //   the files it names are cut back to their recorded lengths first (its
-//   other files locked too, in the same order), and standard error says so.
+//   other files locked too, in the same order), and it tells so.
 //   Journals that cannot be trusted are left alone and reported.
 // - The append: with the termination signals held back, the journal is
 //   written, then the pieces (a pipe or device is written with the signals

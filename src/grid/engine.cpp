@@ -102,7 +102,7 @@ struct Writer {
         const std::string_view summary = o.texts ? std::string_view(o.texts->summary) : std::string_view();
         views.push_back({o.texts.has_value(), lines[k], summary, o.row});
       }
-      const AppendOutcome a = append_all(commit_of(views, to).targets, {"tilvex-grid", window.stopping()});
+      const AppendOutcome a = append_all(commit_of(views, to).targets, {files.tell, window.stopping()});
       if (a.stopped) return stop(window.stopping()->load());  // while it waited for a lock
       if (a.failed >= 0) {
         report.ending = Ending::write_failed;
@@ -148,7 +148,7 @@ void finish(const Options& o, Files& f, const Progress& progress, Report& r) {
     const std::string text = (o.part_k == 0 ? table_header() : std::string()) + progress.rows;
     if (!write_table(o.table, text, o.sync)) return failed(kOutput, o.table, f.keeps_record);
   }
-  if (f.keeps_record && !progress.complete && !write_text(f.record, kComplete))
+  if (f.keeps_record && !progress.complete && !write_text(f.record, kComplete, f.tell))
     return failed(kOutput, o.progress);
   if (!f.output2.close()) return failed(kOutput2, o.output2);
   if (!f.output.close()) return failed(kOutput, o.output);
@@ -159,6 +159,7 @@ void finish(const Options& o, Files& f, const Progress& progress, Report& r) {
 
 Report run_grid(const Options& o, std::span<const Point> points, Observer& observer) {
   const auto files = std::make_shared<Files>();
+  files->tell = [&observer](const std::string& text) { observer.note(text); };
   if (const std::string note = open_files(o, *files); !note.empty()) observer.note(note);
   roll_back(*files);
   const std::string header =

@@ -55,10 +55,10 @@ bool same_file(int a, int b) {
          sa.st_ino == sb.st_ino;
 }
 
-bool write_text(ResultFile& file, std::string_view text) {
+bool write_text(ResultFile& file, std::string_view text, const Tell& tell) {
   const std::string_view pieces[] = {text};
   const AppendTarget target[] = {{&file, pieces}};
-  return append_all(target, {"tilvex-grid"}).failed < 0;
+  return append_all(target, {tell}).failed < 0;
 }
 
 std::string open_files(const Options& o, Files& f) {
@@ -80,7 +80,7 @@ std::string open_files(const Options& o, Files& f) {
 void roll_back(Files& f) {
   std::vector<ResultFile*> files = {&f.output, &f.output2};
   if (f.keeps_record) files.push_back(&f.record);
-  const AppendOutcome r = recover(files, {"tilvex-grid"});
+  const AppendOutcome r = recover(files, {f.tell});
   if (r.failed < 0) return;
   throw unwritable(*r.file, r.file == &f.output2 ? kOutput2 : kOutput,
                    "cannot lock '" + r.file->name() + "': " + reason(r));
@@ -97,7 +97,7 @@ Progress settle_record(const Options& o, const std::string& header, std::size_t 
   const Progress progress = go_on ? *found : Progress{};
   const std::size_t keep = go_on ? progress.length + (progress.complete ? kComplete.size() : 0) : 0;
   if (::ftruncate(f.record.descriptor(), static_cast<off_t>(keep)) != 0 ||
-      (!go_on && !write_text(f.record, header)))
+      (!go_on && !write_text(f.record, header, f.tell)))
     throw unwritable(f.record, kOutput);
   return progress;
 }

@@ -20,11 +20,12 @@ inline constexpr int kOutput2 = -4 & 0xff;     // 252
 struct Files {
   ResultFile output, output2, record;
   bool keeps_record = false;
+  Tell tell;  // what their appends tell the user
 };
 
 bool same_file(int a, int b);
 
-bool write_text(ResultFile& file, std::string_view text);
+bool write_text(ResultFile& file, std::string_view text, const Tell& tell);
 
 // Each of these ends the grid before any work with a tilvex::Error: its
 // status 213 or 252 (its fixed message "unable to open/write FILE") for a
