@@ -195,6 +195,11 @@ class Append {
   bool recover(AppendOutcome& out);
   bool settle(Member& m, bool& relock, AppendOutcome& out);
   Rollback roll_back(const journal::Found& f, Member& at, AppendOutcome& out);
+  bool take_entry(const journal::Found& f, const journal::FileEntry& e, const Member& at,
+                  std::vector<const journal::FileEntry*>& entries, std::vector<Member>& extra,
+                  AppendOutcome& out);
+  void keep_journaled(const journal::Found& f, std::vector<const journal::FileEntry*>& entries);
+  std::string cut_back(const std::vector<const journal::FileEntry*>& entries);
   bool journal();
   AppendOutcome write(HeldSignals& held);
   void commit();
@@ -400,71 +405,101 @@ bool Append::settle(Member& m, bool& relock, AppendOutcome& out) {
 }
 
 // Phase 2, for one hot journal found beside `at`: every file it names is
-// cut back to its recorded length, and its journals go. A file it names that this run does not hold yet is opened (without
-// following a symlink) and locked first, for a journal of this user's only.
+// cut back to its recorded length, and its journals go. A file it names
+// that this run does not hold yet is opened (without following a symlink)
+// and locked first, for a journal of this user's only.
 Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOutcome& out) {
-  const bool own = f.owner == ::geteuid();
-  const std::string path = journal_path(at);
-  const std::string whose = "uid " + std::to_string(f.owner);
   std::vector<const journal::FileEntry*> entries;
   std::vector<Member> extra;
-  for (const journal::FileEntry& e : f.journal.files) {
-    const FileIdentity id{e.device, e.inode};
-    if (std::any_of(extra.begin(), extra.end(), [&](const Member& x) { return x.id == id; })) continue;
-    if (Member* m = member(id)) {
-      if (!m->locked) {
-        out = refuse(at, "'" + path + "' records an append that did not finish to '" + m->file->name() +
-                             "', which keeps no locks; it cannot be rolled back there");
-        return Rollback::refused;
-      }
-      if (std::find(entries.begin(), entries.end(), &e) != entries.end() ||
-          std::any_of(entries.begin(), entries.end(), [&](const journal::FileEntry* x) {
-            return x->device == e.device && x->inode == e.inode;
-          }))
-        continue;  // named twice: the first length stands
-      if (!own && !posix::may_write(f.owner, m->st, posix::has_acl(m->file->descriptor()))) {
-        out = refuse(at, "'" + path + "' is in the way of its journal: a journal of " + whose +
-                             ", who may not write '" + m->file->name() + "'; remove it to append");
-        return Rollback::refused;
-      }
-      entries.push_back(&e);
-      continue;
-    }
-    if (!own) {
-      out = refuse(at, "'" + path + "' records an append of " + whose +
-                           "'s that did not finish, to files this run does not write; that user's "
-                           "next run, or tilvex-grid --recover, rolls it back");
-      return Rollback::refused;
-    }
-    posix::Fd fd = posix::open_no_symlinks(e.path, O_WRONLY | O_APPEND | O_NONBLOCK);
-    struct stat st {};
-    if (fd.ok() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == e.device &&
-        st.st_ino == e.inode) {
-      Member m;
-      m.opened = std::make_unique<ResultFile>();
-      m.opened->adopt(fd.release(), e.path);
-      m.file = m.opened.get();
-      m.id = id;
-      m.st = st;
-      extra.push_back(std::move(m));
-      continue;
-    }
-    if (fd.ok() && member(FileIdentity{st.st_dev, st.st_ino}) != nullptr) kept_open().push_back(std::move(fd));
-    if (!fd.ok() && errno != ENOENT) {
-      out = refuse(at, "'" + path + "' records an append that did not finish to '" + e.path +
-                           "', which cannot be opened without following a symlink: " + std::strerror(errno));
-      return Rollback::refused;
-    }
-    say("a journal names '" + e.path + "', which is no longer the file it recorded; that file is left alone");
-  }
+  for (const journal::FileEntry& e : f.journal.files)
+    if (!take_entry(f, e, at, entries, extra, out)) return Rollback::refused;
   if (!extra.empty()) {
     for (Member& m : extra) members_.push_back(std::move(m));
     return Rollback::relock;
   }
-  // A file is cut only while its own journal, beside it, is of this
-  // append: a file whose journal was never written (its writer died
-  // first) or is gone (a rollback cut it already) may since hold runs that
-  // were committed without it.
+  keep_journaled(f, entries);
+  const HeldSignals held;
+  const std::string cut = cut_back(entries);
+  // The files are whole again (and on disk, with TILVEX_SYNC=1) before any
+  // journal goes, so the order in which they go does not matter: a crash
+  // from here on finds the same journals and cuts the same lengths again.
+  bool removed = true;
+  for (const journal::FileEntry& e : f.journal.files)
+    removed = journal::remove_at(journal::path_for(e.path), f.tx, f.owner, s_.sync) && removed;
+  const std::string commit = f.commit ? journal_path(at) : f.commit_path;
+  removed = journal::remove_at(commit, f.tx, f.owner, s_.sync) && removed;
+  say("recovered from an append that did not finish: " + (cut.empty() ? "nothing to cut back" : "cut " + cut));
+  if (!removed) {
+    out = refuse(at, "the journals of that append cannot all be removed: " + std::string(std::strerror(errno)));
+    return Rollback::refused;
+  }
+  return Rollback::done;
+}
+
+// One file a hot journal names: a member this run holds goes to `entries`
+// (once, whoever may write it); a file of this user's journal that this
+// run does not hold yet is opened into `extra`. False, with `out` set, if
+// the journal cannot be acted on.
+bool Append::take_entry(const journal::Found& f, const journal::FileEntry& e, const Member& at,
+                        std::vector<const journal::FileEntry*>& entries, std::vector<Member>& extra,
+                        AppendOutcome& out) {
+  const bool own = f.owner == ::geteuid();
+  const std::string path = journal_path(at);
+  const std::string whose = "uid " + std::to_string(f.owner);
+  const FileIdentity id{e.device, e.inode};
+  if (std::any_of(extra.begin(), extra.end(), [&](const Member& x) { return x.id == id; })) return true;
+  if (Member* m = member(id)) {
+    if (!m->locked) {
+      out = refuse(at, "'" + path + "' records an append that did not finish to '" + m->file->name() +
+                           "', which keeps no locks; it cannot be rolled back there");
+      return false;
+    }
+    if (std::any_of(entries.begin(), entries.end(), [&](const journal::FileEntry* x) {
+          return x->device == e.device && x->inode == e.inode;
+        }))
+      return true;  // named twice: the first length stands
+    if (!own && !posix::may_write(f.owner, m->st, posix::has_acl(m->file->descriptor()))) {
+      out = refuse(at, "'" + path + "' is in the way of its journal: a journal of " + whose +
+                           ", who may not write '" + m->file->name() + "'; remove it to append");
+      return false;
+    }
+    entries.push_back(&e);
+    return true;
+  }
+  if (!own) {
+    out = refuse(at, "'" + path + "' records an append of " + whose +
+                         "'s that did not finish, to files this run does not write; that user's "
+                         "next run, or tilvex-grid --recover, rolls it back");
+    return false;
+  }
+  posix::Fd fd = posix::open_no_symlinks(e.path, O_WRONLY | O_APPEND | O_NONBLOCK);
+  struct stat st {};
+  if (fd.ok() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == e.device &&
+      st.st_ino == e.inode) {
+    Member m;
+    m.opened = std::make_unique<ResultFile>();
+    m.opened->adopt(fd.release(), e.path);
+    m.file = m.opened.get();
+    m.id = id;
+    m.st = st;
+    extra.push_back(std::move(m));
+    return true;
+  }
+  if (fd.ok() && member(FileIdentity{st.st_dev, st.st_ino}) != nullptr) kept_open().push_back(std::move(fd));
+  if (!fd.ok() && errno != ENOENT) {
+    out = refuse(at, "'" + path + "' records an append that did not finish to '" + e.path +
+                         "', which cannot be opened without following a symlink: " + std::strerror(errno));
+    return false;
+  }
+  say("a journal names '" + e.path + "', which is no longer the file it recorded; that file is left alone");
+  return true;
+}
+
+// A file is cut only while its own journal, beside it, is of this append:
+// a file whose journal was never written (its writer died first) or is
+// gone (a rollback cut it already) may since hold runs that were committed
+// without it.
+void Append::keep_journaled(const journal::Found& f, std::vector<const journal::FileEntry*>& entries) {
   std::erase_if(entries, [&](const journal::FileEntry* e) {
     Member& m = *member(FileIdentity{e->device, e->inode});
     if (!m.placed) m.placed = posix::place_of(m.file->descriptor(), m.file->name(), m.place);
@@ -473,8 +508,11 @@ Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOu
     const bool read = own_journal.state != journal::State::none && own_journal.state != journal::State::torn;
     return !(read && own_journal.tx == f.tx && own_journal.owner == f.owner);
   });
+}
 
-  const HeldSignals held;
+// Each entry's file cut back to its recorded length; what was cut, in
+// words.
+std::string Append::cut_back(const std::vector<const journal::FileEntry*>& entries) {
   std::string cut;
   for (const journal::FileEntry* e : entries) {
     Member& m = *member(FileIdentity{e->device, e->inode});
@@ -486,20 +524,7 @@ Append::Rollback Append::roll_back(const journal::Found& f, Member& at, AppendOu
              " bytes";
     }
   }
-  // The files are whole again (and on disk, with TILVEX_SYNC=1) before any
-  // journal goes, so the order in which they go does not matter: a crash
-  // from here on finds the same journals and cuts the same lengths again.
-  bool removed = true;
-  for (const journal::FileEntry& e : f.journal.files)
-    removed = journal::remove_at(journal::path_for(e.path), f.tx, f.owner, s_.sync) && removed;
-  const std::string commit = f.commit ? path : f.commit_path;
-  removed = journal::remove_at(commit, f.tx, f.owner, s_.sync) && removed;
-  say("recovered from an append that did not finish: " + (cut.empty() ? "nothing to cut back" : "cut " + cut));
-  if (!removed) {
-    out = refuse(at, "the journals of that append cannot all be removed: " + std::string(std::strerror(errno)));
-    return Rollback::refused;
-  }
-  return Rollback::done;
+  return cut;
 }
 
 // Phase 3: the journal, whole, beside every regular file, before the first
