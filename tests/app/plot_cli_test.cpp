@@ -83,9 +83,10 @@ TEST(PlotCli, ErrorsWriteNothing) {
 // the PNG: "r g b" per point.
 std::vector<std::string> rendered_pixels(const ScratchDir& dir, const std::string& svg,
                                          const std::vector<std::pair<int, int>>& points) {
-  if (std::system("command -v rsvg-convert >/dev/null 2>&1") != 0) {
+  if (std::system("command -v rsvg-convert >/dev/null 2>&1") != 0 ||
+      std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0) {
     if (const char* ci = std::getenv("CI"); ci != nullptr && std::string(ci) == "true")
-      ADD_FAILURE() << "rsvg-convert is missing (Debian package librsvg2-bin)";
+      ADD_FAILURE() << "rsvg-convert or Pillow is missing (Debian packages librsvg2-bin, python3-pil)";
     return {};
   }
   Outcome o = run("/usr/bin/rsvg-convert", {svg, "-o", dir / "figure.png"}, dir / "rsvg.out",
