@@ -140,6 +140,8 @@ class ScratchDir {
     std::string tmpl = (std::filesystem::temp_directory_path() / "tilvex-test-XXXXXX").string();
     path_ = mkdtemp(tmpl.data());
   }
+  ScratchDir(const ScratchDir&) = delete;  // a copy would remove it too
+  ScratchDir& operator=(const ScratchDir&) = delete;
   ~ScratchDir() { std::filesystem::remove_all(path_); }
   const std::filesystem::path& path() const { return path_; }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
