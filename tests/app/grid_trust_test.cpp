@@ -525,5 +525,62 @@ TEST(GridTrust, PlantedNamesAreNeverFollowed) {
   EXPECT_EQ(lines_in(shared / "grid.tsv"), 3);
 }
 
+// A grid stopped after its first point is an unfinished grid like any
+// other: a rerun without --resume or --again is refused with the count,
+// and --resume finishes it to the bytes of one clean run.
+TEST(GridTrust, AGridStoppedAfterOnePointIsNotBegunAnew) {
+  ScratchDir dir;
+  const std::string w = kData + "/worked.vrin";
+  ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
+  spill(dir / "grid.txt", w + " 1 0 0 0\n" + dir / "fifo.vrin" + " 2 0 0 0\n");
+  const pid_t clean = start(TILVEX_GRID, {dir / "grid.txt", dir / "c.txt", "95", dir / "c2.txt"}, dir / "c.stdout");
+  feed(dir / "fifo.vrin");
+  ASSERT_EQ(finish(clean), 0);
+
+  const std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--jobs", "1"};
+  const pid_t pid = start(TILVEX_GRID, args, dir / "first.stdout", Launch{"/dev/null", -1, dir / "first.stderr"});
+  ASSERT_TRUE(recorded(dir, 1));  // waits for the FIFO now
+  kill(pid, SIGTERM);
+  EXPECT_EQ(finish(pid), 128 + SIGTERM);
+  const Left stopped = left_in(dir);
+  EXPECT_EQ(stopped.out, slurp(dir / "c.txt").substr(0, stopped.out.size()));
+  EXPECT_EQ(lines_in(dir / "out.txt"), 1);
+
+  Outcome o = grid_run(dir, args);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(slurp(dir / "grid.stderr"), "tilvex-grid: '" + dir / "out.txt" +
+                                            "' holds an unfinished grid, 1 of 2 points done; --resume appends "
+                                            "the rest, --again appends every point anew\n");
+  EXPECT_TRUE(left_in(dir) == stopped);
+
+  std::vector<std::string> resume = args;
+  resume.push_back("--resume");
+  const pid_t resumed = start(TILVEX_GRID, resume, dir / "grid.stdout");
+  feed(dir / "fifo.vrin");
+  EXPECT_EQ(finish(resumed), 0);
+  EXPECT_EQ(slurp(dir / "out.txt"), slurp(dir / "c.txt"));
+  EXPECT_EQ(slurp(dir / "out2.txt"), slurp(dir / "c2.txt"));
+}
+
+// A FIFO at the record's name is neither read nor written (a grid would
+// wait on it, or take it for an empty record): the grid stops before
+// appending anything.
+TEST(GridTrust, AFifoAtTheRecordsNameStopsTheGrid) {
+  ScratchDir dir;
+  spill(dir / "grid.txt", kData + "/worked.vrin 1 0 0 0\n");
+  ASSERT_EQ(mkfifo((dir / "out.txt.tilvex-grid").c_str(), 0600), 0);
+  for (const char* how : {"", "--resume"}) {
+    std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt"};
+    if (*how != '\0') args.push_back(how);
+    const Outcome o = grid_run(dir, args);
+    EXPECT_EQ(o.status, 2) << how;
+    EXPECT_EQ(o.printed, "") << how;
+    EXPECT_NE(slurp(dir / "grid.stderr").find("'" + dir / "out.txt.tilvex-grid" + "'"), std::string::npos)
+        << slurp(dir / "grid.stderr");
+    EXPECT_EQ(slurp(dir / "out.txt"), "") << how;
+    EXPECT_EQ(slurp(dir / "out2.txt"), "") << how;
+  }
+}
+
 }  // namespace
 }  // namespace tilvex::test
