@@ -8,32 +8,15 @@
 #include <utility>
 
 #include "numeric/angles.hpp"
+#include "svg.hpp"
 
 namespace tilvex::plot {
 
 namespace {
 
-std::string number(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", v);
-  return buf;
-}
-
-std::string escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '"') out += "&quot;";
-    else if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
-  }
-  return out;
-}
-
-std::string text(double x, double y, const std::string& s, const std::string& extra = "") {
-  return "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\"" + extra + ">" + escape(s) + "</text>\n";
-}
+using svg::number;
+using svg::text;
+using svg::upward_text;
 
 }  // namespace
 
@@ -98,11 +81,7 @@ std::string render_map(const std::vector<formats::TableRow>& rows, const std::st
     return kTop + (static_cast<double>(ay.columns - 1 - ay.column(y)) + 0.5) * cell;
   };
 
-  std::string svg =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-      number(kWidth) + "\" height=\"" + number(kHeight) + "\" viewBox=\"0 0 " + number(kWidth) + " " +
-      number(kHeight) + "\" font-family=\"sans-serif\" font-size=\"13\">\n"
-      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  std::string svg = svg::document_start(kWidth, kHeight);
   svg += text(20, 28, title, " font-size=\"16\"");
   const std::string axis = sigma_names ? "sigma 1" : "axis 1";
   svg += text(20, 48, "trend of " + axis + " (bar) and its confidence range (wedge), coloured by phi");
@@ -126,9 +105,8 @@ std::string render_map(const std::vector<formats::TableRow>& rows, const std::st
   }
   svg += text(kLeft + width / 2, kTop + height + 38, ax.unit ? "xgrid (east)" : "xgrid (east; indices that occur)",
               " text-anchor=\"middle\"");
-  svg += text(kLeft - 40, kTop + height / 2, ay.unit ? "ygrid (north)" : "ygrid (north; indices that occur)",
-              " text-anchor=\"middle\" transform=\"rotate(-90 " + number(kLeft - 40) + " " +
-                  number(kTop + height / 2) + ")\"");
+  svg += upward_text(kLeft - 40, kTop + height / 2, ay.unit ? "ygrid (north)" : "ygrid (north; indices that occur)",
+                     " text-anchor=\"middle\"");
 
   const double r = 0.42 * cell;
   for (const formats::TableRow& row : rows) {

@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-
 #include "numeric/angles.hpp"
 #include "kamb.hpp"
+#include "svg.hpp"
 
 namespace tilvex::plot {
 
 namespace {
+
+using svg::number;
+using svg::text;
+using svg::upward_text;
 
 constexpr double kDegree = kRadiansPerDegree;
 
@@ -23,30 +26,8 @@ NetPoint project_down(double north, double east, double down) {
   return {east * scale, north * scale};
 }
 
-std::string number(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", v);
-  return buf;
-}
-
 double svg_x(const NetPoint& p) { return kCentreX + kRadius * p.east; }
 double svg_y(const NetPoint& p) { return kCentreY - kRadius * p.north; }
-
-std::string escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default:
-        // Control characters are not allowed in XML text.
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
-    }
-  }
-  return out;
-}
 
 // A graticule line through directions v(s) for s from 0 to 1.
 template <typename Direction>
@@ -107,11 +88,6 @@ std::string marker(int axis, double x, double y, const std::string& cls, double 
   }
 }
 
-std::string text(double x, double y, const std::string& s, const std::string& extra = "") {
-  return "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\"" + extra + ">" + escape(s) +
-         "</text>\n";
-}
-
 // Okabe-Ito colours, safe for colour-blind readers; the shapes differ too.
 const char* const kColour[3] = {"#D55E00", "#009E73", "#0072B2"};
 
@@ -132,8 +108,7 @@ std::string histogram(const Cloud& cloud, const Figure& f) {
   h += text((kLeft + kRight) / 2, kBase + 34, "phi", " text-anchor=\"middle\" font-style=\"italic\"");
   h += text(kLeft - 6, kBase - kTall + 4, std::to_string(most), " text-anchor=\"end\"");
   h += text(kLeft - 6, kBase + 4, "0", " text-anchor=\"end\"");
-  h += text(kLeft - 30, kBase - kTall / 2, "resamples", " text-anchor=\"middle\" transform=\"rotate(-90 " +
-                                                          number(kLeft - 30) + " " + number(kBase - kTall / 2) + ")\"");
+  h += upward_text(kLeft - 30, kBase - kTall / 2, "resamples", " text-anchor=\"middle\"");
   h += text(kLeft, kBase - kTall - 14, "phi of the accepted resamples");
   if (f.best) {  // the best fit, solid, and its bounds, dashed
     const auto mark = [&](double phi, const char* dash, const char* cls) {
@@ -226,12 +201,7 @@ DensityGrid Cloud::density(int axis) const {
 }
 
 std::string render_svg(const Cloud& cloud, const Figure& f) {
-  std::string svg =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(kWidth) + "\" height=\"" +
-      number(kHeight) + "\" viewBox=\"0 0 " + number(kWidth) + " " + number(kHeight) +
-      "\" font-family=\"sans-serif\" font-size=\"13\">\n"
-      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  std::string svg = svg::document_start(kWidth, kHeight);
   svg += text(20, 26, f.title, " font-size=\"16\"");
   if (!f.subtitle.empty()) svg += text(20, 46, f.subtitle);
 
