@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -16,37 +17,34 @@
 #include "formats/committed_file.hpp"
 #include "formats/resample_results.hpp"
 #include "formats/table.hpp"
+#include "text/error.hpp"
 #include "tilvex/analyse.hpp"
 
 namespace py = pybind11;
 
 namespace {
 
-// The program's refusal of an input: its message on standard output, and
-// the reason it gives on standard error.
-struct Refusal {
-  std::string message, reason;
-};
-
-[[noreturn]] void refuse(const Refusal& r) {
-  static py::handle error = py::module_::import("tilvex._errors").attr("TilvexError");
-  PyErr_SetObject(error.ptr(), py::make_tuple(r.message, r.reason).ptr());
-  throw py::error_already_set();
+// The program's refusal of an input: tilvex::Error with its message on
+// standard output as fixed() and the reason it gives on standard error as
+// reason() (the status is not the package's concern). At the boundary,
+// raise_error() makes it a TilvexError.
+[[noreturn]] void refuse(const std::string& message, std::string reason) {
+  throw tilvex::Error(std::move(reason), 1, message);
 }
 
 // The program refuses a confidence level that is not a number (NaN) with
 // its usage line, after it has read the input; `text` is the level as given.
 void check_level(float level, const std::string& text) {
   if (std::isnan(level))
-    refuse({"usage: tilvex.exe *.vrin output_file confidence_level output_file2 xgrid ygrid zgrid tgrid",
-            "confidence_level '" + text + "' is not a number"});
+    refuse("usage: tilvex.exe *.vrin output_file confidence_level output_file2 xgrid ygrid zgrid tgrid",
+           "confidence_level '" + text + "' is not a number");
 }
 
 tilvex::Result analyse_text(std::string_view text, float level, const std::string& level_text,
                             const std::string& name) {
-  if (text.empty()) refuse({"unable to read " + name, "'" + name + "' is empty"});
+  if (text.empty()) refuse("unable to read " + name, "'" + name + "' is empty");
   if (std::string why = tilvex::formats::not_resample_results_file(text, "'" + name + "'"); !why.empty())
-    refuse({"unable to read " + name, std::move(why)});
+    refuse("unable to read " + name, std::move(why));
   check_level(level, level_text);
   py::gil_scoped_release free;
   return tilvex::analyse(text, level);
@@ -55,25 +53,26 @@ tilvex::Result analyse_text(std::string_view text, float level, const std::strin
 // The bytes of a file as the program reads them.
 std::string read_file(const std::string& path) {
   tilvex::InputFile f;
-  if (!f.open(path)) refuse({"unable to open " + path, "cannot open '" + path + "': " + std::strerror(errno)});
-  if (!f.read()) refuse({"unable to read " + path, "cannot read '" + path + "': " + std::strerror(f.error())});
+  if (!f.open(path)) refuse("unable to open " + path, "cannot open '" + path + "': " + std::strerror(errno));
+  if (!f.read()) refuse("unable to read " + path, "cannot read '" + path + "': " + std::strerror(f.error()));
   return std::string(f.text());
 }
 
-// A reader's failure as the package raises it: a file that cannot be
-// opened or read as the program refuses it (TilvexError), a row that is
-// not of its format as a ValueError (an accepted line is worded by the
-// caller).
-template <typename Read>
-auto reading(Read read) {
+// At the boundary, how a tilvex::Error reaches Python: a refusal of the
+// program (an error with tilvex's fixed message, such as a FileError of a
+// file that cannot be opened or read) as TilvexError(message, reason), any
+// other (a row of a table that is not of its format) as a ValueError with
+// its reason. Registered for the functions of this module only.
+void raise_error(std::exception_ptr p) {
   try {
-    return read();
-  } catch (const tilvex::formats::FileError& e) {
-    refuse({e.fixed(), e.reason()});
-  } catch (const tilvex::formats::AcceptedLineError&) {
-    throw;
+    if (p) std::rethrow_exception(p);
   } catch (const tilvex::Error& e) {
-    throw py::value_error(e.reason());
+    if (e.fixed().empty()) {
+      PyErr_SetString(PyExc_ValueError, e.reason().c_str());
+      return;
+    }
+    static py::handle error = py::module_::import("tilvex._errors").attr("TilvexError");
+    PyErr_SetObject(error.ptr(), py::make_tuple(e.fixed(), e.reason()).ptr());
   }
 }
 
@@ -169,7 +168,7 @@ std::string format_accepted(const tilvex::Result& r, int x, int y, int z, int t)
 // threshold and the 21 values float32.
 py::dict read_table(const std::string& path) {
   const auto& columns = tilvex::formats::kTableColumns;
-  const auto rows = reading([&] { return tilvex::formats::read_table(tilvex::formats::committed_text(path), path); });
+  const auto rows = tilvex::formats::read_table(tilvex::formats::committed_text(path), path);
   std::vector<std::string> input, status;
   std::vector<std::int32_t> grid[4];
   std::vector<double> n, accepted;
@@ -202,13 +201,11 @@ py::tuple read_accepted(const std::string& path) {
   std::vector<std::int32_t> grid;
   std::vector<float> values;
   try {
-    reading([&] {
-      tilvex::formats::read_accepted(path, [&](const tilvex::formats::AcceptedLine& a) {
-        grid.insert(grid.end(), {a.grid.x, a.grid.y, a.grid.z, a.grid.t});
-        values.insert(values.end(), {a.phi, a.trend[0], a.plunge[0], a.trend[1], a.plunge[1], a.trend[2], a.plunge[2]});
-      });
+    tilvex::formats::read_accepted(path, [&](const tilvex::formats::AcceptedLine& a) {
+      grid.insert(grid.end(), {a.grid.x, a.grid.y, a.grid.z, a.grid.t});
+      values.insert(values.end(), {a.phi, a.trend[0], a.plunge[0], a.trend[1], a.plunge[1], a.trend[2], a.plunge[2]});
     });
-  } catch (const tilvex::formats::AcceptedLineError& e) {
+  } catch (const tilvex::formats::AcceptedLineError& e) {  // worded the package's way
     const std::string where = path + ":" + std::to_string(e.line);
     if (e.field == 0) throw py::value_error(where + ": expected 11 fields, found " + std::to_string(e.fields));
     throw py::value_error(where + (e.field <= 4 ? ": not an int: " : ": not a number: ") + e.word);
@@ -223,6 +220,7 @@ py::tuple read_accepted(const std::string& path) {
 PYBIND11_MODULE(_tilvex, m) {
   m.doc() = "The analysis of tilvex for numpy (see the package tilvex).";
   m.attr("__version__") = TILVEX_VERSION;
+  py::register_local_exception_translator(&raise_error);
   bind_result(m);
   m.def("_analyse_records", &analyse_records, py::arg("best"), py::arg("resamples"), py::arg("level"),
         py::arg("level_text") = "nan");
