@@ -12,14 +12,6 @@
 
 namespace tilvex::plot {
 
-namespace {
-
-using svg::number;
-using svg::text;
-using svg::upward_text;
-
-}  // namespace
-
 std::string phi_colour(double phi) {
   if (!(phi >= 0.0 && phi <= 1.0)) return "#999999";
   static const int anchors[6][3] = {{0x00, 0x20, 0x4c}, {0x31, 0x44, 0x6b}, {0x66, 0x68, 0x70},
@@ -36,6 +28,11 @@ std::string phi_colour(double phi) {
 }
 
 namespace {
+
+using svg::document_start;
+using svg::number;
+using svg::text;
+using svg::upward_text;
 
 // One axis of the map: the indices that occur, and their columns.
 struct Axis {
@@ -181,7 +178,7 @@ std::string key(bool unit) {
 std::string render_map(const std::vector<formats::TableRow>& rows, const std::string& title,
                        bool sigma_names) {
   const Layout m(rows);
-  std::string svg = svg::document_start(kWidth, kHeight);
+  std::string svg = document_start(kWidth, kHeight);
   svg += text(20, 28, title, " font-size=\"16\"");
   const std::string axis = sigma_names ? "sigma 1" : "axis 1";
   svg += text(20, 48, "trend of " + axis + " (bar) and its confidence range (wedge), coloured by phi");

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+
 #include "numeric/angles.hpp"
 #include "kamb.hpp"
 #include "svg.hpp"
@@ -10,6 +12,7 @@ namespace tilvex::plot {
 
 namespace {
 
+using svg::document_start;
 using svg::number;
 using svg::text;
 using svg::upward_text;
@@ -315,7 +318,7 @@ DensityGrid Cloud::density(int axis) const {
 }
 
 std::string render_svg(const Cloud& cloud, const Figure& f) {
-  std::string svg = svg::document_start(kWidth, kHeight);
+  std::string svg = document_start(kWidth, kHeight);
   svg += text(20, 26, f.title, " font-size=\"16\"");
   if (!f.subtitle.empty()) svg += text(20, 46, f.subtitle);
   svg += net();
