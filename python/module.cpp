@@ -5,9 +5,13 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/input_file.hpp"
@@ -15,37 +19,34 @@
 #include "formats/committed_file.hpp"
 #include "formats/resample_results.hpp"
 #include "formats/table.hpp"
+#include "text/error.hpp"
 #include "tilvex/analyse.hpp"
 
 namespace py = pybind11;
 
 namespace {
 
-// The program's refusal of an input: its message on standard output, and
-// the reason it gives on standard error.
-struct Refusal {
-  std::string message, reason;
-};
-
-[[noreturn]] void refuse(const Refusal& r) {
-  static py::handle error = py::module_::import("tilvex._errors").attr("TilvexError");
-  PyErr_SetObject(error.ptr(), py::make_tuple(r.message, r.reason).ptr());
-  throw py::error_already_set();
+// The program's refusal of an input: tilvex::Error with its message on
+// standard output as fixed() and the reason it gives on standard error as
+// reason() (the status is not the package's concern). At the boundary,
+// raise_error() makes it a TilvexError.
+[[noreturn]] void refuse(const std::string& message, std::string reason) {
+  throw tilvex::Error(std::move(reason), 1, message);
 }
 
 // The program refuses a confidence level that is not a number (NaN) with
 // its usage line, after it has read the input; `text` is the level as given.
 void check_level(float level, const std::string& text) {
   if (std::isnan(level))
-    refuse({"usage: tilvex.exe *.vrin output_file confidence_level output_file2 xgrid ygrid zgrid tgrid",
-            "confidence_level '" + text + "' is not a number"});
+    refuse("usage: tilvex.exe *.vrin output_file confidence_level output_file2 xgrid ygrid zgrid tgrid",
+           "confidence_level '" + text + "' is not a number");
 }
 
 tilvex::Result analyse_text(std::string_view text, float level, const std::string& level_text,
                             const std::string& name) {
-  if (text.empty()) refuse({"unable to read " + name, "'" + name + "' is empty"});
+  if (text.empty()) refuse("unable to read " + name, "'" + name + "' is empty");
   if (std::string why = tilvex::formats::not_resample_results_file(text, "'" + name + "'"); !why.empty())
-    refuse({"unable to read " + name, std::move(why)});
+    refuse("unable to read " + name, std::move(why));
   check_level(level, level_text);
   py::gil_scoped_release free;
   return tilvex::analyse(text, level);
@@ -54,25 +55,26 @@ tilvex::Result analyse_text(std::string_view text, float level, const std::strin
 // The bytes of a file as the program reads them.
 std::string read_file(const std::string& path) {
   tilvex::InputFile f;
-  if (!f.open(path)) refuse({"unable to open " + path, "cannot open '" + path + "': " + std::strerror(errno)});
-  if (!f.read()) refuse({"unable to read " + path, "cannot read '" + path + "': " + std::strerror(f.error())});
+  if (!f.open(path)) refuse("unable to open " + path, "cannot open '" + path + "': " + std::strerror(errno));
+  if (!f.read()) refuse("unable to read " + path, "cannot read '" + path + "': " + std::strerror(f.error()));
   return std::string(f.text());
 }
 
-// A reader's failure as the package raises it: a file that cannot be
-// opened or read as the program refuses it (TilvexError), a row that is
-// not of its format as a ValueError (an accepted line is worded by the
-// caller).
-template <typename Read>
-auto reading(Read read) {
+// At the boundary, how a tilvex::Error reaches Python: a refusal of the
+// program (an error with tilvex's fixed message, such as a FileError of a
+// file that cannot be opened or read) as TilvexError(message, reason), any
+// other (a row of a table that is not of its format) as a ValueError with
+// its reason. Registered for the functions of this module only.
+void raise_error(std::exception_ptr p) {
   try {
-    return read();
-  } catch (const tilvex::formats::FileError& e) {
-    refuse({e.fixed(), e.reason()});
-  } catch (const tilvex::formats::AcceptedLineError&) {
-    throw;
+    if (p) std::rethrow_exception(p);
   } catch (const tilvex::Error& e) {
-    throw py::value_error(e.reason());
+    if (e.fixed().empty()) {
+      PyErr_SetString(PyExc_ValueError, e.reason().c_str());
+      return;
+    }
+    static py::handle error = py::module_::import("tilvex._errors").attr("TilvexError");
+    PyErr_SetObject(error.ptr(), py::make_tuple(e.fixed(), e.reason()).ptr());
   }
 }
 
@@ -83,83 +85,153 @@ std::string shape_text(const py::array& a) {
   return s + (a.ndim() == 1 ? ",)" : ")");
 }
 
+// The properties of a Result beyond its counts: the indices of the accepted
+// resamples (int64, shape (m,)), their phi and axes (float32, shape (m, 7)),
+// and the bounds, name -> (best, low, high) as floats.
+py::array_t<std::int64_t> accepted_indices(const tilvex::Result& r) {
+  py::array_t<std::int64_t> a(static_cast<py::ssize_t>(r.accepted.size()));
+  auto v = a.mutable_unchecked<1>();
+  for (std::size_t i = 0; i < r.accepted.size(); ++i)
+    v(static_cast<py::ssize_t>(i)) = static_cast<std::int64_t>(r.accepted[i]);
+  return a;
+}
+
+py::array_t<float> accepted_solutions(const tilvex::Result& r) {
+  py::array_t<float> a({static_cast<py::ssize_t>(r.solutions.size()), py::ssize_t{7}});
+  auto v = a.mutable_unchecked<2>();
+  for (std::size_t i = 0; i < r.solutions.size(); ++i) {
+    const tilvex::Solution& s = r.solutions[i];
+    const float f[7] = {s.phi, s.axis[0].trend, s.axis[0].plunge, s.axis[1].trend,
+                        s.axis[1].plunge, s.axis[2].trend, s.axis[2].plunge};
+    for (int k = 0; k < 7; ++k) v(static_cast<py::ssize_t>(i), k) = f[k];
+  }
+  return a;
+}
+
+py::dict bounds(const tilvex::Result& r) {
+  const tilvex::Summary& s = r.analysis.summary;
+  py::dict d;
+  const tilvex::Bounds b[] = {s.phi, s.trend[0], s.plunge[0], s.trend[1], s.plunge[1], s.trend[2], s.plunge[2]};
+  for (int k = 0; k < 7; ++k) d[tilvex::formats::quantity_name(k)] = py::make_tuple(b[k].best, b[k].low, b[k].high);
+  return d;
+}
+
+void bind_result(py::module_& m) {
+  py::class_<tilvex::Result>(m, "Result")
+      .def_property_readonly("count", [](const tilvex::Result& r) { return r.analysis.count; })
+      .def_property_readonly("threshold", [](const tilvex::Result& r) { return r.analysis.threshold; })
+      .def_property_readonly("unread_fields", [](const tilvex::Result& r) { return r.analysis.unread_fields; })
+      .def_property_readonly("accepted", &accepted_indices)
+      .def_property_readonly("solutions", &accepted_solutions)
+      .def_property_readonly("bounds", &bounds);
+}
+
+using Floats = py::array_t<float, py::array::c_style | py::array::forcecast>;
+
+// Records of 13 floats: `best` of shape (13,), `resamples` of shape (n, 13);
+// any other shape is refused before a value is read.
+tilvex::Result analyse_records(Floats best, Floats resamples, float level, const std::string& level_text) {
+  if (best.ndim() != 1 || best.shape(0) != 13)
+    throw py::value_error("best must have shape (13,), not " + shape_text(best));
+  if (resamples.ndim() != 2 || resamples.shape(1) != 13)
+    throw py::value_error("resamples must have shape (n, 13), not " + shape_text(resamples));
+  check_level(level, level_text);
+  const auto record = [](const float* f) {
+    tilvex::Record r;
+    std::memcpy(r.tensor.s, f, 6 * sizeof(float));
+    r.solution.phi = f[6];
+    for (int k = 0; k < 3; ++k) r.solution.axis[k] = {f[7 + 2 * k], f[8 + 2 * k]};
+    return r;
+  };
+  const tilvex::Record b = record(best.data());
+  std::vector<tilvex::Record> rs(static_cast<std::size_t>(resamples.shape(0)));
+  for (std::size_t i = 0; i < rs.size(); ++i) rs[i] = record(resamples.data(static_cast<py::ssize_t>(i), 0));
+  py::gil_scoped_release free;
+  return tilvex::analyse(b, rs, level);
+}
+
+// A resample results file, or its bytes; `level_text`: the level as given,
+// for the message of a refusal.
+tilvex::Result analyse_file(const std::string& path, float level, const std::string& level_text) {
+  return analyse_text(read_file(path), level, level_text, path);
+}
+
+tilvex::Result analyse_bytes(py::bytes data, float level, const std::string& name, const std::string& level_text) {
+  const std::string text = data;
+  return analyse_text(text, level, level_text, name);
+}
+
+std::string format_accepted(const tilvex::Result& r, int x, int y, int z, int t) {
+  return tilvex::format_accepted(r, tilvex::Grid{x, y, z, t});
+}
+
+// The table tilvex-grid writes, a column a key: the names and statuses as
+// lists of str, the grid indices int32, n and accepted float64, the
+// threshold and the 21 values float32.
+py::dict read_table(const std::string& path) {
+  const auto& columns = tilvex::formats::kTableColumns;
+  const auto rows = tilvex::formats::read_table(tilvex::formats::committed_text(path), path);
+  std::vector<std::string> input, status;
+  std::vector<std::int32_t> grid[4];
+  std::vector<double> n, accepted;
+  std::vector<float> values[22];  // threshold, then the 21 values
+  for (const auto& r : rows) {
+    input.push_back(r.input);
+    status.push_back(r.status);
+    const int g[4] = {r.grid.x, r.grid.y, r.grid.z, r.grid.t};
+    for (int k = 0; k < 4; ++k) grid[k].push_back(g[k]);
+    n.push_back(r.n);
+    accepted.push_back(r.accepted);
+    for (int k = 0; k < 22; ++k) values[k].push_back(r.values[k]);
+  }
+  py::dict out;
+  out[columns[0]] = input;
+  for (int k = 0; k < 4; ++k)
+    out[columns[1 + k]] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(grid[k].size()), grid[k].data());
+  out[columns[5]] = status;
+  out[columns[6]] = py::array_t<double>(static_cast<py::ssize_t>(n.size()), n.data());
+  out[columns[7]] = py::array_t<double>(static_cast<py::ssize_t>(accepted.size()), accepted.data());
+  for (std::size_t k = 0; k < 22; ++k)
+    out[columns[tilvex::formats::kThresholdColumn + k]] =
+        py::array_t<float>(static_cast<py::ssize_t>(values[k].size()), values[k].data());
+  return out;
+}
+
+// The accepted-resample lines of output_file2: their grid indices (int32,
+// shape (n, 4)) and values (float32, shape (n, 7)).
+py::tuple read_accepted(const std::string& path) {
+  std::vector<std::int32_t> grid;
+  std::vector<float> values;
+  try {
+    tilvex::formats::read_accepted(path, [&](const tilvex::formats::AcceptedLine& a) {
+      grid.insert(grid.end(), {a.grid.x, a.grid.y, a.grid.z, a.grid.t});
+      values.insert(values.end(), {a.phi, a.trend[0], a.plunge[0], a.trend[1], a.plunge[1], a.trend[2], a.plunge[2]});
+    });
+  } catch (const tilvex::formats::AcceptedLineError& e) {  // worded the package's way
+    const std::string where = path + ":" + std::to_string(e.line);
+    if (e.field == 0) throw py::value_error(where + ": expected 11 fields, found " + std::to_string(e.fields));
+    throw py::value_error(where + (e.field <= 4 ? ": not an int: " : ": not a number: ") + e.word);
+  }
+  const auto rows = static_cast<py::ssize_t>(grid.size() / 4);
+  return py::make_tuple(py::array_t<std::int32_t>({rows, py::ssize_t{4}}, grid.data()),
+                        py::array_t<float>({rows, py::ssize_t{7}}, values.data()));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_tilvex, m) {
   m.doc() = "The analysis of tilvex for numpy (see the package tilvex).";
   m.attr("__version__") = TILVEX_VERSION;
-
-  py::class_<tilvex::Result>(m, "Result")
-      .def_property_readonly("count", [](const tilvex::Result& r) { return r.analysis.count; })
-      .def_property_readonly("threshold", [](const tilvex::Result& r) { return r.analysis.threshold; })
-      .def_property_readonly("unread_fields", [](const tilvex::Result& r) { return r.analysis.unread_fields; })
-      .def_property_readonly("accepted",
-                             [](const tilvex::Result& r) {
-                               py::array_t<std::int64_t> a(static_cast<py::ssize_t>(r.accepted.size()));
-                               auto v = a.mutable_unchecked<1>();
-                               for (std::size_t i = 0; i < r.accepted.size(); ++i)
-                                 v(static_cast<py::ssize_t>(i)) = static_cast<std::int64_t>(r.accepted[i]);
-                               return a;
-                             })
-      .def_property_readonly("solutions",
-                             [](const tilvex::Result& r) {
-                               py::array_t<float> a({static_cast<py::ssize_t>(r.solutions.size()), py::ssize_t{7}});
-                               auto v = a.mutable_unchecked<2>();
-                               for (std::size_t i = 0; i < r.solutions.size(); ++i) {
-                                 const tilvex::Solution& s = r.solutions[i];
-                                 const float f[7] = {s.phi, s.axis[0].trend, s.axis[0].plunge, s.axis[1].trend,
-                                                     s.axis[1].plunge, s.axis[2].trend, s.axis[2].plunge};
-                                 for (int k = 0; k < 7; ++k) v(static_cast<py::ssize_t>(i), k) = f[k];
-                               }
-                               return a;
-                             })
-      .def_property_readonly("bounds", [](const tilvex::Result& r) {
-        // name -> (best, low, high), as floats
-        const tilvex::Summary& s = r.analysis.summary;
-        py::dict d;
-        const tilvex::Bounds b[] = {s.phi, s.trend[0], s.plunge[0], s.trend[1], s.plunge[1], s.trend[2], s.plunge[2]};
-        for (int k = 0; k < 7; ++k) d[tilvex::formats::quantity_name(k)] = py::make_tuple(b[k].best, b[k].low, b[k].high);
-        return d;
-      });
-
-  // Records of 13 floats: `best` of shape (13,), `resamples` of shape (n, 13);
-  // any other shape is refused before a value is read.
-  m.def("_analyse_records",
-        [](py::array_t<float, py::array::c_style | py::array::forcecast> best,
-           py::array_t<float, py::array::c_style | py::array::forcecast> resamples, float level,
-           const std::string& level_text) {
-          if (best.ndim() != 1 || best.shape(0) != 13)
-            throw py::value_error("best must have shape (13,), not " + shape_text(best));
-          if (resamples.ndim() != 2 || resamples.shape(1) != 13)
-            throw py::value_error("resamples must have shape (n, 13), not " + shape_text(resamples));
-          check_level(level, level_text);
-          const auto record = [](const float* f) {
-            tilvex::Record r;
-            std::memcpy(r.tensor.s, f, 6 * sizeof(float));
-            r.solution.phi = f[6];
-            for (int k = 0; k < 3; ++k) r.solution.axis[k] = {f[7 + 2 * k], f[8 + 2 * k]};
-            return r;
-          };
-          const tilvex::Record b = record(best.data());
-          std::vector<tilvex::Record> rs(static_cast<std::size_t>(resamples.shape(0)));
-          for (std::size_t i = 0; i < rs.size(); ++i) rs[i] = record(resamples.data(static_cast<py::ssize_t>(i), 0));
-          py::gil_scoped_release free;
-          return tilvex::analyse(b, rs, level);
-        },
-        py::arg("best"), py::arg("resamples"), py::arg("level"), py::arg("level_text") = "nan");
-  // `level_text`: the level as given, for the message of a refusal.
-  m.def("_analyse_file", [](const std::string& path, float level, const std::string& level_text) {
-    return analyse_text(read_file(path), level, level_text, path);
-  }, py::arg("path"), py::arg("level"), py::arg("level_text") = "nan");
-  m.def("_analyse_bytes", [](py::bytes data, float level, const std::string& name, const std::string& level_text) {
-    const std::string text = data;
-    return analyse_text(text, level, level_text, name);
-  }, py::arg("data"), py::arg("level"), py::arg("name"), py::arg("level_text") = "nan");
+  py::register_local_exception_translator(&raise_error);
+  bind_result(m);
+  m.def("_analyse_records", &analyse_records, py::arg("best"), py::arg("resamples"), py::arg("level"),
+        py::arg("level_text") = "nan");
+  m.def("_analyse_file", &analyse_file, py::arg("path"), py::arg("level"), py::arg("level_text") = "nan");
+  m.def("_analyse_bytes", &analyse_bytes, py::arg("data"), py::arg("level"), py::arg("name"),
+        py::arg("level_text") = "nan");
   m.def("format_summary", &tilvex::format_summary, py::arg("result"),
         "The summary line the program appends to output_file.");
-  m.def("_format_accepted", [](const tilvex::Result& r, int x, int y, int z, int t) {
-    return tilvex::format_accepted(r, tilvex::Grid{x, y, z, t});
-  });
+  m.def("_format_accepted", &format_accepted);
 
   // The table's columns, in order, and those of its floats (the threshold
   // and the 21 values).
@@ -167,52 +239,6 @@ PYBIND11_MODULE(_tilvex, m) {
   m.attr("TABLE_COLUMNS") = py::tuple(py::cast(std::vector<std::string>(columns.begin(), columns.end())));
   m.attr("VALUE_COLUMNS") = py::tuple(py::cast(
       std::vector<std::string>(columns.begin() + tilvex::formats::kThresholdColumn, columns.end())));
-
-  m.def("_read_table", [](const std::string& path) {
-    const auto rows = reading([&] { return tilvex::formats::read_table(tilvex::formats::committed_text(path), path); });
-    std::vector<std::string> input, status;
-    std::vector<std::int32_t> grid[4];
-    std::vector<double> n, accepted;
-    std::vector<float> values[22];  // threshold, then the 21 values
-    for (const auto& r : rows) {
-      input.push_back(r.input);
-      status.push_back(r.status);
-      const int g[4] = {r.grid.x, r.grid.y, r.grid.z, r.grid.t};
-      for (int k = 0; k < 4; ++k) grid[k].push_back(g[k]);
-      n.push_back(r.n);
-      accepted.push_back(r.accepted);
-      for (int k = 0; k < 22; ++k) values[k].push_back(r.values[k]);
-    }
-    py::dict out;
-    out[columns[0]] = input;
-    for (int k = 0; k < 4; ++k)
-      out[columns[1 + k]] = py::array_t<std::int32_t>(static_cast<py::ssize_t>(grid[k].size()), grid[k].data());
-    out[columns[5]] = status;
-    out[columns[6]] = py::array_t<double>(static_cast<py::ssize_t>(n.size()), n.data());
-    out[columns[7]] = py::array_t<double>(static_cast<py::ssize_t>(accepted.size()), accepted.data());
-    for (std::size_t k = 0; k < 22; ++k)
-      out[columns[tilvex::formats::kThresholdColumn + k]] =
-          py::array_t<float>(static_cast<py::ssize_t>(values[k].size()), values[k].data());
-    return out;
-  });
-
-  m.def("_read_accepted", [](const std::string& path) {
-    std::vector<std::int32_t> grid;
-    std::vector<float> values;
-    try {
-      reading([&] {
-        tilvex::formats::read_accepted(path, [&](const tilvex::formats::AcceptedLine& a) {
-          grid.insert(grid.end(), {a.grid.x, a.grid.y, a.grid.z, a.grid.t});
-          values.insert(values.end(), {a.phi, a.trend[0], a.plunge[0], a.trend[1], a.plunge[1], a.trend[2], a.plunge[2]});
-        });
-      });
-    } catch (const tilvex::formats::AcceptedLineError& e) {
-      const std::string where = path + ":" + std::to_string(e.line);
-      if (e.field == 0) throw py::value_error(where + ": expected 11 fields, found " + std::to_string(e.fields));
-      throw py::value_error(where + (e.field <= 4 ? ": not an int: " : ": not a number: ") + e.word);
-    }
-    const auto rows = static_cast<py::ssize_t>(grid.size() / 4);
-    return py::make_tuple(py::array_t<std::int32_t>({rows, py::ssize_t{4}}, grid.data()),
-                          py::array_t<float>({rows, py::ssize_t{7}}, values.data()));
-  });
+  m.def("_read_table", &read_table);
+  m.def("_read_accepted", &read_accepted);
 }

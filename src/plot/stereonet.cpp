@@ -2,14 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <string>
 
 #include "numeric/angles.hpp"
 #include "kamb.hpp"
+#include "svg.hpp"
 
 namespace tilvex::plot {
 
 namespace {
+
+using svg::document_start;
+using svg::number;
+using svg::text;
+using svg::upward_text;
 
 constexpr double kDegree = kRadiansPerDegree;
 
@@ -23,30 +29,8 @@ NetPoint project_down(double north, double east, double down) {
   return {east * scale, north * scale};
 }
 
-std::string number(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", v);
-  return buf;
-}
-
 double svg_x(const NetPoint& p) { return kCentreX + kRadius * p.east; }
 double svg_y(const NetPoint& p) { return kCentreY - kRadius * p.north; }
-
-std::string escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default:
-        // Control characters are not allowed in XML text.
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
-    }
-  }
-  return out;
-}
 
 // A graticule line through directions v(s) for s from 0 to 1.
 template <typename Direction>
@@ -107,11 +91,6 @@ std::string marker(int axis, double x, double y, const std::string& cls, double 
   }
 }
 
-std::string text(double x, double y, const std::string& s, const std::string& extra = "") {
-  return "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\"" + extra + ">" + escape(s) +
-         "</text>\n";
-}
-
 // Okabe-Ito colours, safe for colour-blind readers; the shapes differ too.
 const char* const kColour[3] = {"#D55E00", "#009E73", "#0072B2"};
 
@@ -132,8 +111,7 @@ std::string histogram(const Cloud& cloud, const Figure& f) {
   h += text((kLeft + kRight) / 2, kBase + 34, "phi", " text-anchor=\"middle\" font-style=\"italic\"");
   h += text(kLeft - 6, kBase - kTall + 4, std::to_string(most), " text-anchor=\"end\"");
   h += text(kLeft - 6, kBase + 4, "0", " text-anchor=\"end\"");
-  h += text(kLeft - 30, kBase - kTall / 2, "resamples", " text-anchor=\"middle\" transform=\"rotate(-90 " +
-                                                          number(kLeft - 30) + " " + number(kBase - kTall / 2) + ")\"");
+  h += upward_text(kLeft - 30, kBase - kTall / 2, "resamples", " text-anchor=\"middle\"");
   h += text(kLeft, kBase - kTall - 14, "phi of the accepted resamples");
   if (f.best) {  // the best fit, solid, and its bounds, dashed
     const auto mark = [&](double phi, const char* dash, const char* cls) {
@@ -151,6 +129,120 @@ std::string histogram(const Cloud& cloud, const Figure& f) {
   if (cloud.phi_outside > 0)
     h += text(kLeft, kBase + 68, std::to_string(cloud.phi_outside) + " outside 0 to 1 or not a number");
   return h + "</g>\n";
+}
+
+// The net: its graticule, the clip path of its circle (for the contours),
+// the primitive circle, a cross at the centre and N, E, S, W.
+std::string net() {
+  std::string svg = graticule();
+  svg += "<clipPath id=\"net\"><circle cx=\"" + number(kCentreX) + "\" cy=\"" + number(kCentreY) +
+         "\" r=\"" + number(kRadius) + "\"/></clipPath>\n";
+  svg += "<circle cx=\"" + number(kCentreX) + "\" cy=\"" + number(kCentreY) + "\" r=\"" +
+         number(kRadius) + "\" fill=\"none\" stroke=\"black\" stroke-width=\"1.2\"/>\n";
+  svg += "<path d=\"M " + number(kCentreX - 6) + " " + number(kCentreY) + " h 12 M " +
+         number(kCentreX) + " " + number(kCentreY - 6) + " v 12\" stroke=\"black\"/>\n";
+  svg += text(kCentreX, kCentreY - kRadius - 8, "N", " text-anchor=\"middle\" font-weight=\"bold\"");
+  svg += text(kCentreX + kRadius + 8, kCentreY + 5, "E", " font-weight=\"bold\"");
+  svg += text(kCentreX, kCentreY + kRadius + 20, "S", " text-anchor=\"middle\" font-weight=\"bold\"");
+  svg += text(kCentreX - kRadius - 8, kCentreY + 5, "W", " text-anchor=\"end\" font-weight=\"bold\"");
+  return svg;
+}
+
+// Every resample's axes as markers, a group per axis in its colour.
+std::string resample_markers(const Cloud& cloud) {
+  std::string svg;
+  for (int k = 0; k < 3; ++k) {
+    svg += "<g fill=\"" + std::string(kColour[k]) + "\" fill-opacity=\"0.5\">\n";
+    for (const NetPoint& p : cloud.markers[k])
+      svg += marker(k, svg_x(p), svg_y(p), "axis" + std::to_string(k + 1));
+    svg += "</g>\n";
+  }
+  return svg;
+}
+
+// The contours of one axis's density at the levels `at` (sigma), a path a
+// level, each thicker than the one below; `stroke` their colour.
+std::string contour_group(int axis, const DensityGrid& g, const std::vector<double>& at, const std::string& stroke) {
+  std::string svg = "<g class=\"contours" + std::to_string(axis + 1) +
+                    "\" clip-path=\"url(#net)\" fill=\"none\" stroke=\"" + stroke + "\">\n";
+  for (std::size_t l = 0; l < at.size(); ++l) {
+    std::string d;
+    for (const auto& seg : contour(g, at[l]))
+      d += "M" + number(svg_x({seg[0], seg[1]})) + " " + number(svg_y({seg[0], seg[1]})) + "L" +
+           number(svg_x({seg[2], seg[3]})) + " " + number(svg_y({seg[2], seg[3]}));
+    if (!d.empty())
+      svg += "<path class=\"level\" d=\"" + d + "\" stroke-width=\"" + number(0.8 + 0.4 * static_cast<double>(l)) + "\"/>\n";
+  }
+  return svg + "</g>\n";
+}
+
+// Kamb contours of each axis with 10 or more drawn, at one set of levels
+// from the highest peak of the three; and the legend's two lines on the
+// method (`method` empty where no axis has contours).
+struct Contours {
+  std::string svg, method, method2;
+};
+
+Contours density_contours(const Cloud& cloud, bool over_markers) {
+  Contours c;
+  DensityGrid grids[3];
+  double peak = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (cloud.drawn[k] < 10) continue;
+    grids[k] = cloud.density(k);
+    peak = std::max(peak, grids[k].peak);
+  }
+  const std::vector<double> at = levels(peak);
+  for (int k = 0; k < 3; ++k) {
+    if (cloud.drawn[k] < 10) continue;
+    c.svg += contour_group(k, grids[k], at, over_markers ? std::string("black") : std::string(kColour[k]));
+    if (k == 0 || c.method.empty()) {
+      std::string list;
+      for (double v : at) list += (list.empty() ? "" : ", ") + number(v);
+      c.method = "Kamb contours at " + (list.empty() ? std::string("none") : list) + " sigma,";
+    }
+  }
+  const double area = counting_area(cloud.drawn[0]);
+  c.method2 = "counting circle " + number(100.0 * area) + "% of the hemisphere";
+  return c;
+}
+
+// The best fit's axes, large and outlined (classes "best1" to "best3").
+std::string best_fit_markers(const BestFit& best) {
+  std::string svg;
+  for (int k = 0; k < 3; ++k)
+    if (const auto p = project(best.trend[k], best.plunge[k]))
+      svg += "<g fill=\"" + std::string(kColour[k]) + "\" stroke=\"black\" stroke-width=\"1.5\">" +
+             marker(k, svg_x(*p), svg_y(*p), "best" + std::to_string(k + 1), 2.4) + "</g>\n";
+  return svg;
+}
+
+// The legend beside the net: a key of the markers, then the counts, the
+// projection and the density method.
+std::string legend(const Cloud& cloud, const Figure& f, bool markers, const Contours& contours) {
+  const double lx = 640, ly = 80;
+  std::string svg;
+  for (int k = 0; k < 3; ++k) {
+    const std::string name = (f.sigma_names ? "sigma " : "axis ") + std::to_string(k + 1);
+    svg += "<g fill=\"" + std::string(kColour[k]) + "\">" + marker(k, lx, ly + 22.0 * k, "") + "</g>\n";
+    svg += text(lx + 12, ly + 22.0 * k + 5, name);
+    if (f.best)
+      svg += "<g fill=\"" + std::string(kColour[k]) + "\" stroke=\"black\" stroke-width=\"1.5\">" +
+             marker(k, lx + 120, ly + 22.0 * k, "", 1.6) + "</g>\n";
+  }
+  if (f.best) svg += text(lx + 134, ly + 49, "best fit");
+  double y = ly + 74;
+  svg += text(lx - 4, y, std::to_string(cloud.count) + " accepted resamples" +
+                             (markers ? "" : " (density only: more than " +
+                                                 std::to_string(Cloud::kMaxMarkers) + ")"));
+  svg += text(lx - 4, y += 20, "lower hemisphere, equal area");
+  if (!contours.method.empty()) {
+    svg += text(lx - 4, y += 20, contours.method, " class=\"method\" font-size=\"11\"");
+    svg += text(lx - 4, y += 15, contours.method2, " font-size=\"11\"");
+  }
+  if (cloud.left_out > 0)
+    svg += text(lx - 4, y += 20, std::to_string(cloud.left_out) + " axes not drawn (not a number)");
+  return svg;
 }
 
 }  // namespace
@@ -226,106 +318,18 @@ DensityGrid Cloud::density(int axis) const {
 }
 
 std::string render_svg(const Cloud& cloud, const Figure& f) {
-  std::string svg =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(kWidth) + "\" height=\"" +
-      number(kHeight) + "\" viewBox=\"0 0 " + number(kWidth) + " " + number(kHeight) +
-      "\" font-family=\"sans-serif\" font-size=\"13\">\n"
-      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  std::string svg = document_start(kWidth, kHeight);
   svg += text(20, 26, f.title, " font-size=\"16\"");
   if (!f.subtitle.empty()) svg += text(20, 46, f.subtitle);
-
-  // The net.
-  svg += graticule();
-  svg += "<clipPath id=\"net\"><circle cx=\"" + number(kCentreX) + "\" cy=\"" + number(kCentreY) +
-         "\" r=\"" + number(kRadius) + "\"/></clipPath>\n";
-
-  svg += "<circle cx=\"" + number(kCentreX) + "\" cy=\"" + number(kCentreY) + "\" r=\"" +
-         number(kRadius) + "\" fill=\"none\" stroke=\"black\" stroke-width=\"1.2\"/>\n";
-  svg += "<path d=\"M " + number(kCentreX - 6) + " " + number(kCentreY) + " h 12 M " +
-         number(kCentreX) + " " + number(kCentreY - 6) + " v 12\" stroke=\"black\"/>\n";
-  svg += text(kCentreX, kCentreY - kRadius - 8, "N", " text-anchor=\"middle\" font-weight=\"bold\"");
-  svg += text(kCentreX + kRadius + 8, kCentreY + 5, "E", " font-weight=\"bold\"");
-  svg += text(kCentreX, kCentreY + kRadius + 20, "S", " text-anchor=\"middle\" font-weight=\"bold\"");
-  svg += text(kCentreX - kRadius - 8, kCentreY + 5, "W", " text-anchor=\"end\" font-weight=\"bold\"");
-
-  // The resamples' axes, while few enough to be told apart.
+  svg += net();
+  // The resamples' axes, while few enough to be told apart; over them, the
+  // density.
   const bool markers = cloud.count <= Cloud::kMaxMarkers;
-  if (markers) {
-    for (int k = 0; k < 3; ++k) {
-      svg += "<g fill=\"" + std::string(kColour[k]) + "\" fill-opacity=\"0.5\">\n";
-      for (const NetPoint& p : cloud.markers[k])
-        svg += marker(k, svg_x(p), svg_y(p), "axis" + std::to_string(k + 1));
-      svg += "</g>\n";
-    }
-  }
-  // Density, over the markers: Kamb contours of each axis, in its colour.
-  std::string method, method2;
-  if (cloud.count >= 10) {
-    // One set of levels for the three axes, from the highest peak.
-    DensityGrid grids[3];
-    double peak = 0;
-    for (int k = 0; k < 3; ++k) {
-      if (cloud.drawn[k] < 10) continue;
-      grids[k] = cloud.density(k);
-      peak = std::max(peak, grids[k].peak);
-    }
-    const std::vector<double> at = levels(peak);
-    for (int k = 0; k < 3; ++k) {
-      if (cloud.drawn[k] < 10) continue;
-      const DensityGrid& g = grids[k];
-      svg += "<g class=\"contours" + std::to_string(k + 1) + "\" clip-path=\"url(#net)\" fill=\"none\" stroke=\"" +
-             (markers ? std::string("black") : std::string(kColour[k])) + "\">\n";
-      for (std::size_t l = 0; l < at.size(); ++l) {
-        std::string d;
-        for (const auto& seg : contour(g, at[l]))
-          d += "M" + number(svg_x({seg[0], seg[1]})) + " " + number(svg_y({seg[0], seg[1]})) + "L" +
-               number(svg_x({seg[2], seg[3]})) + " " + number(svg_y({seg[2], seg[3]}));
-        if (!d.empty())
-          svg += "<path class=\"level\" d=\"" + d + "\" stroke-width=\"" + number(0.8 + 0.4 * static_cast<double>(l)) + "\"/>\n";
-      }
-      svg += "</g>\n";
-      if (k == 0 || method.empty()) {
-        std::string list;
-        for (double v : at) list += (list.empty() ? "" : ", ") + number(v);
-        method = "Kamb contours at " + (list.empty() ? std::string("none") : list) + " sigma,";
-      }
-    }
-    const double area = counting_area(cloud.drawn[0]);
-    method2 = "counting circle " + number(100.0 * area) + "% of the hemisphere";
-  }
-
-  // The best fit, large, outlined.
-  if (f.best) {
-    for (int k = 0; k < 3; ++k)
-      if (const auto p = project(f.best->trend[k], f.best->plunge[k]))
-        svg += "<g fill=\"" + std::string(kColour[k]) + "\" stroke=\"black\" stroke-width=\"1.5\">" +
-               marker(k, svg_x(*p), svg_y(*p), "best" + std::to_string(k + 1), 2.4) + "</g>\n";
-  }
-
-  // The legend.
-  const double lx = 640, ly = 80;
-  for (int k = 0; k < 3; ++k) {
-    const std::string name = (f.sigma_names ? "sigma " : "axis ") + std::to_string(k + 1);
-    svg += "<g fill=\"" + std::string(kColour[k]) + "\">" + marker(k, lx, ly + 22.0 * k, "") + "</g>\n";
-    svg += text(lx + 12, ly + 22.0 * k + 5, name);
-    if (f.best)
-      svg += "<g fill=\"" + std::string(kColour[k]) + "\" stroke=\"black\" stroke-width=\"1.5\">" +
-             marker(k, lx + 120, ly + 22.0 * k, "", 1.6) + "</g>\n";
-  }
-  if (f.best) svg += text(lx + 134, ly + 49, "best fit");
-  double y = ly + 74;
-  svg += text(lx - 4, y, std::to_string(cloud.count) + " accepted resamples" +
-                             (markers ? "" : " (density only: more than " +
-                                                 std::to_string(Cloud::kMaxMarkers) + ")"));
-  svg += text(lx - 4, y += 20, "lower hemisphere, equal area");
-  if (!method.empty()) {
-    svg += text(lx - 4, y += 20, method, " class=\"method\" font-size=\"11\"");
-    svg += text(lx - 4, y += 15, method2, " font-size=\"11\"");
-  }
-  if (cloud.left_out > 0)
-    svg += text(lx - 4, y += 20, std::to_string(cloud.left_out) + " axes not drawn (not a number)");
-
+  if (markers) svg += resample_markers(cloud);
+  const Contours contours = cloud.count >= 10 ? density_contours(cloud, markers) : Contours{};
+  svg += contours.svg;
+  if (f.best) svg += best_fit_markers(*f.best);
+  svg += legend(cloud, f, markers, contours);
   svg += histogram(cloud, f);
   return svg + "</svg>\n";
 }

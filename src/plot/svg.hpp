@@ -1,0 +1,30 @@
+#pragma once
+// The pieces of SVG both figures write: numbers as coordinates, text that
+// is safe in XML, and the start of a standalone document. Each returns the
+// markup as a new string (it allocates); none reads or writes a file.
+
+#include <string>
+
+namespace tilvex::plot::svg {
+
+// v with one decimal, as "%.1f" prints it ("12.5", "-0.0", "nan", "inf").
+std::string number(double v);
+
+// s as XML text and attribute value: '&', '<', '>' and '"' as entities;
+// control characters other than tab left out (XML does not allow them).
+std::string escape(const std::string& s);
+
+// The start of a standalone document of width x height px (the
+// declaration, the <svg> element with a sans-serif font of 13 px and a
+// white background); the caller closes it with "</svg>\n".
+std::string document_start(double width, double height);
+
+// A <text> line at (x, y) px holding s (escaped); `extra` goes into the
+// element as it stands (" text-anchor=\"middle\"").
+std::string text(double x, double y, const std::string& s, const std::string& extra = "");
+
+// The same turned a quarter to read upwards, about (x, y): an axis title
+// beside a vertical axis.
+std::string upward_text(double x, double y, const std::string& s, const std::string& extra = "");
+
+}  // namespace tilvex::plot::svg
