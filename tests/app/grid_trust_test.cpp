@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <regex>
@@ -241,6 +242,15 @@ TEST(GridTrust, ARerunAppendsNothingUnlessAskedTo) {
   Outcome o = grid_run(dir, grid_args(dir));
   EXPECT_EQ(o.status, 2);
   EXPECT_TRUE(std::regex_match(slurp(dir / "grid.stderr"), complete)) << slurp(dir / "grid.stderr");
+  {  // the date is the record's last change, in UTC, to the second
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "out.txt.tilvex-grid").c_str(), &st), 0);
+    std::tm utc{};
+    gmtime_r(&st.st_mtime, &utc);
+    char date[32];
+    std::strftime(date, sizeof date, " on %Y-%m-%dT%H:%M:%SZ;", &utc);
+    EXPECT_NE(slurp(dir / "grid.stderr").find(date), std::string::npos) << date;
+  }
   std::vector<std::string> at90 = grid_args(dir);
   at90[2] = "90";
   o = grid_run(dir, at90);
@@ -580,6 +590,72 @@ TEST(GridTrust, AFifoAtTheRecordsNameStopsTheGrid) {
     EXPECT_EQ(slurp(dir / "out.txt"), "") << how;
     EXPECT_EQ(slurp(dir / "out2.txt"), "") << how;
   }
+}
+
+// What the grid says of its points: an input that is output_file2 is
+// refused naming output_file2; fields that did not read are summed up,
+// naming the first.
+TEST(GridTrust, WhatTheGridSaysOfItsPoints) {
+  ScratchDir dir;
+  const std::string unparsed = kData + "/unparsed-fields.vrin";
+  spill(dir / "out2.txt", "1 2 3\n");
+  spill(dir / "grid.txt", dir / "out2.txt" + " 1 0 0 0\n" + unparsed + " 2 0 0 0\n" + unparsed + " 3 0 0 0\n");
+  const Outcome o = grid_run(dir, {dir / "grid.txt", dir / "out.txt", "75", dir / "out2.txt"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.printed, "unable to open " + dir / "out2.txt" + "\n");
+  EXPECT_EQ(slurp(dir / "grid.stderr"),
+            "tilvex-grid: line 1: '" + dir / "out2.txt" + "' is the input file; the results go to other files\n"
+            "tilvex-grid: warning: 2 points have fields that did not read as numbers and kept the values before "
+            "them; the first is field 2 of line 5 of '" + unparsed + "'\n"
+            "tilvex-grid: 1 of 3 points failed\n");
+}
+
+// A grid stopped by a signal prints the command that finishes it: the
+// same words, each quoted where the shell needs it (an empty one too),
+// without --again (that would begin yet another copy) and with --resume.
+TEST(GridTrust, AStoppedGridPrintsTheCommandThatFinishesIt) {
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
+  spill(dir / "grid.txt", kData + "/worked.vrin 1 0 0 0\n" + dir / "fifo.vrin" + " 2 0 0 0\n");
+  const pid_t pid = start(TILVEX_GRID, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--again",
+                                        "--jobs", "1", "--table", ""},
+                          dir / "grid.stdout", Launch{"/dev/null", -1, dir / "grid.stderr"});
+  ASSERT_TRUE(recorded(dir, 1));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(finish(pid), 128 + SIGTERM);
+  const std::string err = slurp(dir / "grid.stderr");
+  EXPECT_NE(err.find("tilvex-grid: to finish the grid: " + std::string(TILVEX_GRID) + " " + dir / "grid.txt" + " " +
+                     dir / "out.txt" + " 95 " + dir / "out2.txt" + " --jobs 1 --table '' --resume\n"),
+            std::string::npos)
+      << err;
+}
+
+// A table that cannot be written at the end leaves the grid unfinished:
+// its record does not say complete, and --resume writes the table.
+TEST(GridTrust, ATableThatCannotBeWrittenLeavesTheGridUnfinished) {
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
+  spill(dir / "grid.txt", kData + "/worked.vrin 1 0 0 0\n" + dir / "fifo.vrin" + " 2 0 0 0\n");
+  fs::create_directory(dir / "sub");
+  const std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt",
+                                         "--jobs", "1", "--table", dir / "sub/table.tsv"};
+  const pid_t pid = start(TILVEX_GRID, args, dir / "grid.stdout", Launch{"/dev/null", -1, dir / "grid.stderr"});
+  ASSERT_TRUE(recorded(dir, 1));
+  fs::remove(dir / "sub");  // the table's folder is gone by the end
+  feed(dir / "fifo.vrin");
+  EXPECT_EQ(finish(pid), 213);
+  EXPECT_EQ(slurp(dir / "grid.stdout"), "unable to write " + dir / "sub/table.tsv" + "\n");
+  const std::string record = slurp(dir / "out.txt.tilvex-grid");
+  EXPECT_EQ(record.find("complete"), std::string::npos) << record;
+  EXPECT_EQ(lines_in(dir / "out.txt"), 2);
+
+  fs::create_directory(dir / "sub");
+  std::vector<std::string> resume = args;
+  resume.push_back("--resume");
+  EXPECT_EQ(grid_run(dir, resume).status, 0) << slurp(dir / "grid.stderr");
+  EXPECT_EQ(lines_in(dir / "sub/table.tsv"), 3);
+  EXPECT_EQ(lines_in(dir / "out.txt"), 2);
+  EXPECT_NE(slurp(dir / "out.txt.tilvex-grid").find("\ncomplete\n"), std::string::npos);
 }
 
 }  // namespace

@@ -133,6 +133,18 @@ TEST(ReadAccepted, TheCommittedPartInChunks) {
     EXPECT_EQ(lines[0].grid, (Grid{3, 7, 0, 1}));
   }
   EXPECT_EQ(committed_text(path), first);
+
+  // A bad line cut across chunks is named by its own number.
+  const std::string bad = d.file("bad.txt", first + second + "6 7 0 1 0.5 1 2 3 4 5 x6\n");
+  for (std::size_t chunk : {3, 7, 50}) {
+    try {
+      read_all(bad, chunk);
+      ADD_FAILURE() << chunk;
+    } catch (const AcceptedLineError& e) {
+      EXPECT_EQ(e.line, 3u) << chunk;
+      EXPECT_EQ(e.reason(), bad + ":3: field 11 is not a number: x6") << chunk;
+    }
+  }
 }
 
 // A pipe has no committed length: it is read to its end (the plot once

@@ -44,6 +44,14 @@ TEST(Table, RowsReadBack) {
   EXPECT_FALSE(rows[1].ok());
   EXPECT_TRUE(std::isnan(rows[1].n) && std::isnan(rows[1].accepted));
   for (float v : rows[1].values) EXPECT_TRUE(std::isnan(v));
+  // The text of a float is the shortest that reads back to that float,
+  // not to the double it widens to.
+  EXPECT_NE(text.find("\t0.1\t"), std::string::npos);
+  EXPECT_EQ(text.find("0.10000000149011612"), std::string::npos);
+  // A point whose input is named "input..." is a row, not a header.
+  const auto named = read_table(table_header() + table_row("inputs/a.vrin", Grid{1, 0, 0, 0}, a), "t.tsv");
+  ASSERT_EQ(named.size(), 1u);
+  EXPECT_EQ(named[0].input, "inputs/a.vrin");
   EXPECT_EQ(quantity_name(0), std::string("phi"));
   EXPECT_EQ(quantity_name(6), std::string("pl3"));
 }
