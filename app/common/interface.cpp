@@ -51,7 +51,19 @@ std::string synopsis_line(const Interface& in, const std::vector<Item>& line, co
   return text + "\n";
 }
 
+// An option that stands among others and is in no synopsis line would be
+// missing from the usage, and from the man page that is checked against it.
+void check_synopsis(const Interface& in) {
+  for (const Option& o : in.options) {
+    bool shown = o.placing == Placing::alone;
+    for (const auto& line : in.synopsis)
+      for (const Item& item : line) shown = shown || std::count(item.names.begin(), item.names.end(), o.name) > 0;
+    if (!shown) throw std::logic_error(in.program + ": " + o.name + " is in no synopsis line");
+  }
+}
+
 std::string synopsis(const Interface& in, std::size_t width) {
+  check_synopsis(in);
   std::string text;
   for (std::size_t i = 0; i < in.synopsis.size(); ++i)
     text += synopsis_line(in, in.synopsis[i], i == 0 ? "usage: " : "       ", width);
