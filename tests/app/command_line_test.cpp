@@ -66,6 +66,7 @@ TEST(CommandLine, GridReadsEachArgumentInTurn) {
                   {with({"--part", "0/1000001"}), 2, part},
                   {with({"--part", "2/2"}), 2, part},
                   {with({"--part", "/"}), 2, part},
+                  {with({"--part", "0/0"}), 2, part},
                   // A missing value: each option's own refusal.
                   {with({"--jobs"}), 2, jobs},
                   {with({"--part"}), 2, part},
