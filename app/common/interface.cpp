@@ -83,6 +83,10 @@ class Reader {
       // Options that stand alone or first take nothing here: they are only
       // recognised, to be refused where they stand.
       const int count = o.placing == Placing::anywhere ? static_cast<int>(o.values.size()) : 0;
+      // CLI11 reads "-sx" as the flag -s and then "-x", an argument more
+      // than the line had, which the counting below does not follow.
+      if (!o.name.starts_with("--") && count == 0)
+        throw std::logic_error(in.program + ": " + o.name + ": a short option must take a value");
       CLI::Option* option = app_.add_option(
           o.name, [this, &o](const CLI::results_t& values) { return met(o, values); }, o.help);
       // type_size: the values are taken whatever they look like; a flag
@@ -101,7 +105,7 @@ class Reader {
     } catch (const CLI::ParseError&) {
       // The line ended before an option had all its values.
       set_aside();
-      words_.push_back(unfinished(in));
+      if (at_ < args_.size()) words_.push_back(unfinished(in));
       return words_;
     }
     set_aside();
