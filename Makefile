@@ -4,7 +4,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: demo test bench mutation python python-test build configure tools gtest clean
+.PHONY: demo test bench mutation python python-test build configure tools gtest cli11 clean
 
 tools:
 	@command -v cmake >/dev/null 2>&1 || { echo "make: cmake is missing; install the Debian package cmake"; exit 1; }
@@ -14,7 +14,11 @@ tools:
 gtest: tools
 	@printf '#include <gtest/gtest.h>\n' | $${CXX:-c++} -std=c++20 -E -x c++ - >/dev/null 2>&1 || { echo "make: GoogleTest is missing; install the Debian package libgtest-dev"; exit 1; }
 
-configure: tools
+# tilvex-grid and tilvex-plot read their options with CLI11 (header-only).
+cli11: tools
+	@printf '#include <CLI/CLI.hpp>\n' | $${CXX:-c++} -std=c++20 -E -x c++ - >/dev/null 2>&1 || { echo "make: CLI11 is missing; install the Debian package libcli11-dev"; exit 1; }
+
+configure: tools cli11
 	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS) >/dev/null
 
 build: configure

@@ -22,10 +22,10 @@
 #include "formats/committed_file.hpp"
 #include "formats/resample_results.hpp"
 #include "formats/table.hpp"
+#include "options.hpp"
 #include "plot/map.hpp"
 #include "plot/stereonet.hpp"
 #include "text/reader.hpp"
-#include "text/words.hpp"
 #include "tilvex/analyse.hpp"
 
 namespace {
@@ -34,25 +34,9 @@ using namespace tilvex;
 using namespace tilvex::plot;
 using namespace tilvex::formats;
 
-constexpr const char* kUsage =
-    "usage: tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [--table TABLE.tsv] [--sigma] [-o OUT.svg]\n"
-    "       tilvex-plot --vrin FILE.vrin --level L [--grid X Y Z T] [--sigma] [-o OUT.svg]\n"
-    "       tilvex-plot --map TABLE.tsv [--slice Z T] [--sigma] [-o OUT.svg]\n";
-
-int usage() {
-  std::fputs(kUsage, stderr);
-  return 2;
-}
-
 int fail(const std::string& message) {
   std::fprintf(stderr, "tilvex-plot: %s\n", message.c_str());
   return 1;
-}
-
-std::optional<int> whole_number(std::string_view s) {
-  std::size_t end = 0;
-  const auto v = read_int(s, &end);
-  return end == s.size() ? v : std::nullopt;
 }
 
 // Writes `text` to `path` whole or not at all: into a new file beside it,
@@ -178,74 +162,21 @@ std::string map_figure(const std::string& table, const std::optional<std::pair<i
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == "--version") {
-    std::printf("tilvex-plot %s\n", TILVEX_VERSION);
-    return 0;
-  }
-  if (argc == 2 && std::string(argv[1]) == "--help") {
-    std::printf(
-        "%s\nFigures of tilvex's results as standalone SVG (without -o, on standard output):\n"
-        "  ACCEPTED_FILE   the accepted resamples of one grid point (output_file2) on a\n"
-        "                  lower-hemisphere equal-area net, with Kamb density contours and\n"
-        "                  a histogram of phi; --table gives the best fit from tilvex-grid's table\n"
-        "  --vrin          the same from a resample results file, analysed here at --level\n"
-        "  --map           one z/t slice of tilvex-grid's table: axis 1's trend and range\n"
-        "  --sigma         call the axes sigma 1, 2, 3 (for a stress tensor)\n"
-        "The manual: man tilvex-plot (in the build tree: man build/tilvex-plot.1).\n",
-        kUsage);
-    return 0;
-  }
-  std::string input, output, table, vrin, map;
-  std::optional<float> level;
-  std::optional<Grid> grid;
-  std::optional<std::pair<int, int>> slice;
-  bool sigma = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--grid") {
-      if (i + 4 >= argc) return usage();
-      std::optional<int> v[4];
-      for (int k = 0; k < 4; ++k) v[k] = whole_number(argv[i + 1 + k]);
-      if (!v[0] || !v[1] || !v[2] || !v[3]) return usage();
-      grid = Grid{*v[0], *v[1], *v[2], *v[3]};
-      i += 4;
-    } else if (arg == "--slice") {
-      if (i + 2 >= argc) return usage();
-      const auto z = whole_number(argv[i + 1]), t = whole_number(argv[i + 2]);
-      if (!z || !t) return usage();
-      slice = std::pair{*z, *t};
-      i += 2;
-    } else if (arg == "--level") {
-      if (i + 1 >= argc || !(level = read_level(argv[++i]))) return usage();
-    } else if (arg == "-o" || arg == "--table" || arg == "--vrin" || arg == "--map") {
-      if (i + 1 >= argc) return usage();
-      (arg == "-o" ? output : arg == "--table" ? table : arg == "--vrin" ? vrin : map) = argv[++i];
-    } else if (arg == "--sigma") {
-      sigma = true;
-    } else if (input.empty() && !arg.empty() && arg[0] != '-') {
-      input = arg;
-    } else {
-      return usage();
-    }
-  }
-  const int modes = !input.empty() + !vrin.empty() + !map.empty();
-  if (modes != 1 || (!vrin.empty() && !level) || (!map.empty() && (grid || !table.empty())) ||
-      (!vrin.empty() && !table.empty()) || (slice && map.empty()))
-    return usage();
-
+  const plot_cli::CommandLine line = plot_cli::read_command_line({argv + 1, argv + argc});
+  if (const auto status = cli::conclude(plot_cli::interface(), line)) return *status;
   std::string svg;
   try {
-    if (!map.empty()) svg = map_figure(map, slice, sigma);
-    else if (!vrin.empty()) svg = vrin_figure(vrin, *level, grid.value_or(Grid{}), sigma);
-    else svg = accepted_figure(input, grid, table, sigma);
+    if (!line.map.empty()) svg = map_figure(line.map, line.slice, line.sigma);
+    else if (!line.vrin.empty()) svg = vrin_figure(line.vrin, *line.level, line.grid.value_or(Grid{}), line.sigma);
+    else svg = accepted_figure(line.input, line.grid, line.table, line.sigma);
   } catch (const Error& e) {
     return fail(e.reason());
   }
-  if (output.empty()) {
+  if (line.output.empty()) {
     if (std::fwrite(svg.data(), 1, svg.size(), stdout) != svg.size() || std::fflush(stdout) != 0)
       return fail("cannot write the picture to standard output");
     return 0;
   }
-  if (!write_whole(output, svg)) return fail("cannot write " + output);
+  if (!write_whole(line.output, svg)) return fail("cannot write " + line.output);
   return 0;
 }

@@ -1,0 +1,97 @@
+#include "options.hpp"
+
+#include <string_view>
+
+#include "text/words.hpp"
+
+namespace tilvex::plot_cli {
+namespace {
+
+enum Key { kGrid, kTable, kVrin, kLevel, kMap, kSlice, kSigma, kOutput, kHelp, kVersion };
+
+using cli::Placing;
+
+const cli::Interface kInterface{
+    .program = "tilvex-plot",
+    .about = "Figures of tilvex's results as standalone SVG, on standard output without -o:\n"
+             "the accepted resamples of one grid point on a lower-hemisphere equal-area net,\n"
+             "with Kamb density contours and a histogram of phi; or a map of a grid's table.\n",
+    .operands = {{"ACCEPTED_FILE", "the accepted resamples (tilvex's output_file2) to draw"}},
+    .options = {{.key = kGrid, .name = "--grid", .values = {"X", "Y", "Z", "T"},
+                 .help = "the grid point to draw, where the file holds several"},
+                {.key = kTable, .name = "--table", .values = {"TABLE.tsv"},
+                 .help = "the best fit from tilvex-grid's table"},
+                {.key = kVrin, .name = "--vrin", .values = {"FILE.vrin"},
+                 .help = "the same from a resample results file, analysed at --level"},
+                {.key = kLevel, .name = "--level", .values = {"L"}, .help = "the confidence level, in per cent"},
+                {.key = kMap, .name = "--map", .values = {"TABLE.tsv"},
+                 .help = "one z/t slice of tilvex-grid's table: axis 1's trend and range"},
+                {.key = kSlice, .name = "--slice", .values = {"Z", "T"},
+                 .help = "the slice of the map, where the table holds several"},
+                {.key = kSigma, .name = "--sigma", .help = "call the axes sigma 1, 2, 3 (for a stress tensor)"},
+                {.key = kOutput, .name = "-o", .values = {"OUT.svg"},
+                 .help = "write the figure to OUT.svg, whole or not at all"},
+                {.key = kHelp, .name = "--help", .help = "this text", .placing = Placing::alone},
+                {.key = kVersion, .name = "--version", .help = "the version", .placing = Placing::alone}},
+    .synopsis = {{{{"ACCEPTED_FILE"}}, {{"--grid"}, true}, {{"--table"}, true}, {{"--sigma"}, true}, {{"-o"}, true}},
+                 {{{"--vrin"}}, {{"--level"}}, {{"--grid"}, true}, {{"--sigma"}, true}, {{"-o"}, true}},
+                 {{{"--map"}}, {{"--slice"}, true}, {{"--sigma"}, true}, {{"-o"}, true}}},
+    .manual = "The manual: man tilvex-plot (in the build tree: man build/tilvex-plot.1).\n"};
+
+// The option's values as ints written plainly; its refusal where one is not.
+std::vector<int> whole_numbers(const cli::Word& w) {
+  std::vector<int> numbers;
+  for (const std::string& s : cli::values(w)) {
+    std::size_t end = 0;
+    const auto v = read_int(s, &end);
+    if (!v || end != s.size()) cli::refuse(w);
+    numbers.push_back(*v);
+  }
+  return numbers;
+}
+
+void take_option(CommandLine& line, const cli::Word& w) {
+  switch (w.option->key) {
+    case kGrid: {
+      const std::vector<int> v = whole_numbers(w);
+      line.grid = Grid{v[0], v[1], v[2], v[3]};
+      break;
+    }
+    case kSlice: {
+      const std::vector<int> v = whole_numbers(w);
+      line.slice = std::pair{v[0], v[1]};
+      break;
+    }
+    case kLevel:
+      if (!(line.level = read_level(cli::values(w)[0].c_str()))) cli::refuse(w);
+      break;
+    case kOutput: line.output = cli::values(w)[0]; break;
+    case kTable: line.table = cli::values(w)[0]; break;
+    case kVrin: line.vrin = cli::values(w)[0]; break;
+    case kMap: line.map = cli::values(w)[0]; break;
+    case kSigma: line.sigma = true; break;
+  }
+}
+
+void take(CommandLine& line, const std::vector<cli::Word>& words) {
+  for (const cli::Word& w : words) {
+    if (w.option != nullptr)
+      take_option(line, w);
+    else if (line.input.empty() && !w.text.empty() && w.text[0] != '-')
+      line.input = w.text;
+    else
+      throw cli::Refusal{};
+  }
+  const bool accepted = !line.input.empty(), vrin = !line.vrin.empty(), map = !line.map.empty();
+  if (accepted + vrin + map != 1 || (vrin && !line.level) || (map && (line.grid || !line.table.empty())) ||
+      (vrin && !line.table.empty()) || (line.slice && !map))
+    throw cli::Refusal{};
+}
+
+}  // namespace
+
+const cli::Interface& interface() { return kInterface; }
+
+CommandLine read_command_line(const std::vector<std::string>& args) { return cli::read(kInterface, args, take); }
+
+}  // namespace tilvex::plot_cli
