@@ -41,7 +41,8 @@ class CMakeBuild(build_ext):
         tree = os.path.join(ROOT, "build", "python", "cmake-" + sys.implementation.cache_tag)
         configure = [cmake, "-S", ROOT, "-B", tree, "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}",
                      "-DCMAKE_BUILD_TYPE=Release", "-DTILVEX_PYTHON=ON", "-DTILVEX_TESTS=OFF",
-                     "-DTILVEX_BENCH=OFF", f"-DPython3_EXECUTABLE={sys.executable}"]
+                     "-DTILVEX_BENCH=OFF", "-DTILVEX_PROGRAMS=OFF",
+                     f"-DPython3_EXECUTABLE={sys.executable}"]
         try:  # pybind11's own package (pip's, or Debian's python3-pybind11) says where its CMake files are
             import pybind11
             configure.append(f"-Dpybind11_DIR={pybind11.get_cmake_dir()}")
