@@ -38,10 +38,9 @@ namespace {
 
 using tilvex::grid_cli::CommandLine;
 
-int bad(const std::string& what) {
-  std::fprintf(stderr, "tilvex-grid: %s\n", what.c_str());
-  return 2;
-}
+using tilvex::Error;
+
+void say(const std::string& text) { std::fprintf(stderr, "tilvex-grid: %s\n", text.c_str()); }
 
 unsigned processors() {
   cpu_set_t set;
@@ -50,41 +49,33 @@ unsigned processors() {
   return 1;
 }
 
-// Opens `name` for a recovery into `files`; false if it cannot be.
-bool open_for_recovery(const std::string& name, std::vector<std::unique_ptr<tilvex::ResultFile>>& files) {
+// Opens `name` for a recovery into `files`.
+void open_for_recovery(const std::string& name, std::vector<std::unique_ptr<tilvex::ResultFile>>& files) {
   files.push_back(std::make_unique<tilvex::ResultFile>());
-  if (files.back()->open_existing(name)) return true;
-  std::fprintf(stderr, "tilvex-grid: cannot open '%s': %s\n", name.c_str(), std::strerror(errno));
-  return false;
+  if (!files.back()->open_existing(name)) throw Error("cannot open '" + name + "': " + std::strerror(errno), 2);
 }
 
 // Recovers result files without appending to them: each is locked, and
 // what a run that died left is cut away, as the next append would; so is
 // each one's grid record (FILE.tilvex-grid), where there is one.
 int recover(const std::vector<std::string>& names) {
-  if (const std::string fault = tilvex::settings_fault(); !fault.empty()) return bad(fault);
+  if (const std::string fault = tilvex::settings_fault(); !fault.empty()) throw Error(fault, 2);
   std::vector<std::unique_ptr<tilvex::ResultFile>> files;
   for (const std::string& name : names) {
-    if (!open_for_recovery(name, files)) return 2;
+    open_for_recovery(name, files);
     const std::string record = name + ".tilvex-grid";
     struct stat st {};
     if (::lstat(record.c_str(), &st) != 0) continue;
     if (!S_ISREG(st.st_mode)) {
-      std::fprintf(stderr, "tilvex-grid: '%s' is not a regular file; it is left alone\n",
-                   record.c_str());
+      say("'" + record + "' is not a regular file; it is left alone");
       continue;
     }
-    if (!open_for_recovery(record, files)) return 2;
+    open_for_recovery(record, files);
   }
   std::vector<tilvex::ResultFile*> all;
   for (const auto& f : files) all.push_back(f.get());
-  const tilvex::AppendOutcome r =
-      tilvex::recover(all, {[](const std::string& text) { std::fprintf(stderr, "tilvex-grid: %s\n", text.c_str()); }});
-  if (r.failed >= 0) {
-    std::fprintf(stderr, "tilvex-grid: cannot lock '%s': %s\n",
-                 all[static_cast<std::size_t>(r.failed)]->name().c_str(), tilvex::reason(r).c_str());
-    return 2;
-  }
+  const tilvex::AppendOutcome r = tilvex::recover(all, {say});
+  if (r.failed >= 0) throw Error("cannot lock '" + r.file->name() + "': " + tilvex::reason(r), 2);
   return 0;
 }
 
@@ -99,46 +90,55 @@ void block_stopping_signals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-// The grid's options from the command line and the environment; a
-// message where they cannot be.
-std::string grid_options(const CommandLine& line, tilvex::grid::Options& o) {
+// The grid's options from the command line and the environment.
+tilvex::grid::Options grid_options(const CommandLine& line) {
   using namespace tilvex;
+  grid::Options o;
   o.jobs = line.jobs.value_or(processors());
   o.part_k = line.part_k;
   o.part_n = line.part_n;
   o.table = line.table;
   o.resume = line.resume;
   o.again = line.again;
-  if (const std::string fault = settings_fault(); !fault.empty()) return fault;
+  if (const std::string fault = settings_fault(); !fault.empty()) throw Error(fault, 2);
   o.sync = std::getenv("TILVEX_SYNC") != nullptr && std::string(std::getenv("TILVEX_SYNC")) == "1";
   const std::string& level_text = line.operands[2];
   const auto level = read_level(level_text.c_str());
-  if (!level) return "confidence_level is not a number: " + level_text;
+  if (!level) throw Error("confidence_level is not a number: " + level_text, 2);
   o.level = *level;
   o.level_text = level_text;
   const std::size_t used = level_length(level_text.c_str());
   for (const std::string& note : {trailing_note("confidence_level", level_text, used),
                                   level_note(*level, first_word(std::string_view(level_text).substr(0, used)))})
-    if (!note.empty()) std::fprintf(stderr, "tilvex-grid: warning: %s\n", note.c_str());
+    if (!note.empty()) say("warning: " + note);
   o.output = std::string(first_word(line.operands[1]));
   o.output2 = std::string(first_word(line.operands[3]));
   o.progress = o.output + ".tilvex-grid";
-  return {};
+  return o;
 }
 
-// The points of the list, checked with the table's file; a message where
-// they cannot be.
-std::string grid_points(const std::string& list_name, const tilvex::grid::Options& o,
-                        std::vector<tilvex::grid::Point>& points) {
+// The points of the list, checked with the table's file.
+std::vector<tilvex::grid::Point> grid_points(const std::string& list_name, const tilvex::grid::Options& o) {
   using namespace tilvex;
   InputFile list;
   if (!(list_name == "-" ? list.open("/dev/stdin") : list.open(list_name)) || !list.read())
-    return list_name + ": cannot read the list";
-  grid::ListFault fault;
-  points = grid::read_list(list.text(), fault);
-  if (fault.line != 0) return list_name + ":" + std::to_string(fault.line) + ": " + fault.what;
-  if (!o.table.empty()) return grid::table_fault(o.table, {list_name, o.output, o.output2, o.progress, points});
-  return {};
+    throw Error(list_name + ": cannot read the list", 2);
+  std::vector<grid::Point> points = grid::read_list(list.text(), list_name);
+  if (!o.table.empty())
+    if (std::string why = grid::table_fault(o.table, {list_name, o.output, o.output2, o.progress, points});
+        !why.empty())
+      throw Error(std::move(why), 2);
+  return points;
+}
+
+// The grid, from the options to its end.
+int run(const CommandLine& line, const std::vector<std::string>& command) {
+  using namespace tilvex;
+  block_stopping_signals();
+  const grid::Options o = grid_options(line);
+  const std::vector<grid::Point> points = grid_points(line.operands[0], o);
+  Console console(isatty(2) != 0 && !line.quiet, command);
+  return console.end(grid::run_grid(o, grid::part_of(points, o.part_k, o.part_n), console));
 }
 
 }  // namespace
@@ -147,20 +147,11 @@ int main(int argc, char** argv) {
   using namespace tilvex;
   const CommandLine line = grid_cli::read_command_line({argv + 1, argv + argc});
   if (const auto status = cli::conclude(grid_cli::interface(), line)) return *status;
-  if (line.recover) return recover(line.operands);
-  block_stopping_signals();
-
-  grid::Options o;
-  if (const std::string why = grid_options(line, o); !why.empty()) return bad(why);
-  std::vector<grid::Point> points;
-  if (const std::string why = grid_points(line.operands[0], o, points); !why.empty()) return bad(why);
-
-  Console console(isatty(2) != 0 && !line.quiet, std::vector<std::string>(argv, argv + argc));
   try {
-    return console.end(grid::run_grid(o, grid::part_of(points, o.part_k, o.part_n), console));
+    return line.recover ? recover(line.operands) : run(line, std::vector<std::string>(argv, argv + argc));
   } catch (const Error& e) {  // the grid ended before any work
     if (!e.fixed().empty()) std::printf("%s\n", e.fixed().c_str());
-    if (!e.reason().empty()) std::fprintf(stderr, "tilvex-grid: %s\n", e.reason().c_str());
+    if (!e.reason().empty()) say(e.reason());
     return e.status();
   }
 }

@@ -1,10 +1,11 @@
 #include "list.hpp"
 
+#include "text/error.hpp"
 #include "text/words.hpp"
 
 namespace tilvex::grid {
 
-std::vector<Point> read_list(std::string_view text, ListFault& fault) {
+std::vector<Point> read_list(std::string_view text, const std::string& name) {
   std::vector<Point> points;
   std::size_t number = 0;
   while (!text.empty()) {
@@ -15,9 +16,9 @@ std::vector<Point> read_list(std::string_view text, ListFault& fault) {
     const std::vector<std::string_view> fields = words(line);
     if (fields.empty() || fields[0][0] == '#') continue;
     if (fields.size() != 5) {
-      fault = {number, "expected 5 fields (input xgrid ygrid zgrid tgrid), found " +
-                           std::to_string(fields.size())};
-      return {};
+      throw Error(name + ":" + std::to_string(number) +
+                      ": expected 5 fields (input xgrid ygrid zgrid tgrid), found " + std::to_string(fields.size()),
+                  2);
     }
     int index[4];
     for (int k = 0; k < 4; ++k) {
@@ -25,8 +26,9 @@ std::vector<Point> read_list(std::string_view text, ListFault& fault) {
       std::size_t used = 0;
       const auto v = read_int(f, &used);
       if (!v || used != f.size() || f[0] == '+') {
-        fault = {number, "field " + std::to_string(2 + k) + " is not an int: " + std::string(f)};
-        return {};
+        throw Error(name + ":" + std::to_string(number) + ": field " + std::to_string(2 + k) +
+                        " is not an int: " + std::string(f),
+                    2);
       }
       index[k] = *v;
     }

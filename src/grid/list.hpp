@@ -20,16 +20,12 @@ struct Point {
   std::size_t line = 0;  // in the list, from 1
 };
 
-// What is wrong with the first malformed line, if any.
-struct ListFault {
-  std::size_t line = 0;  // 0: none
-  std::string what;
-};
-
-// Reads the whole list: every point, or the first fault (a line with other
-// than five fields, or an index that is not an int written plainly: an
-// optional '-' and decimal digits, within the range of int).
-std::vector<Point> read_list(std::string_view text, ListFault& fault);
+// Reads the whole list, the text of the file `name`: every point. Throws
+// tilvex::Error (status 2) at the first malformed line, a line with other
+// than five fields or an index that is not an int written plainly (an
+// optional '-' and decimal digits, within the range of int), its reason
+// naming the line: "NAME:LINE: field 3 is not an int: 1.5".
+std::vector<Point> read_list(std::string_view text, const std::string& name);
 
 // The K-th of N contiguous, near-equal slices of the points (0 <= K < N);
 // the first parts take the extra points.

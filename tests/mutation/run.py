@@ -4,6 +4,8 @@ code one at a time, rebuilds, runs the quick tests (ctest label "quick":
 deterministic, no timing) and prints which faults the tests caught.
 
     tests/mutation/run.py [--build DIR] [WORD ...]
+    tests/mutation/run.py --check
+
 
 Each mutant in mutants.txt is three lines:
 
@@ -61,6 +63,9 @@ def run(args, **kw):
 def main():
     args = sys.argv[1:]
     build = os.path.join(ROOT, "build-mutation")
+    check_only = args[:1] == ["--check"]
+    if check_only:
+        args = args[1:]
     if args[:1] == ["--build"]:
         build, args = os.path.abspath(args[1]), args[2:]
     mutants = read_mutants(os.path.join(ROOT, "tests", "mutation", "mutants.txt"))
@@ -72,6 +77,9 @@ def main():
             found = f.read().count(m["from"])
         if found != 1:
             sys.exit(f"mutants.txt:{m['line']}: the text occurs {found} times in {m['file']}")
+    if check_only:
+        print(f"{len(mutants)} mutants, each applies once")
+        return 0
 
     configure = ["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DTILVEX_BENCH=OFF",
                  "-DTILVEX_STATIC_RUNTIME=OFF"]
