@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "spawn.hpp"
 #include "files/input_file.hpp"
 #include "files/result_files.hpp"
 #include "run/in_place.hpp"
@@ -56,16 +57,11 @@ struct Process {
 
 // Runs argv[0] with the arguments, standard output to `out`.
 Process spawn(const std::vector<std::string>& args, const std::string& out) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const auto start = Clock::now();
-  pid_t pid = 0;
+  int failed = 0;
+  const pid_t pid = tilvex::bench::spawn_to(args, out, failed);
   Process p{0, 0, -1};
-  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0) {
+  if (pid > 0) {
     int ws = 0;
     rusage ru{};
     wait4(pid, &ws, 0, &ru);
@@ -73,7 +69,6 @@ Process spawn(const std::vector<std::string>& args, const std::string& out) {
     p.peak_kib = ru.ru_maxrss;
     p.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
   }
-  posix_spawn_file_actions_destroy(&fa);
   return p;
 }
 

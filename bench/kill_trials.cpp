@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "spawn.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -39,18 +41,10 @@ std::string slurp(const fs::path& p) {
 void spill(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 
 pid_t start(const std::vector<std::string>& args, const std::string& out) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int failed = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (failed != 0) {  // a pid of 0 would make kill() stop this very process group
-    std::fprintf(stderr, "tilvex-kill-trials: cannot start %s: %s\n", argv[0], std::strerror(failed));
+  int failed = 0;
+  const pid_t pid = tilvex::bench::spawn_to(args, out, failed, "/dev/null");
+  if (pid == 0) {  // a pid of 0 would make kill() stop this very process group
+    std::fprintf(stderr, "tilvex-kill-trials: cannot start %s: %s\n", args[0].c_str(), std::strerror(failed));
     std::exit(1);
   }
   return pid;

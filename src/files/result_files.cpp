@@ -12,10 +12,6 @@
 
 namespace tilvex {
 
-ResultFile::~ResultFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 bool ResultFile::open(const std::string& name) { return open_with(name, O_WRONLY | O_APPEND | O_CREAT); }
 
 bool ResultFile::open_existing(const std::string& name) {
@@ -35,16 +31,15 @@ bool ResultFile::open_with(const std::string& name, int flags) {
     // A symlink that appears at the name after the look is not followed.
     struct stat st {};
     const bool link = ::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-    fd_ = ::open(name.c_str(), flags | O_CLOEXEC | (link ? 0 : O_NOFOLLOW), 0666);
-    if (fd_ >= 0 || errno != ELOOP || link) break;
+    fd_ = posix::Fd(::open(name.c_str(), flags | O_CLOEXEC | (link ? 0 : O_NOFOLLOW), 0666));
+    if (fd_.ok() || errno != ELOOP || link) break;
   }
-  why_ = fd_ >= 0 ? std::string() : std::strerror(errno);
-  return fd_ >= 0;
+  why_ = fd_.ok() ? std::string() : std::strerror(errno);
+  return fd_.ok();
 }
 
 void ResultFile::adopt(int fd, std::string name) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
+  fd_ = posix::Fd(fd);
   held_ = false;
   name_ = std::move(name);
 }
@@ -54,19 +49,18 @@ bool ResultFile::lock_for_life(long& holder) {
   whole.l_type = F_WRLCK;
   whole.l_whence = SEEK_SET;
   holder = 0;
-  if (::fcntl(fd_, F_SETLK, &whole) == 0) return held_ = true;
+  if (::fcntl(fd_.get(), F_SETLK, &whole) == 0) return held_ = true;
   if (errno == EAGAIN || errno == EACCES) {
     struct flock probe {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
-    if (::fcntl(fd_, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) holder = probe.l_pid;
+    if (::fcntl(fd_.get(), F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) holder = probe.l_pid;
   }
   return false;
 }
 
 bool ResultFile::close() {
-  const int fd = fd_;
-  fd_ = -1;
+  const int fd = fd_.release();
   held_ = false;
   return ::close(fd) == 0;
 }

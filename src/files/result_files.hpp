@@ -10,17 +10,15 @@
 #include <string>
 #include <string_view>
 
+#include "posix.hpp"
+
 namespace tilvex {
 
 // A result file opened for appending, created with mode 0666 less the umask
-// if it is absent.
+// if it is absent. It closes without a check when it goes (for runs that
+// fail); close() reports a failed write.
 class ResultFile {
  public:
-  ResultFile() = default;
-  ResultFile(const ResultFile&) = delete;
-  ResultFile& operator=(const ResultFile&) = delete;
-  ~ResultFile();  // closes without a check, for runs that fail
-
   // Opens `name` for appending. A symbolic link on the way whose owner is
   // neither this user nor root is not followed (the open fails, and why()
   // says which).
@@ -40,13 +38,13 @@ class ResultFile {
   bool holds_lock() const { return held_; }
   // False if the close reports a failed write.
   bool close();
-  int descriptor() const { return fd_; }
+  int descriptor() const { return fd_.get(); }
   const std::string& name() const { return name_; }
 
  private:
   bool open_with(const std::string& name, int flags);
 
-  int fd_ = -1;
+  posix::Fd fd_;
   bool held_ = false;
   std::string name_, why_;
 };
