@@ -247,45 +247,27 @@ void bench_grid(const fs::path& dir, int points, int resamples, int runs) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  long max_n = 1000000;
-  int runs = 7, grid_points = 2000;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::string(argv[i]) == "--max") max_n = std::atol(argv[i + 1]);
-    if (std::string(argv[i]) == "--runs") runs = std::max(5, std::atoi(argv[i + 1]));
-    if (std::string(argv[i]) == "--grid-points") grid_points = std::atoi(argv[i + 1]);
-  }
-  const fs::path dir = fs::temp_directory_path() / ("tilvex-bench-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  const std::string level = "95";
-
-  std::printf("tilvex-bench: median of %d runs each, confidence level %s\n", runs, level.c_str());
-  // tilvex-plot on a million accepted lines: streamed, density only.
+// tilvex-plot on a million accepted lines: streamed, density only.
+void bench_plot(const fs::path& dir) {
+  const std::string many = (dir / "many.txt").string();
   {
-    const std::string many = (dir / "many.txt").string();
-    {
-      std::FILE* f = std::fopen(many.c_str(), "w");
-      for (int i = 0; i < 1000000; ++i)
-        std::fprintf(f, "1 2 3 4 0.%04d %.6f %.6f %.6f %.6f %.6f %.6f\n", i * 7 % 10000, 40.0 + i % 37,
-                     30.0 + i % 11, 160.0 + i % 29, 20.0 + i % 13, 270.0 + i % 23, 50.0 + i % 7);
-      std::fclose(f);
-    }
-    const Figure plot = time_command({TILVEX_PLOT_BINARY, many, "-o", (dir / "many.svg").string()}, dir, 3);
-    std::printf("\ntilvex-plot, 1000000 accepted lines (%.0f MB): %.0f ms, peak %.1f MiB, SVG %.0f kB\n",
-                static_cast<double>(fs::file_size(many)) / 1e6, plot.seconds * 1e3,
-                static_cast<double>(plot.peak_kib) / 1024.0,
-                static_cast<double>(fs::file_size(dir / "many.svg")) / 1e3);
-    fs::remove(many);
+    std::FILE* f = std::fopen(many.c_str(), "w");
+    for (int i = 0; i < 1000000; ++i)
+      std::fprintf(f, "1 2 3 4 0.%04d %.6f %.6f %.6f %.6f %.6f %.6f\n", i * 7 % 10000, 40.0 + i % 37,
+                   30.0 + i % 11, 160.0 + i % 29, 20.0 + i % 13, 270.0 + i % 23, 50.0 + i % 7);
+    std::fclose(f);
   }
+  const Figure plot = time_command({TILVEX_PLOT_BINARY, many, "-o", (dir / "many.svg").string()}, dir, 3);
+  std::printf("\ntilvex-plot, 1000000 accepted lines (%.0f MB): %.0f ms, peak %.1f MiB, SVG %.0f kB\n",
+              static_cast<double>(fs::file_size(many)) / 1e6, plot.seconds * 1e3,
+              static_cast<double>(plot.peak_kib) / 1024.0,
+              static_cast<double>(fs::file_size(dir / "many.svg")) / 1e3);
+  fs::remove(many);
+}
 
-  // A grid (first, while this process is small: see bench_grid): the
-  // realistic case, and large inputs, where the memory bound of
-  // about 2 jobs inputs shows.
-  if (grid_points > 0) {
-    bench_grid(dir, grid_points, 2000, 3);
-    bench_grid(dir, 16, 100000, 3);
-  }
-
+// One run at 10^3 up to `max_n` resamples: wall time, peak memory, and the
+// time of each stage. False if a run fails.
+bool bench_scaling(const fs::path& dir, long max_n, int runs, const std::string& level) {
   std::printf("\n%9s %9s %9s %9s %10s | %7s %7s %7s %7s %7s  (ms)\n", "N", "input MB", "wall ms",
               "peak MiB", "over input", "read", "pass 1", "thresh", "pass 2", "write");
   for (long n = 1000; n <= max_n; n *= 10) {
@@ -303,7 +285,7 @@ int main(int argc, char** argv) {
                               (dir / "stdout").string());
       if (p.status != 0) {
         std::fprintf(stderr, "tilvex failed with status %d\n", p.status);
-        return 1;
+        return false;
       }
       if (r < 0) continue;
       wall.push_back(p.seconds);
@@ -324,8 +306,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     fs::remove(input);
   }
+  return true;
+}
 
-  // Trends near 10^9 degrees: every axis wraps over millions of steps.
+// Trends near 10^9 degrees: every axis wraps over millions of steps.
+bool bench_huge_trends(const fs::path& dir, int runs, const std::string& level) {
   const std::string huge = (dir / "huge-trends.vrin").string();
   spawn({TILVEX_GENERATE, "100000", "2026", "1e9"}, huge);
   std::vector<double> wall;
@@ -335,27 +320,53 @@ int main(int argc, char** argv) {
     const Process p = spawn({TILVEX_BINARY, huge, (dir / "out.txt").string(), level,
                              (dir / "out2.txt").string(), "1", "2", "3", "4"},
                             (dir / "stdout").string());
-    if (p.status != 0) return 1;
+    if (p.status != 0) return false;
     if (r >= 0) wall.push_back(p.seconds);
   }
   std::printf("\n100000 resamples with trends near 1e9 degrees: %.1f ms (median)\n",
               median(wall) * 1e3);
+  return true;
+}
 
-  // Durability on request: the same 10^5 run with TILVEX_SYNC=1, which
-  // syncs the journal, the files and their directories.
-  {
-    const std::string input = (dir / "sync.vrin").string();
-    spawn({TILVEX_GENERATE, "100000", "2026"}, input);
-    const std::vector<std::string> args = {TILVEX_BINARY, input, (dir / "s.txt").string(), level,
-                                           (dir / "a.txt").string(), "1", "2", "3", "4"};
-    const Figure plain = time_command(args, dir, runs);
-    setenv("TILVEX_SYNC", "1", 1);
-    const Figure synced = time_command(args, dir, runs);
-    unsetenv("TILVEX_SYNC");
-    std::printf("\n100000 resamples: %.1f ms, with TILVEX_SYNC=1 %.1f ms (median)\n",
-                plain.seconds * 1e3, synced.seconds * 1e3);
-    fs::remove(input);
+// Durability on request: the same 10^5 run with TILVEX_SYNC=1, which
+// syncs the journal, the files and their directories.
+void bench_sync(const fs::path& dir, int runs, const std::string& level) {
+  const std::string input = (dir / "sync.vrin").string();
+  spawn({TILVEX_GENERATE, "100000", "2026"}, input);
+  const std::vector<std::string> args = {TILVEX_BINARY, input, (dir / "s.txt").string(), level,
+                                         (dir / "a.txt").string(), "1", "2", "3", "4"};
+  const Figure plain = time_command(args, dir, runs);
+  setenv("TILVEX_SYNC", "1", 1);
+  const Figure synced = time_command(args, dir, runs);
+  unsetenv("TILVEX_SYNC");
+  std::printf("\n100000 resamples: %.1f ms, with TILVEX_SYNC=1 %.1f ms (median)\n",
+              plain.seconds * 1e3, synced.seconds * 1e3);
+  fs::remove(input);
+}
+
+int main(int argc, char** argv) {
+  long max_n = 1000000;
+  int runs = 7, grid_points = 2000;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::string(argv[i]) == "--max") max_n = std::atol(argv[i + 1]);
+    if (std::string(argv[i]) == "--runs") runs = std::max(5, std::atoi(argv[i + 1]));
+    if (std::string(argv[i]) == "--grid-points") grid_points = std::atoi(argv[i + 1]);
   }
+  const fs::path dir = fs::temp_directory_path() / ("tilvex-bench-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string level = "95";
+
+  std::printf("tilvex-bench: median of %d runs each, confidence level %s\n", runs, level.c_str());
+  bench_plot(dir);
+  // A grid (first, while this process is small: see bench_grid): the
+  // realistic case, and large inputs, where the memory bound of
+  // about 2 jobs inputs shows.
+  if (grid_points > 0) {
+    bench_grid(dir, grid_points, 2000, 3);
+    bench_grid(dir, 16, 100000, 3);
+  }
+  if (!bench_scaling(dir, max_n, runs, level) || !bench_huge_trends(dir, runs, level)) return 1;
+  bench_sync(dir, runs, level);
 
   fs::remove_all(dir);
   return 0;
