@@ -164,7 +164,7 @@ void run(char** argv) {
   options.last = true;  // from the commit on, the status must be 0 whatever signal comes
   const AppendOutcome appended = append_run(output, summary, output2, texts.lines.pieces(), options);
   if (appended.failed >= 0) {
-    const bool second = appended.failed == 0;
+    const bool second = appended.file == &output2;
     const std::string& name = second ? output2_name : output_name;
     throw failure("write", name, second ? kOutput2 : kOutput,
                   "cannot write to " + quoted(name) + ": " + reason(appended));

@@ -1,8 +1,13 @@
 #pragma once
-// The one way library code fails: it throws an Error (or returns one where
-// failing is the common case) carrying the parts of the message; only a
-// program's main prints them and chooses the status. Library code never
-// prints and never exits.
+// The one way library code fails: it throws an Error carrying the parts of
+// the message; only a program's main prints them and chooses the status.
+// Library code never prints and never exits. Two kinds of answer are not
+// failures and are returned instead: a check whose finding is the common
+// case returns its reason in words, empty where nothing is wrong (an input
+// that is not a resample results file, the settings, a table's name), and
+// the files layer answers as the system calls it wraps do (a bool, with
+// errno or why()), its append with an AppendOutcome that names the file
+// that could not be written.
 
 #include <stdexcept>
 #include <string>
