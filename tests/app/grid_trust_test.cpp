@@ -658,5 +658,32 @@ TEST(GridTrust, ATableThatCannotBeWrittenLeavesTheGridUnfinished) {
   EXPECT_NE(slurp(dir / "out.txt.tilvex-grid").find("\ncomplete\n"), std::string::npos);
 }
 
+// Root's grid on a user's files (an administrator finishing a user's
+// grid): the record that user's grid keeps, of output_file's owner, is
+// taken and stays theirs.
+TEST(GridTrust, RootGoesOnWithAUsersRecord) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to run a grid as another user";
+  ScratchDir shared;
+  chmod(shared.path().c_str(), 01777);
+  const std::string w = kData + "/worked.vrin";
+  spill(shared / "grid.txt", w + " 1 0 0 0\n" + w + " 2 0 0 0\n");
+  chmod((shared / "grid.txt").c_str(), 0644);
+  const std::vector<std::string> args = {shared / "grid.txt", shared / "sum.txt", "95", shared / "acc.txt"};
+  std::vector<std::string> as_nobody = {"--reuid=nobody", "--regid=nogroup", "--clear-groups", TILVEX_GRID};
+  as_nobody.insert(as_nobody.end(), args.begin(), args.end());
+  ASSERT_EQ(run("/usr/bin/setpriv", as_nobody, shared / "nobody.stdout").status, 0);
+  struct stat record {};
+  ASSERT_EQ(stat((shared / "sum.txt.tilvex-grid").c_str(), &record), 0);
+  ASSERT_NE(record.st_uid, 0u);
+  std::vector<std::string> again = args;
+  again.push_back("--again");
+  const Outcome o = run(TILVEX_GRID, again, shared / "root.stdout", Launch{"/dev/null", -1, shared / "root.stderr"});
+  EXPECT_EQ(o.status, 0) << slurp(shared / "root.stderr");
+  EXPECT_EQ(lines_in(shared / "sum.txt"), 4);
+  struct stat after {};
+  ASSERT_EQ(stat((shared / "sum.txt.tilvex-grid").c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, record.st_uid);
+}
+
 }  // namespace
 }  // namespace tilvex::test
