@@ -685,5 +685,24 @@ TEST(GridTrust, RootGoesOnWithAUsersRecord) {
   EXPECT_EQ(after.st_uid, record.st_uid);
 }
 
+// A file of the user's at the record's name that is not a record is left
+// as it is: the grid stops before anything, and says why.
+TEST(GridTrust, AFileThatIsNotARecordIsLeftAlone) {
+  ScratchDir dir;
+  spill(dir / "grid.txt", kData + "/worked.vrin 1 0 0 0\n");
+  spill(dir / "out.txt.tilvex-grid", "my own notes\n");
+  for (const char* how : {"", "--again"}) {
+    std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt"};
+    if (*how != '\0') args.push_back(how);
+    const Outcome o = grid_run(dir, args);
+    EXPECT_EQ(o.status, 2) << how;
+    EXPECT_EQ(slurp(dir / "grid.stderr"),
+              "tilvex-grid: '" + dir / "out.txt.tilvex-grid" + "' is not the record of a grid; it is left alone\n")
+        << how;
+    EXPECT_EQ(slurp(dir / "out.txt.tilvex-grid"), "my own notes\n") << how;
+    EXPECT_EQ(slurp(dir / "out.txt"), "") << how;
+  }
+}
+
 }  // namespace
 }  // namespace tilvex::test
