@@ -43,8 +43,9 @@ shift 3
 
 [ "$grid_list" != - ] || refuse "the list must be a file: the tasks cannot read this standard input"
 [ -f "$grid_list" ] && [ -r "$grid_list" ] || refuse "cannot read the list '$grid_list'"
-# The points, as tilvex-grid counts them: blank lines and comments aside.
-points=$(awk 'NF > 0 && substr($1, 1, 1) != "#"' "$grid_list" | wc -l)
+# The points, as tilvex-grid counts them: blank lines and comments aside
+# (blanks: space, \t, \v, \f, \r).
+points=$(awk '{ gsub(/[ \t\v\f\r]+/, " "); sub(/^ /, "") } $0 != "" && substr($0, 1, 1) != "#"' "$grid_list" | wc -l)
 case $n in
   "" | *[!0-9]* | 0*) refuse "N, the number of parts, must be a whole number from 1, not '$n'" ;;
 esac
