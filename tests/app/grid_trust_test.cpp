@@ -704,5 +704,20 @@ TEST(GridTrust, AFileThatIsNotARecordIsLeftAlone) {
   }
 }
 
+// A complete grid's refusal counts the points appended, not those that
+// failed: as many as output_file has lines.
+TEST(GridTrust, ACompleteGridCountsTheAppendedPoints) {
+  ScratchDir dir;
+  small_grid(dir);
+  ASSERT_EQ(grid_run(dir, grid_args(dir)).status, 1);  // the missing input
+  const long appended = lines_in(dir / "out.txt");
+  ASSERT_GT(appended, 0);
+  ASSERT_LT(appended, 5);
+  EXPECT_EQ(grid_run(dir, grid_args(dir)).status, 2);
+  EXPECT_NE(slurp(dir / "grid.stderr").find("' is already complete: " + std::to_string(appended) + " points appended on "),
+            std::string::npos)
+      << slurp(dir / "grid.stderr");
+}
+
 }  // namespace
 }  // namespace tilvex::test
