@@ -141,20 +141,21 @@ std::string map_figure(const std::string& table, const std::optional<std::pair<i
   if (rows.empty()) throw Error(table + ": holds no rows");
   std::set<std::pair<int, int>> slices;
   for (const TableRow& r : rows) slices.insert({r.grid.z, r.grid.t});
+  std::string list;
+  for (const auto& [z, t] : slices) list += (list.empty() ? "" : ", ") + std::to_string(z) + " " + std::to_string(t);
+  const std::string count = std::to_string(slices.size()) + (slices.size() == 1 ? " slice" : " slices");
   std::pair<int, int> chosen = *slices.begin();
   if (slice) {
     chosen = *slice;
   } else if (slices.size() > 1) {
-    std::string list;
-    for (const auto& [z, t] : slices) list += (list.empty() ? "" : ", ") + std::to_string(z) + " " + std::to_string(t);
-    throw Error(table + ": holds " + std::to_string(slices.size()) +
-                    " slices; choose one with --slice Z T: " + list);
+    throw Error(table + ": holds " + count + "; choose one with --slice Z T: " + list);
   }
   std::vector<TableRow> in_slice;
   for (const TableRow& r : rows)
     if (r.grid.z == chosen.first && r.grid.t == chosen.second) in_slice.push_back(r);
   if (in_slice.empty())
-    throw Error(table + ": no point in slice " + std::to_string(chosen.first) + " " + std::to_string(chosen.second));
+    throw Error(table + ": no point in slice " + std::to_string(chosen.first) + " " + std::to_string(chosen.second) +
+                "; it holds " + count + ": " + list);
   return render_map(in_slice, table + ", slice z " + std::to_string(chosen.first) + " t " + std::to_string(chosen.second),
                     sigma);
 }

@@ -365,5 +365,38 @@ TEST(PlotCli, TheMapOfSparseIndices) {
   }
 }
 
+// A refusal of a map or a net says what the file holds to choose from.
+// Regression: "--slice 0 0" on a table without that slice said only "no
+// point in slice 0 0".
+TEST(PlotCli, RefusalsListWhatThereIsToChoose) {
+  ScratchDir dir;
+  const auto table = [&](const std::string& name, const std::vector<std::pair<int, int>>& slices) {
+    std::string text = kTableHeader;
+    for (const auto& [z, t] : slices) {
+      const std::string row = table_row(1, 1);
+      text += "p.vrin\t1\t1\t" + std::to_string(z) + "\t" + std::to_string(t) + row.substr(row.find("\tok"));
+    }
+    spill(dir / name, text);
+    return dir / name;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;  // all of standard error
+  };
+  const std::string one = table("one.tsv", {{0, 1}}), two = table("two.tsv", {{0, 2}, {0, 1}});
+  const Case cases[] = {
+      {{"--map", one, "--slice", "0", "0"}, "tilvex-plot: " + one + ": no point in slice 0 0; it holds 1 slice: 0 1\n"},
+      {{"--map", two, "--slice", "1", "1"},
+       "tilvex-plot: " + two + ": no point in slice 1 1; it holds 2 slices: 0 1, 0 2\n"},
+      {{"--map", two}, "tilvex-plot: " + two + ": holds 2 slices; choose one with --slice Z T: 0 1, 0 2\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = run(TILVEX_PLOT, c.args, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    EXPECT_EQ(o.status, 1) << c.args[1];
+    EXPECT_EQ(o.printed, "") << c.args[1];
+    EXPECT_EQ(slurp(dir / "stderr"), c.err) << c.args[1];
+  }
+}
+
 }  // namespace
 }  // namespace tilvex::test

@@ -39,4 +39,20 @@ rm run.vrin
 [ "$(find . -type f -size +0 | wc -l)" -eq 2 ] || fail "'$command' did not append to two files"
 diff -r --no-dereference "$work/piped" "$work/plain" >&2 || fail "'$command' wrote other files than the same command on run.vrin"
 
+# The grid of "Running a grid", on the point of the list line it shows, and
+# the figures of its files: each names that point.
+list_line=$(command_of '# grid.txt, one point a line:') || exit 1
+read -r input x y z t <<< "${list_line#*one point a line:}"
+folder grid
+cp "$source_dir/examples/realistic.vrin" "$input"
+echo "$input $x $y $z $t" > grid.txt
+for start in 'build/tilvex-grid grid.txt' 'build/tilvex-plot accepted.txt' 'build/tilvex-plot --map grid.tsv'; do
+  command=$(command_of "$start") || exit 1
+  bash -c "$command" || fail "'$command' exited with status $?"
+done
+net=$(command_of 'build/tilvex-plot accepted.txt') && map=$(command_of 'build/tilvex-plot --map grid.tsv') || exit 1
+grep -q "grid point $x $y $z $t" "${net##* }" || fail "'$net' did not draw grid point $x $y $z $t"
+grep -q "best fit from grid.tsv" "${net##* }" || fail "'$net' did not take the best fit from grid.tsv"
+grep -q "slice z $z t $t" "${map##* }" || fail "'$map' did not draw slice $z $t"
+
 echo "the README's commands ran as written"
