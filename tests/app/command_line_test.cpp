@@ -42,7 +42,7 @@ const std::string kGridUsage =
 TEST(CommandLine, GridReadsEachArgumentInTurn) {
   ScratchDir dir;
   const std::string list = dir / "no-list", s = dir / "s", a = dir / "a";
-  const std::string no_list = "tilvex-grid: " + list + ": cannot read the list\n";
+  const std::string no_list = "tilvex-grid: " + list + ": cannot read the list: No such file or directory\n";
   const std::string jobs = "tilvex-grid: --jobs takes a number of threads from 1 to 1024\n";
   const std::string part = "tilvex-grid: --part takes K/N, with 0 <= K < N\n";
   const std::vector<std::string> run = {list, s, "95", a};
@@ -92,9 +92,10 @@ TEST(CommandLine, GridReadsEachArgumentInTurn) {
                   {{"--version", "--help"}, 2, kGridUsage},
                   {with({"--recover", s}), 2, kGridUsage},
                   // Any other argument is an operand, '-' or not.
-                  {{"-file", s, "95", a}, 2, "tilvex-grid: -file: cannot read the list\n"},
-                  {{"-.5", s, "95", a}, 2, "tilvex-grid: -.5: cannot read the list\n"},
-                  {{"", s, "95", a}, 2, "tilvex-grid: : cannot read the list\n"},
+                  {{"-file", s, "95", a}, 2, "tilvex-grid: -file: cannot read the list: No such file or directory\n"},
+                  {{"-.5", s, "95", a}, 2, "tilvex-grid: -.5: cannot read the list: No such file or directory\n"},
+                  {{"", s, "95", a}, 2, "tilvex-grid: : cannot read the list: No such file or directory\n"},
+                  {{dir.path(), s, "95", a}, 2, "tilvex-grid: " + dir.path().string() + ": cannot read the list: Is a directory\n"},
                   {{list, s, "-.5", a}, 2,
                    "tilvex-grid: warning: a confidence level of -.5 per cent keeps only the most similar resamples\n" +
                        no_list},
