@@ -158,10 +158,11 @@ TEST(CommandLine, PlotReadsEachArgumentInTurn) {
                   {{"--", accepted}, 2, unknown("--")},
                   {{"-" + accepted}, 2, unknown("-" + accepted)},
                   {{"-5"}, 2, unknown("-5")},
-                  {{accepted, "-"}, 2, unknown("-")},
-                  // An empty argument, a second ACCEPTED_FILE, an option out
-                  // of its place: the usage.
+                  // An empty argument, "-", a second ACCEPTED_FILE, an option
+                  // out of its place: the usage.
                   {{""}, 2, kPlotUsage},
+                  {{"-"}, 2, kPlotUsage},
+                  {{accepted, "-"}, 2, kPlotUsage},
                   {{accepted, accepted}, 2, kPlotUsage},
                   {{accepted, "--help"}, 2, kPlotUsage},
                   {{"--version", "x"}, 2, kPlotUsage},
