@@ -4,7 +4,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: demo test bench mutation python python-test build configure tools gtest cli11 clean
+.PHONY: demo test bench mutation python python-test pytest build configure tools gtest cli11 clean
 
 tools:
 	@command -v cmake >/dev/null 2>&1 || { echo "make: cmake is missing; install the Debian package cmake"; exit 1; }
@@ -58,7 +58,11 @@ python: tools
 	@test -x $(VENV)/bin/python || $(PYTHON) -m venv --system-site-packages $(VENV)
 	@$(VENV)/bin/pip install --quiet --no-build-isolation --no-index --no-deps .
 
-python-test: python configure
+# The package's tests run with pytest, from the environment's Python.
+pytest:
+	@$(PYTHON) -c 'import pytest' 2>/dev/null || { echo "make: pytest is missing; install the Debian package python3-pytest"; exit 1; }
+
+python-test: pytest python configure
 	@cmake --build $(BUILD) --target tilvex tilvex-grid tilvex-generate
 	@cd $(BUILD) && TILVEX_SOURCE=$(CURDIR) TILVEX_BINARY=$(CURDIR)/$(BUILD)/tilvex \
 	  TILVEX_GRID=$(CURDIR)/$(BUILD)/tilvex-grid TILVEX_GENERATE=$(CURDIR)/$(BUILD)/tilvex-generate \

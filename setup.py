@@ -31,6 +31,19 @@ def tool(name, package):
     return path
 
 
+PYBIND11_MISSING = "tilvex: pybind11 is missing; install the Debian packages python3-pybind11 pybind11-dev"
+
+
+def pybind11_missing(tree):
+    """Whether CMake's configure of `tree` failed for want of pybind11's
+    CMake package: CMake caches what its own search found."""
+    try:
+        with open(os.path.join(tree, "CMakeCache.txt"), encoding="utf-8") as cache:
+            return any(line.startswith("pybind11_DIR:") and line.rstrip().endswith("-NOTFOUND") for line in cache)
+    except OSError:
+        return False
+
+
 class CMakeBuild(build_ext):
     """Configures a CMake tree of its own for this interpreter, builds the
     target _tilvex and nothing else, and copies the module where setuptools
@@ -48,7 +61,11 @@ class CMakeBuild(build_ext):
             configure.append(f"-Dpybind11_DIR={pybind11.get_cmake_dir()}")
         except (ImportError, AttributeError):
             pass  # CMake looks for them itself (Debian's pybind11-dev)
-        if subprocess.run(configure).returncode != 0:
+        configured = subprocess.run(configure, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if configured.returncode != 0 and pybind11_missing(tree):
+            sys.exit(PYBIND11_MISSING)
+        sys.stdout.write(configured.stdout)
+        if configured.returncode != 0:
             raise SetupError("tilvex: CMake could not configure the Python module; the reason is above")
         if subprocess.run([cmake, "--build", tree, "--target", "_tilvex"]).returncode != 0:
             raise SetupError("tilvex: the build of the Python module failed; the compiler's messages are above")

@@ -184,12 +184,16 @@ const std::vector<std::string>& values(const Word& w) {
 
 void refuse(const Word& w) { throw Refusal{w.option->refusal}; }
 
+Refusal not_an_option(const Interface& in, const Word& w) {
+  if (find_option(in, w.text) != nullptr) return Refusal{};
+  return Refusal{"unknown option " + w.text, true};
+}
+
 std::optional<int> conclude(const Interface& in, const Reading& r) {
   if (r.refusal) {
-    if (r.refusal->reason.empty())
-      std::fputs(usage(in).c_str(), stderr);
-    else
+    if (!r.refusal->reason.empty())
       std::fprintf(stderr, "%s: %s\n", in.program.c_str(), r.refusal->reason.c_str());
+    if (r.refusal->reason.empty() || r.refusal->usage) std::fputs(usage(in).c_str(), stderr);
     return 2;
   }
   if (r.alone == nullptr) return std::nullopt;

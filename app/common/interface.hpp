@@ -54,9 +54,10 @@ std::string usage(const Interface& in);
 std::string help(const Interface& in);
 
 // A wrong command line: `reason` goes to standard error after the
-// program's name; without one, the usage does.
+// program's name; without one, or with `usage`, the usage follows.
 struct Refusal {
   std::string reason;
+  bool usage = false;
 };
 
 // An argument of the command line, or an option with its values, in the
@@ -77,6 +78,10 @@ std::vector<Word> read_words(const Interface& in, const std::vector<std::string>
 const std::vector<std::string>& values(const Word& w);
 // Throws the refusal of an option word.
 [[noreturn]] void refuse(const Word& w);
+// The refusal of a word that stands where an option may and names none of
+// `in` ("--title", "--jobs=2"): "unknown option --title" and the usage. An
+// option of `in` out of its place (--help among others): the usage alone.
+Refusal not_an_option(const Interface& in, const Word& w);
 
 // What every command line may end in besides a run.
 struct Reading {

@@ -121,8 +121,9 @@ tilvex::grid::Options grid_options(const CommandLine& line) {
 std::vector<tilvex::grid::Point> grid_points(const std::string& list_name, const tilvex::grid::Options& o) {
   using namespace tilvex;
   InputFile list;
-  if (!(list_name == "-" ? list.open("/dev/stdin") : list.open(list_name)) || !list.read())
-    throw Error(list_name + ": cannot read the list", 2);
+  if (!(list_name == "-" ? list.open("/dev/stdin") : list.open(list_name)))
+    throw Error(list_name + ": cannot read the list: " + std::strerror(errno), 2);
+  if (!list.read()) throw Error(list_name + ": cannot read the list: " + std::strerror(list.error()), 2);
   std::vector<grid::Point> points = grid::read_list(list.text(), list_name);
   if (!o.table.empty())
     if (std::string why = grid::table_fault(o.table, {list_name, o.output, o.output2, o.progress, points});

@@ -75,7 +75,7 @@ void part(const cli::Word& w, CommandLine& line) {
 void take(CommandLine& line, const std::vector<cli::Word>& words) {
   for (const cli::Word& w : words) {
     if (w.option == nullptr) {
-      if (w.text.starts_with("--")) throw cli::Refusal{};
+      if (w.text.starts_with("--")) throw cli::not_an_option(kInterface, w);
       line.operands.push_back(w.text);
       continue;
     }

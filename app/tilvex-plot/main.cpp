@@ -58,6 +58,31 @@ bool write_whole(const std::string& path, const std::string& text) {
   return !ec;
 }
 
+// Items joined by ", ": every one up to ten, else the first ten and how many
+// more, so that a refusal stays one line a reader takes in.
+std::string some_of(const std::vector<std::string>& items) {
+  constexpr std::size_t kShown = 10;
+  std::string text;
+  for (std::size_t i = 0; i < items.size() && i < kShown; ++i) text += (i == 0 ? "" : ", ") + items[i];
+  if (items.size() > kShown) text += ", ... and " + std::to_string(items.size() - kShown) + " more";
+  return text;
+}
+
+// The refusal of a file of several grid points and no --grid lists every
+// point ("NAME: holds 296 grid points; choose one with --grid X Y Z T: 0 0 0
+// 0, 0 1 0 0, ..."); this keeps some of them.
+std::string with_some_points(const std::string& reason) {
+  static const std::string kList = "; choose one with --grid X Y Z T: ";
+  const std::size_t at = reason.rfind(kList);
+  if (at == std::string::npos) return reason;
+  std::vector<std::string> points;
+  for (std::size_t from = at + kList.size(), comma = 0; comma != std::string::npos; from = comma + 2) {
+    comma = reason.find(", ", from);
+    points.push_back(reason.substr(from, comma == std::string::npos ? comma : comma - from));
+  }
+  return reason.substr(0, at + kList.size()) + some_of(points);
+}
+
 std::optional<BestFit> best_from(const TableRow& row) {
   if (!row.ok()) return std::nullopt;
   BestFit b;
@@ -83,6 +108,8 @@ std::string accepted_figure(const std::string& input, const std::optional<Grid>&
     grid = select_grid(input, chosen, [&](const AcceptedLine& a) { cloud.add(a); });
   } catch (const formats::FileError& e) {
     throw Error("cannot read " + input + ": " + std::strerror(e.error_number()));
+  } catch (const Error& e) {
+    throw Error(with_some_points(e.reason()), e.status(), e.fixed());
   }
   Figure f;
   f.title = input + ", grid point " + grid_text(grid);
@@ -141,20 +168,22 @@ std::string map_figure(const std::string& table, const std::optional<std::pair<i
   if (rows.empty()) throw Error(table + ": holds no rows");
   std::set<std::pair<int, int>> slices;
   for (const TableRow& r : rows) slices.insert({r.grid.z, r.grid.t});
+  std::vector<std::string> names;
+  for (const auto& [z, t] : slices) names.push_back(std::to_string(z) + " " + std::to_string(t));
+  const std::string list = some_of(names);
+  const std::string count = std::to_string(slices.size()) + (slices.size() == 1 ? " slice" : " slices");
   std::pair<int, int> chosen = *slices.begin();
   if (slice) {
     chosen = *slice;
   } else if (slices.size() > 1) {
-    std::string list;
-    for (const auto& [z, t] : slices) list += (list.empty() ? "" : ", ") + std::to_string(z) + " " + std::to_string(t);
-    throw Error(table + ": holds " + std::to_string(slices.size()) +
-                    " slices; choose one with --slice Z T: " + list);
+    throw Error(table + ": holds " + count + "; choose one with --slice Z T: " + list);
   }
   std::vector<TableRow> in_slice;
   for (const TableRow& r : rows)
     if (r.grid.z == chosen.first && r.grid.t == chosen.second) in_slice.push_back(r);
   if (in_slice.empty())
-    throw Error(table + ": no point in slice " + std::to_string(chosen.first) + " " + std::to_string(chosen.second));
+    throw Error(table + ": no point in slice " + std::to_string(chosen.first) + " " + std::to_string(chosen.second) +
+                "; it holds " + count + ": " + list);
   return render_map(in_slice, table + ", slice z " + std::to_string(chosen.first) + " t " + std::to_string(chosen.second),
                     sigma);
 }

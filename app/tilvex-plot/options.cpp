@@ -77,7 +77,9 @@ void take(CommandLine& line, const std::vector<cli::Word>& words) {
   for (const cli::Word& w : words) {
     if (w.option != nullptr)
       take_option(line, w);
-    else if (line.input.empty() && !w.text.empty() && w.text[0] != '-')
+    else if (w.text.size() > 1 && w.text[0] == '-')
+      throw cli::not_an_option(kInterface, w);
+    else if (line.input.empty() && !w.text.empty() && w.text != "-")
       line.input = w.text;
     else
       throw cli::Refusal{};

@@ -146,10 +146,12 @@ void run(char** argv) {
   const std::string input_name = app::file_name(argv[1]);
   InputFile input;
   read_input(input_name, input);
+  // Every argument reads before any output is opened, so that a wrong
+  // command line creates no file.
+  const Numbers numbers = read_numbers(argv);
   const std::string output_name = app::file_name(argv[2]);
   ResultFile output;
   open_output(output_name, kOutput, input, output);
-  const Numbers numbers = read_numbers(argv);
   const std::string output2_name = app::file_name(argv[4]);
   ResultFile output2;
   open_output(output2_name, kOutput2, input, output2);

@@ -108,8 +108,7 @@ TEST_F(Cli, NumericArgumentsThatDoNotParsePrintUsage) {
     Outcome o = tilvex({input, dir / "out.txt", v[0], dir / "out2.txt", v[1], v[2], v[3], v[4]});
     EXPECT_EQ(o.status, 215) << v[0] << ' ' << v[1] << ' ' << v[2] << ' ' << v[3] << ' ' << v[4];
     EXPECT_EQ(o.printed, kUsage);
-    // The arguments are parsed after output_file is opened and before output_file2.
-    EXPECT_EQ(files(), Names{"out.txt"});
+    EXPECT_EQ(files(), Names{}) << "a wrong command line creates no file";
   }
   // A leading number is taken as the standard scan takes it, up to the
   // edges of int.
@@ -121,6 +120,37 @@ TEST_F(Cli, NumericArgumentsThatDoNotParsePrintUsage) {
               "1"});
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(slurp(dir / "out2.txt").rfind("2147483647 -2147483648 0 1 0.450000", 0), 0u);
+}
+
+// Which fault is reported when a run has several: the input first (214),
+// then the numbers (215), then output_file (213), then output_file2 (252).
+// Regression: the numbers were read after output_file was opened, so a level
+// and an output_file given the other way round left an empty file named
+// after the level (and an unopenable output_file hid a wrong number).
+TEST_F(Cli, FaultsAreReportedInTheOrderOfTheChecks) {
+  const std::string input = kData + "/worked.vrin", missing = dir / "missing.vrin";
+  const std::string nowhere = dir / "no/such/dir", out = dir / "out.txt", out2 = dir / "out2.txt";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string printed;
+  };
+  const Case cases[] = {
+      // The level and output_file swapped: no file named "95".
+      {{input, dir / "95", out, out2, "1", "2", "3", "4"}, 215, kUsage},
+      {{input, out, "95", out2, "1", "2", "x", "4"}, 215, kUsage},
+      {{missing, out, "x", out2, "1", "2", "3", "4"}, 214, "unable to open " + missing + "\n"},
+      {{missing, nowhere, "95", nowhere, "1", "2", "3", "4"}, 214, "unable to open " + missing + "\n"},
+      {{input, nowhere, "x", out2, "1", "2", "3", "4"}, 215, kUsage},
+      {{input, out, "x", nowhere, "1", "2", "3", "4"}, 215, kUsage},
+      {{input, nowhere, "95", nowhere, "1", "2", "3", "4"}, 213, "unable to open " + nowhere + "\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = tilvex(c.args);
+    EXPECT_EQ(o.status, c.status) << c.args[1] << ' ' << c.args[2];
+    EXPECT_EQ(o.printed, c.printed) << c.args[1] << ' ' << c.args[2];
+    EXPECT_EQ(files(), Names{}) << c.args[1] << ' ' << c.args[2];
+  }
 }
 
 TEST_F(Cli, FileNamesAreTheFirstWordOfAnyLength) {

@@ -3,8 +3,10 @@
 // them: each argument in order, the first wrong one refused; a value taken
 // whatever it looks like; an operand that starts with '-'; no "--name=value",
 // "-oVALUE" or "--" of CLI11's; --help and --version only alone, --recover
-// only first. A run that gets past the command line is seen by the first
-// thing it cannot read (a list or an input that is not there).
+// only first. What looks like an option and is none of the program's is
+// named ("unknown option --title") before the usage. A run that gets past
+// the command line is seen by the first thing it cannot read (a list or an
+// input that is not there).
 
 #include <gtest/gtest.h>
 
@@ -42,7 +44,8 @@ const std::string kGridUsage =
 TEST(CommandLine, GridReadsEachArgumentInTurn) {
   ScratchDir dir;
   const std::string list = dir / "no-list", s = dir / "s", a = dir / "a";
-  const std::string no_list = "tilvex-grid: " + list + ": cannot read the list\n";
+  const std::string no_list = "tilvex-grid: " + list + ": cannot read the list: No such file or directory\n";
+  const auto unknown = [](const std::string& option) { return "tilvex-grid: unknown option " + option + "\n" + kGridUsage; };
   const std::string jobs = "tilvex-grid: --jobs takes a number of threads from 1 to 1024\n";
   const std::string part = "tilvex-grid: --part takes K/N, with 0 <= K < N\n";
   const std::vector<std::string> run = {list, s, "95", a};
@@ -76,25 +79,28 @@ TEST(CommandLine, GridReadsEachArgumentInTurn) {
                   {with({"--table", "--jobs"}), 2, no_list},
                   {with({"--table", "--"}), 2, no_list},
                   // The first wrong argument is the one refused.
-                  {with({"--x", "--jobs", "0"}), 2, kGridUsage},
+                  {with({"--x", "--jobs", "0"}), 2, unknown("--x")},
                   {with({"--jobs", "0", "--x"}), 2, jobs},
-                  {with({"--x", "--jobs"}), 2, kGridUsage},
+                  {with({"--x", "--jobs"}), 2, unknown("--x")},
                   {with({"--resume", "--again"}), 2,
                    "tilvex-grid: --resume goes on with a recorded grid, --again appends it anew: not both\n"},
                   {{list, s, "95", "--resume", "--again"}, 2, kGridUsage},
-                  // What starts with "--" and is no option here: the usage.
-                  {with({"--jobs=2"}), 2, kGridUsage},
-                  {with({"--jobs=", "2"}), 2, kGridUsage},
-                  {with({"--quiet=1"}), 2, kGridUsage},
-                  {with({"--"}), 2, kGridUsage},
-                  {with({"---x"}), 2, kGridUsage},
+                  // What starts with "--" and is no option here: its name, then the usage.
+                  {with({"--title"}), 2, unknown("--title")},
+                  {with({"--jobs=2"}), 2, unknown("--jobs=2")},
+                  {with({"--jobs=", "2"}), 2, unknown("--jobs=")},
+                  {with({"--quiet=1"}), 2, unknown("--quiet=1")},
+                  {with({"--"}), 2, unknown("--")},
+                  {with({"---x"}), 2, unknown("---x")},
+                  // An option out of its place: the usage.
                   {with({"--help"}), 2, kGridUsage},
                   {{"--version", "--help"}, 2, kGridUsage},
                   {with({"--recover", s}), 2, kGridUsage},
                   // Any other argument is an operand, '-' or not.
-                  {{"-file", s, "95", a}, 2, "tilvex-grid: -file: cannot read the list\n"},
-                  {{"-.5", s, "95", a}, 2, "tilvex-grid: -.5: cannot read the list\n"},
-                  {{"", s, "95", a}, 2, "tilvex-grid: : cannot read the list\n"},
+                  {{"-file", s, "95", a}, 2, "tilvex-grid: -file: cannot read the list: No such file or directory\n"},
+                  {{"-.5", s, "95", a}, 2, "tilvex-grid: -.5: cannot read the list: No such file or directory\n"},
+                  {{"", s, "95", a}, 2, "tilvex-grid: : cannot read the list: No such file or directory\n"},
+                  {{dir.path(), s, "95", a}, 2, "tilvex-grid: " + dir.path().string() + ": cannot read the list: Is a directory\n"},
                   {{list, s, "-.5", a}, 2,
                    "tilvex-grid: warning: a confidence level of -.5 per cent keeps only the most similar resamples\n" +
                        no_list},
@@ -122,6 +128,7 @@ TEST(CommandLine, PlotReadsEachArgumentInTurn) {
   const std::string accepted = dir / "no-accepted", vrin = dir / "no.vrin", table = dir / "no.tsv";
   const std::string no_accepted = "tilvex-plot: cannot read " + accepted + ": No such file or directory\n";
   const std::string no_vrin = "tilvex-plot: cannot open " + vrin + ": No such file or directory\n";
+  const auto unknown = [](const std::string& option) { return "tilvex-plot: unknown option " + option + "\n" + kPlotUsage; };
   expect_each(TILVEX_PLOT,
               {
                   {{}, 2, kPlotUsage},
@@ -140,17 +147,22 @@ TEST(CommandLine, PlotReadsEachArgumentInTurn) {
                   {{accepted, "--slice", "0", "0"}, 2, kPlotUsage},
                   {{accepted, "--map", table}, 2, kPlotUsage},
                   {{"-o", "--sigma", accepted}, 1, no_accepted},
-                  // Joined values, "--", an argument that starts with '-', a
-                  // second ACCEPTED_FILE: the usage.
-                  {{accepted, "-o" + dir / "o.svg"}, 2, kPlotUsage},
-                  {{accepted, "-o=" + dir / "o.svg"}, 2, kPlotUsage},
-                  {{accepted, "--grid=1", "2", "3", "4"}, 2, kPlotUsage},
-                  {{"--vrin=" + vrin, "--level", "95"}, 2, kPlotUsage},
-                  {{accepted, "--sigma=1"}, 2, kPlotUsage},
-                  {{"--", accepted}, 2, kPlotUsage},
-                  {{"-" + accepted}, 2, kPlotUsage},
-                  {{"-5"}, 2, kPlotUsage},
+                  // An unknown option, joined values, "--", any other argument
+                  // that starts with '-': its name, then the usage.
+                  {{accepted, "--title", "x"}, 2, unknown("--title")},
+                  {{accepted, "-o" + dir / "o.svg"}, 2, unknown("-o" + dir / "o.svg")},
+                  {{accepted, "-o=" + dir / "o.svg"}, 2, unknown("-o=" + dir / "o.svg")},
+                  {{accepted, "--grid=1", "2", "3", "4"}, 2, unknown("--grid=1")},
+                  {{"--vrin=" + vrin, "--level", "95"}, 2, unknown("--vrin=" + vrin)},
+                  {{accepted, "--sigma=1"}, 2, unknown("--sigma=1")},
+                  {{"--", accepted}, 2, unknown("--")},
+                  {{"-" + accepted}, 2, unknown("-" + accepted)},
+                  {{"-5"}, 2, unknown("-5")},
+                  // An empty argument, "-", a second ACCEPTED_FILE, an option
+                  // out of its place: the usage.
                   {{""}, 2, kPlotUsage},
+                  {{"-"}, 2, kPlotUsage},
+                  {{accepted, "-"}, 2, kPlotUsage},
                   {{accepted, accepted}, 2, kPlotUsage},
                   {{accepted, "--help"}, 2, kPlotUsage},
                   {{"--version", "x"}, 2, kPlotUsage},

@@ -365,5 +365,58 @@ TEST(PlotCli, TheMapOfSparseIndices) {
   }
 }
 
+// A refusal of a map or a net says what the file holds to choose from, up
+// to ten of them. Regressions: "--slice 0 0" on a table without that slice
+// said only "no point in slice 0 0"; a file of 296 grid points and no --grid
+// listed all 296 on one line.
+TEST(PlotCli, RefusalsListWhatThereIsToChoose) {
+  ScratchDir dir;
+  const auto table = [&](const std::string& name, const std::vector<std::pair<int, int>>& slices) {
+    std::string text = kTableHeader;
+    for (const auto& [z, t] : slices) {
+      const std::string row = table_row(1, 1);
+      text += "p.vrin\t1\t1\t" + std::to_string(z) + "\t" + std::to_string(t) + row.substr(row.find("\tok"));
+    }
+    spill(dir / name, text);
+    return dir / name;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;  // all of standard error
+  };
+  const std::string one = table("one.tsv", {{0, 1}}), two = table("two.tsv", {{0, 2}, {0, 1}});
+  std::vector<std::pair<int, int>> slices;
+  for (int t = 24; t >= 0; --t) slices.push_back({0, t});
+  const std::string many = table("many.tsv", slices);
+  const std::string ten_slices = "0 0, 0 1, 0 2, 0 3, 0 4, 0 5, 0 6, 0 7, 0 8, 0 9";
+  const auto accepted = [&](const std::string& name, int points) {
+    std::string text;
+    for (int x = points - 1; x >= 0; --x) text += std::to_string(x) + " 7 0 1 0.45 0 12 125 3 250 80\n";
+    spill(dir / name, text);
+    return dir / name;
+  };
+  const std::string ten = accepted("ten.txt", 10), twelve = accepted("twelve.txt", 12);
+  const std::string ten_points = "0 7 0 1, 1 7 0 1, 2 7 0 1, 3 7 0 1, 4 7 0 1, 5 7 0 1, 6 7 0 1, 7 7 0 1, 8 7 0 1, 9 7 0 1";
+  const Case cases[] = {
+      {{"--map", many}, "tilvex-plot: " + many + ": holds 25 slices; choose one with --slice Z T: " + ten_slices +
+                            ", ... and 15 more\n"},
+      {{"--map", many, "--slice", "1", "0"},
+       "tilvex-plot: " + many + ": no point in slice 1 0; it holds 25 slices: " + ten_slices + ", ... and 15 more\n"},
+      {{ten}, "tilvex-plot: " + ten + ": holds 10 grid points; choose one with --grid X Y Z T: " + ten_points + "\n"},
+      {{twelve}, "tilvex-plot: " + twelve + ": holds 12 grid points; choose one with --grid X Y Z T: " + ten_points +
+                     ", ... and 2 more\n"},
+      {{"--map", one, "--slice", "0", "0"}, "tilvex-plot: " + one + ": no point in slice 0 0; it holds 1 slice: 0 1\n"},
+      {{"--map", two, "--slice", "1", "1"},
+       "tilvex-plot: " + two + ": no point in slice 1 1; it holds 2 slices: 0 1, 0 2\n"},
+      {{"--map", two}, "tilvex-plot: " + two + ": holds 2 slices; choose one with --slice Z T: 0 1, 0 2\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = run(TILVEX_PLOT, c.args, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    EXPECT_EQ(o.status, 1) << c.args.back();
+    EXPECT_EQ(o.printed, "") << c.args.back();
+    EXPECT_EQ(slurp(dir / "stderr"), c.err) << c.args.back();
+  }
+}
+
 }  // namespace
 }  // namespace tilvex::test

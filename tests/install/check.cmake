@@ -13,8 +13,9 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
-foreach(f bin/tilvex bin/tilvex-plot bin/tilvex-grid share/man/man1/tilvex.1
-          share/man/man1/tilvex-grid.1 share/man/man1/tilvex-plot.1 share/doc/tilvex/example.cpp include/tilvex/analyse.hpp
+foreach(f bin/tilvex bin/tilvex-plot bin/tilvex-grid bin/tilvex-generate share/man/man1/tilvex.1
+          share/man/man1/tilvex-grid.1 share/man/man1/tilvex-plot.1 share/man/man1/tilvex-generate.1
+          share/doc/tilvex/example.cpp include/tilvex/analyse.hpp
           include/tilvex/records.hpp
           lib*/cmake/tilvex/tilvexConfig.cmake lib*/cmake/tilvex/tilvexConfigVersion.cmake
           lib*/libtilvex.a)
@@ -23,6 +24,40 @@ foreach(f bin/tilvex bin/tilvex-plot bin/tilvex-grid share/man/man1/tilvex.1
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
+# The examples, each file as in the source tree, the scripts still
+# executable; the realistic one is what the installed tilvex-generate makes.
+set(examples ${prefix}/share/doc/tilvex/examples)
+file(GLOB_RECURSE sources RELATIVE ${SOURCE}/examples ${SOURCE}/examples/*)
+list(FILTER sources EXCLUDE REGEX "__pycache__")
+file(GLOB_RECURSE installed RELATIVE ${examples} ${examples}/*)
+list(SORT sources)
+list(SORT installed)
+if(NOT installed STREQUAL sources)
+  message(FATAL_ERROR "installed examples: ${installed}\ninstead of: ${sources}")
+endif()
+foreach(f IN LISTS sources)
+  run(${CMAKE_COMMAND} -E compare_files ${SOURCE}/examples/${f} ${examples}/${f})
+  execute_process(COMMAND test -x ${SOURCE}/examples/${f} RESULT_VARIABLE source_x)
+  execute_process(COMMAND test -x ${examples}/${f} RESULT_VARIABLE installed_x)
+  if(NOT source_x EQUAL installed_x)
+    message(FATAL_ERROR "examples/${f} is installed with other permissions")
+  endif()
+endforeach()
+foreach(script slurm/submit.sh slurm/merge.sh)
+  if(NOT EXISTS ${examples}/${script})
+    message(FATAL_ERROR "not installed: examples/${script}")
+  endif()
+  execute_process(COMMAND test -x ${examples}/${script} RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "examples/${script} is installed, but not executable")
+  endif()
+endforeach()
+execute_process(COMMAND ${prefix}/bin/tilvex-generate 2000 1 OUTPUT_FILE ${WORK}/generated.vrin RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "the installed tilvex-generate 2000 1 exited with status ${status}")
+endif()
+run(${CMAKE_COMMAND} -E compare_files ${WORK}/generated.vrin ${examples}/realistic.vrin)
+
 # Only the public API: the two headers, nothing of the layers below.
 file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
 if(NOT headers STREQUAL "tilvex/analyse.hpp;tilvex/records.hpp")
