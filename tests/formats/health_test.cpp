@@ -54,6 +54,12 @@ TEST(Health, EachKindCountedFromItsFirstLine) {
       {"1 2 3 4 5 6 7\n" + s, "wide:1:1;fields:1:1"},
       {clean(1) + t + "7 1 2 3 4 5 6\n" + t, "cut:5:1;phi:4:1"},
       {clean(1) + t + "0.5 1 nan 3 4 5 6\n", "nonfinite:4:1"},  // nan is not also an odd plunge
+      // Tabs, carriage returns and long numbers, read 8 bytes at a time.
+      {clean(1) + "1\t0\t0\t0\t0\t-1\r\n0.5\t1\t95\t3\t4\t5\t6\r\n", "plunge:4:1"},
+      {clean(1) + t + "0.5 1 2 3 4 5 " + std::string(39, '9') + "\n", "nonfinite:4:1"},
+      {clean(1) + t + "0.5 1 2 3 4 5 " + std::string(38, '9') + "\n", "plunge:4:1"},
+      {clean(1) + "1 0 0 0 0 " + std::string(39, '9') + "\n" + s, "nonfinite:3:1"},
+      {clean(1) + "1 0 0 0 0\x01-1\n" + s, "fields:3:1"},  // a control byte is no blank
   };
   for (const Case& c : cases) EXPECT_EQ(summary(health_of(c.text, "'f.vrin'")), c.expected) << c.text;
 }
