@@ -167,11 +167,12 @@ std::string format_accepted(const tilvex::Result& r, int x, int y, int z, int t)
 
 // The table tilvex-grid writes, a column a key: the names and statuses as
 // lists of str, the grid indices int32, n and accepted float64, the
-// threshold and the 21 values float32.
+// threshold and the 21 values float32, the notes a list of str (empty in a
+// table of the older 30 columns).
 py::dict read_table(const std::string& path) {
   const auto& columns = tilvex::formats::kTableColumns;
   const auto rows = tilvex::formats::read_table(tilvex::formats::committed_text(path), path);
-  std::vector<std::string> input, status;
+  std::vector<std::string> input, status, notes;
   std::vector<std::int32_t> grid[4];
   std::vector<double> n, accepted;
   std::vector<float> values[22];  // threshold, then the 21 values
@@ -183,6 +184,7 @@ py::dict read_table(const std::string& path) {
     n.push_back(r.n);
     accepted.push_back(r.accepted);
     for (int k = 0; k < 22; ++k) values[k].push_back(r.values[k]);
+    notes.push_back(r.notes);
   }
   py::dict out;
   out[columns[0]] = input;
@@ -194,6 +196,7 @@ py::dict read_table(const std::string& path) {
   for (std::size_t k = 0; k < 22; ++k)
     out[columns[tilvex::formats::kThresholdColumn + k]] =
         py::array_t<float>(static_cast<py::ssize_t>(values[k].size()), values[k].data());
+  out[columns[tilvex::formats::kThresholdColumn + 22]] = notes;
   return out;
 }
 
@@ -234,11 +237,12 @@ PYBIND11_MODULE(_tilvex, m) {
   m.def("_format_accepted", &format_accepted);
 
   // The table's columns, in order, and those of its floats (the threshold
-  // and the 21 values).
+  // and the 21 values; the notes follow them).
   const auto& columns = tilvex::formats::kTableColumns;
   m.attr("TABLE_COLUMNS") = py::tuple(py::cast(std::vector<std::string>(columns.begin(), columns.end())));
   m.attr("VALUE_COLUMNS") = py::tuple(py::cast(
-      std::vector<std::string>(columns.begin() + tilvex::formats::kThresholdColumn, columns.end())));
+      std::vector<std::string>(columns.begin() + tilvex::formats::kThresholdColumn,
+                               columns.begin() + tilvex::formats::kThresholdColumn + 22)));
   m.def("_read_table", &read_table);
   m.def("_read_accepted", &read_accepted);
 }

@@ -69,9 +69,15 @@ void Console::point_failed(const tilvex::grid::Point& point, const std::string& 
   std::fprintf(stderr, "tilvex-grid: line %zu: %s\n", point.line, reason.c_str());
 }
 
-void Console::warning(const std::string& text) {
+void Console::point_warning(const tilvex::grid::Point& point, const std::string& text) {
   line_.clear();
-  std::fprintf(stderr, "tilvex-grid: warning: %s\n", text.c_str());
+  std::fprintf(stderr, "tilvex-grid: line %zu: warning: %s\n", point.line, text.c_str());
+}
+
+void Console::account(std::size_t total, std::size_t ok, std::size_t warned, std::size_t failed) {
+  line_.clear();
+  std::fprintf(stderr, "tilvex-grid: %zu points: %zu ok, %zu with warnings, %zu failed\n", total, ok, warned,
+               failed);
 }
 
 void Console::note(const std::string& text) {
@@ -106,6 +112,5 @@ int Console::end(const tilvex::grid::Report& r) {
     std::fflush(nullptr);
     _exit(r.status);
   }
-  if (r.status == 1) std::fprintf(stderr, "tilvex-grid: %zu of %zu points failed\n", r.failed, r.total);
   return r.status;
 }

@@ -29,7 +29,8 @@ class ProgressLine {
 
 // A grid's observer: a failed point's message on standard output and its
 // reason on standard error, as a loop of tilvex runs would leave them;
-// warnings and the progress line on standard error.
+// each point's warnings, the account and the progress line on standard
+// error.
 class Console : public tilvex::grid::Observer {
  public:
   Console(bool show_progress, std::vector<std::string> command)
@@ -38,7 +39,8 @@ class Console : public tilvex::grid::Observer {
   void progress(std::size_t done, std::size_t failed, std::size_t total) override;
   void point_failed(const tilvex::grid::Point& point, const std::string& message,
                     const std::string& reason) override;
-  void warning(const std::string& text) override;
+  void point_warning(const tilvex::grid::Point& point, const std::string& text) override;
+  void account(std::size_t total, std::size_t ok, std::size_t warned, std::size_t failed) override;
   void note(const std::string& text) override;
 
   // Prints how the grid ended and gives its exit status; a grid stopped by

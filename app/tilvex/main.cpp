@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "arguments.hpp"
 #include "files/input_file.hpp"
 #include "files/result_files.hpp"
+#include "formats/health.hpp"
 #include "formats/resample_results.hpp"
 #include "run/in_place.hpp"
 #include "text/error.hpp"
@@ -157,9 +159,13 @@ void run(char** argv) {
   open_output(output2_name, kOutput2, input, output2);
   warn_of_numbers(argv, numbers.level);
 
+  // The file's health is read before the analysis writes over its bytes;
+  // a first line too wide was warned of as the input was read.
+  std::vector<formats::HealthNote> health = formats::health_of(input.text(), quoted(input_name));
   const RunTexts texts = analyse_in_place(input.bytes(), numbers.level, numbers.grid);
-  const Analysis& a = texts.analysis;
-  warn(unread_note(input_name, a.unread_fields, a.first_unread_line, a.first_unread_field));
+  formats::add_unread(health, quoted(input_name), texts.analysis);
+  for (const formats::HealthNote& note : health)
+    if (note.code != "wide") warn(note.text);
   const std::string_view summary[] = {texts.summary};
   AppendOptions options;
   options.tell = say;

@@ -104,8 +104,10 @@ def read_table(path: Union[str, os.PathLike], pandas: bool = False):
     xgrid, ygrid, zgrid, tgrid (int32), status (str objects: "ok" or the
     point's message), n and accepted (float64, nan for a failed point) and
     the float32 value columns of VALUE_COLUMNS (degrees for trends and
-    plunges; nan where there is no value). The floats read back exactly as the program computed them,
-    on every machine. With pandas=True, a pandas DataFrame with the same
+    plunges; nan where there is no value), then notes (str objects: the
+    codes of the input's health notes, ';'-separated, empty when clean or
+    in a table of the older 30 columns). The floats read back exactly as
+    the program computed them, on every machine. With pandas=True, a pandas DataFrame with the same
     dtypes. Reads only the committed part of the file. Its memory is within
     a few times the file's size, whatever the lengths of the names.
     """
@@ -119,10 +121,10 @@ def read_table(path: Union[str, os.PathLike], pandas: bool = False):
         return pd.DataFrame({k: columns[k] for k in _table_names()})
     # The names and statuses as str objects: each takes its own length, where
     # a fixed-width string column would take the longest for every row.
-    names = _table_names()  # input, the four indices, status, n, accepted, then VALUE_COLUMNS
+    names = _table_names()  # input, the four indices, status, n, accepted, VALUE_COLUMNS, notes
     dtype = ([(names[0], object)] + [(g, np.int32) for g in names[1:5]]
              + [(names[5], object), (names[6], np.float64), (names[7], np.float64)]
-             + [(c, np.float32) for c in VALUE_COLUMNS])
+             + [(c, np.float32) for c in VALUE_COLUMNS] + [(names[-1], object)])
     table = np.empty(len(columns[names[0]]), dtype=dtype)
     for name in _table_names():
         table[name] = columns[name]

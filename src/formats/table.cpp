@@ -37,7 +37,7 @@ std::string table_header() {
   return h + "\n";
 }
 
-std::string table_row(std::string_view input, const Grid& grid, const Analysis& a) {
+std::string table_row(std::string_view input, const Grid& grid, const Analysis& a, std::string_view notes) {
   std::string row = row_start(input, grid, "ok");
   row += '\t' + std::to_string(a.count) + '\t' + std::to_string(a.accepted);
   put_float(row, a.threshold);
@@ -45,13 +45,15 @@ std::string table_row(std::string_view input, const Grid& grid, const Analysis& 
   for (const Bounds& b :
        {s.phi, s.trend[0], s.plunge[0], s.trend[1], s.plunge[1], s.trend[2], s.plunge[2]})
     for (float v : {b.best, b.low, b.high}) put_float(row, v);
+  row += '\t';
+  for (char c : notes) row += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
   return row + "\n";
 }
 
 std::string table_row(std::string_view input, const Grid& grid, std::string_view failure) {
   std::string row = row_start(input, grid, failure);
-  for (std::size_t k = 6; k < kTableColumns.size(); ++k) row += "\tnan";
-  return row + "\n";
+  for (std::size_t k = 6; k + 1 < kTableColumns.size(); ++k) row += "\tnan";
+  return row + "\t\n";  // no notes
 }
 
 }  // namespace tilvex::formats

@@ -14,13 +14,18 @@
 namespace tilvex::formats {
 
 // The columns, in order: the point, its status and counts, the threshold,
-// then the best fit, low and high bound of each quantity. The one list:
-// the header, the reader and the Python package take it from here.
-inline constexpr std::array<const char*, 30> kTableColumns = {
+// the best fit, low and high bound of each quantity, then the codes of its
+// input's health notes (formats/health.hpp), ';'-separated, empty when
+// clean. The one list: the header, the reader and the Python package take
+// it from here.
+inline constexpr std::array<const char*, 31> kTableColumns = {
     "input", "xgrid", "ygrid", "zgrid", "tgrid", "status", "n", "accepted", "threshold",
     "phi", "phi_low", "phi_high", "tr1", "tr1_low", "tr1_high", "pl1", "pl1_low", "pl1_high",
     "tr2", "tr2_low", "tr2_high", "pl2", "pl2_low", "pl2_high", "tr3", "tr3_low", "tr3_high",
-    "pl3", "pl3_low", "pl3_high"};
+    "pl3", "pl3_low", "pl3_high", "notes"};
+// The columns of a table written before the notes column; read_table
+// reads such rows too.
+inline constexpr std::size_t kOlderTableColumns = 30;
 // The first float column (the threshold); the 21 values follow it.
 inline constexpr std::size_t kThresholdColumn = 8;
 // The name of quantity `k`: phi (0), tr1, pl1, tr2, pl2, tr3, pl3 (6).
@@ -29,11 +34,13 @@ constexpr const char* quantity_name(int k) { return kTableColumns[kThresholdColu
 // The header row, with its newline.
 std::string table_header();
 
-// The row of a point (`input`, `grid`) that was analysed, status "ok".
-std::string table_row(std::string_view input, const Grid& grid, const Analysis& analysis);
+// The row of a point (`input`, `grid`) that was analysed, status "ok";
+// `notes` are its codes (note_codes in formats/health.hpp).
+std::string table_row(std::string_view input, const Grid& grid, const Analysis& analysis,
+                      std::string_view notes = {});
 
 // The row of a point that failed: its status is the message tilvex prints,
-// and every value is nan.
+// every value is nan and its notes are empty.
 std::string table_row(std::string_view input, const Grid& grid, std::string_view failure);
 
 // A row of the table, read back: the values are threshold, then phi,
@@ -44,14 +51,16 @@ struct TableRow {
   std::string status;
   double n = 0, accepted = 0;  // nan for a failed point
   float values[22] = {};
+  std::string notes;  // codes, ';'-separated; empty when clean or in a row of 30 columns
   bool ok() const { return status == "ok"; }
   // The best fit, low and high bound of phi (0), tr1 (1), pl1 (2), ... pl3 (6).
   float value(int quantity, int which) const { return values[1 + 3 * quantity + which]; }
 };
 
-// Reads a table, the text of the file `name` (header rows skipped). Throws
-// tilvex::Error (status 1) at the first malformed row, its reason naming
-// the row: "NAME:LINE: expected 30 columns, found 3".
+// Reads a table, the text of the file `name` (header rows skipped), rows
+// of 31 columns or of the older 30 (without notes). Throws tilvex::Error
+// (status 1) at the first malformed row, its reason naming the row:
+// "NAME:LINE: expected 31 columns, found 3".
 std::vector<TableRow> read_table(std::string_view text, const std::string& name);
 
 }  // namespace tilvex::formats

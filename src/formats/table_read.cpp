@@ -33,7 +33,7 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name)
     if (line.empty() || line.rfind("input\t", 0) == 0) continue;
     const std::string where = name + ":" + std::to_string(number) + ": ";
     const auto c = columns_of(line);
-    if (c.size() != kTableColumns.size())
+    if (c.size() != kTableColumns.size() && c.size() != kOlderTableColumns)
       throw Error(where + "expected " + std::to_string(kTableColumns.size()) + " columns, found " +
                   std::to_string(c.size()));
     TableRow r;
@@ -68,6 +68,7 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name)
       }
       r.values[k] = v;
     }
+    if (c.size() == kTableColumns.size()) r.notes = std::string(c[30]);
     rows.push_back(std::move(r));
   }
   return rows;

@@ -21,27 +21,20 @@ namespace {
 
 using Window = OrderedWindow<std::unique_ptr<Outcome>>;
 
-// The warnings of a grid, summed up over its points.
-struct Unread {
-  std::size_t points = 0, long_first_lines = 0;
-  std::string first;
+// What a grid says of its points when it ends: the warnings of each, in
+// list order, those an earlier run recorded too (a grid that resumed).
+struct Warnings {
+  std::vector<std::vector<std::string>> of;  // by the point's place in the part
 
-  void note(const Outcome& o, const Point& p) {
-    const Analysis& a = o.texts->analysis;
-    if (a.unread_fields > 0 && points++ == 0)
-      first = "field " + std::to_string(a.first_unread_field) + " of line " +
-              std::to_string(a.first_unread_line) + " of '" + p.input + "'";
-    if (o.long_first_line) ++long_first_lines;
+  // The points with a warning.
+  std::size_t warned() const {
+    return static_cast<std::size_t>(std::count_if(of.begin(), of.end(), [](const auto& w) { return !w.empty(); }));
   }
-  void tell(Observer& observer) const {
-    if (points > 0)
-      observer.warning(std::to_string(points) +
-                       " points have fields that did not read as numbers and kept the values "
-                       "before them; the first is " + first);
-    if (long_first_lines > 0)
-      observer.warning(std::to_string(long_first_lines) +
-                       " inputs have a first line of more than six numbers; are they resample "
-                       "results files?");
+  void tell(std::span<const Point> points, const Report& r, Observer& observer) const {
+    for (std::size_t i = 0; i < of.size(); ++i)
+      for (const std::string& text : of[i]) observer.point_warning(points[i], text);
+    const std::size_t n = warned();
+    observer.account(r.total, r.appended - r.failed - n, n, r.failed);
   }
 };
 
@@ -79,7 +72,7 @@ struct Writer {
   Window& window;
   Observer& observer;
   Progress& progress;
-  Unread& unread;
+  Warnings& warnings;
   Report& report;
 
   // Commits the batches in list order, each in one append, until the last
@@ -100,7 +93,7 @@ struct Writer {
         const Outcome& o = *batch[k];
         if (o.texts) lines[k] = o.texts->lines.pieces();
         const std::string_view summary = o.texts ? std::string_view(o.texts->summary) : std::string_view();
-        views.push_back({o.texts.has_value(), lines[k], summary, o.row});
+        views.push_back({o.texts.has_value(), lines[k], summary, o.record});
       }
       const AppendOutcome a = append_all(commit_of(views, to).targets, {files.tell, window.stopping()});
       if (a.stopped) return stop(window.stopping()->load());  // while it waited for a lock
@@ -119,10 +112,11 @@ struct Writer {
   // A batch is in the files: its failed points are told, its rows kept.
   void told(const std::vector<std::unique_ptr<Outcome>>& batch) {
     for (const auto& o : batch) {
-      const Point& p = points[report.appended++];
+      const std::size_t i = report.appended++;
+      const Point& p = points[i];
       progress.rows += o->row;
       if (o->texts) {
-        unread.note(*o, p);
+        for (const formats::HealthNote& n : o->notes) warnings.of[i].push_back(n.text);
       } else {
         observer.point_failed(p, o->failure, o->reason);
         ++report.failed;
@@ -184,8 +178,10 @@ Report run_grid(const Options& o, std::span<const Point> points, Observer& obser
   pthread_sigmask(SIG_UNBLOCK, &ticks, nullptr);
 
   observer.started(progress.done, points.size());
-  Unread unread;
-  Writer{o, points, *files, *window, observer, progress, unread, report}.run();
+  Warnings warnings;
+  warnings.of.resize(points.size());
+  std::move(progress.warnings.begin(), progress.warnings.end(), warnings.of.begin());
+  Writer{o, points, *files, *window, observer, progress, warnings, report}.run();
   if (report.ending != Ending::finished) {
     // A worker may wait for an input that never comes (a pipe), and
     // nothing of it would be appended anyway: the workers are left behind.
@@ -196,7 +192,7 @@ Report run_grid(const Options& o, std::span<const Point> points, Observer& obser
   }
   for (std::thread& w : workers) w.join();  // each has seen the last point
   finish(o, *files, progress, report);
-  if (report.fixed.empty()) unread.tell(observer);
+  if (report.fixed.empty()) warnings.tell(points, report, observer);
   return report;
 }
 

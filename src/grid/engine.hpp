@@ -28,8 +28,11 @@ class Observer {
   // tilvex prints for it on standard output, `reason` why, in words.
   virtual void point_failed(const Point& point, const std::string& message,
                             const std::string& reason) = 0;
-  // A warning (a result to look at), in words.
-  virtual void warning(const std::string& text) = 0;
+  // At the end of a grid, for each point in list order: each health note
+  // of its input (formats/health.hpp), in words, which name the input.
+  virtual void point_warning(const Point& point, const std::string& text) = 0;
+  // Last of all: how the part's `total` points ended.
+  virtual void account(std::size_t total, std::size_t ok, std::size_t warned, std::size_t failed) = 0;
   // A note on how the grid runs, in words (it keeps no record, say).
   virtual void note(const std::string& text) = 0;
 };

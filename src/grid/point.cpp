@@ -3,9 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "formats/health.hpp"
 #include "formats/resample_results.hpp"
+#include "progress.hpp"
 #include "table_file.hpp"
-#include "text/reader.hpp"
 
 namespace tilvex::grid {
 
@@ -33,12 +34,18 @@ std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const Result
     o->failure = "unable to open " + out;
     o->reason = "'" + out + "' is the input file; the results go to other files";
   } else {
-    o->long_first_line = first_line_too_long(o->input.text());
+    // The health first: the analysis writes over the input's bytes.
+    o->notes = formats::health_of(o->input.text(), name);
     o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid));
-    o->row = table_row(p, o->texts->analysis);
+    formats::add_unread(o->notes, name, o->texts->analysis);
+    o->row = table_row(p, o->texts->analysis, formats::note_codes(o->notes));
+    std::vector<std::string> texts;
+    for (const formats::HealthNote& n : o->notes) texts.push_back(n.text);
+    o->record = o->row + warning_lines(texts);
     return o;
   }
   o->row = table_row(p, o->failure);
+  o->record = o->row;
   return o;
 }
 

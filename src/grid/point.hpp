@@ -5,23 +5,27 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "files/input_file.hpp"
 #include "files/result_files.hpp"
+#include "formats/health.hpp"
 #include "list.hpp"
 #include "run/in_place.hpp"
 
 namespace tilvex::grid {
 
 // One point, analysed: its input (which holds its accepted lines) and its
-// texts, or the message tilvex would print for it.
+// texts and the health notes of its input, or the message tilvex would
+// print for it.
 struct Outcome {
   InputFile input;
   std::optional<RunTexts> texts;
   std::string failure;
   std::string reason;  // the failure's, for standard error
-  bool long_first_line = false;
-  std::string row;  // its row of the table
+  std::vector<formats::HealthNote> notes;  // none for a point that failed
+  std::string row;     // its row of the table
+  std::string record;  // its lines of the record: the row, then its notes' texts
 };
 
 // Reads and analyses the point's input at `level`; an input that is one of

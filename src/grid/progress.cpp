@@ -1,12 +1,16 @@
 #include "progress.hpp"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "formats/table.hpp"
 
 namespace tilvex::grid {
 
 namespace {
 
 constexpr std::string_view kMagic = "tilvex-grid progress\t";
+constexpr std::string_view kWarning = "\twarning\t";
 
 // Whether a recorded row is of a point that failed: its status, the sixth
 // column, is not "ok".
@@ -31,6 +35,16 @@ std::string progress_header(std::size_t points, std::uint64_t fingerprint, std::
          std::to_string(part_n) + "\n";
 }
 
+std::string warning_lines(const std::vector<std::string>& texts) {
+  std::string lines;
+  for (const std::string& t : texts) {
+    lines += kWarning;
+    for (char c : t) lines += (c == '\n' || c == '\r') ? ' ' : c;
+    lines += '\n';
+  }
+  return lines;
+}
+
 std::optional<Progress> read_progress(std::string_view text) {
   if (text.substr(0, kMagic.size()) != kMagic) return std::nullopt;
   Progress p;
@@ -47,12 +61,20 @@ std::optional<Progress> read_progress(std::string_view text) {
       p.complete = true;
       break;
     }
+    at = end + 1;
+    if (line.substr(0, kWarning.size()) == kWarning) {
+      if (!p.warnings.empty())
+        p.warnings.back().emplace_back(line.substr(kWarning.size(), line.size() - kWarning.size() - 1));
+      continue;
+    }
     p.rows += line;
+    p.warnings.emplace_back();
     ++p.done;
     if (row_failed(line)) ++p.failed;
-    at = end + 1;
+    if (static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1 < formats::kTableColumns.size())
+      ++p.narrow;
   }
-  p.length = p.header.size() + p.rows.size();
+  p.length = at;
   return p;
 }
 

@@ -13,8 +13,8 @@ namespace tilvex::grid {
 
 // The rows of the table (formats/table.hpp) of a point of the list.
 using formats::table_header;
-inline std::string table_row(const Point& p, const Analysis& analysis) {
-  return formats::table_row(p.input, p.grid, analysis);
+inline std::string table_row(const Point& p, const Analysis& analysis, std::string_view notes) {
+  return formats::table_row(p.input, p.grid, analysis, notes);
 }
 inline std::string table_row(const Point& p, std::string_view failure) {
   return formats::table_row(p.input, p.grid, failure);

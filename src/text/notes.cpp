@@ -32,13 +32,6 @@ std::string trailing_note(std::string_view what, std::string_view arg, std::size
          " (the rest is ignored)";
 }
 
-std::string unread_note(std::string_view input, std::size_t count, std::size_t line, int field) {
-  if (count == 0) return "";
-  return std::to_string(count) + (count == 1 ? " field" : " fields") + " of " + quoted(input) +
-         " did not read as numbers and kept the values before them; the first is field " +
-         std::to_string(field) + " of line " + std::to_string(line);
-}
-
 std::size_t level_length(const char* arg) {
   float value = 0.0f;
   int used = 0;

@@ -17,9 +17,6 @@ std::string level_note(float level, std::string_view as_given);
 // its characters were read.
 std::string trailing_note(std::string_view what, std::string_view arg, std::size_t used);
 
-// About fields of `input` that did not read as numbers, or empty.
-std::string unread_note(std::string_view input, std::size_t count, std::size_t line, int field);
-
 // How many characters of `arg` the standard "%f" scan reads.
 std::size_t level_length(const char* arg);
 

@@ -110,8 +110,18 @@ TEST(Diagnostics, WarningsLeaveTheStatus) {
       {kWorked, "95x", "1", "tilvex: warning: confidence_level '95x' is read as '95' (the rest is ignored)\n"},
       {kWorked, "95", "1.5", "tilvex: warning: xgrid '1.5' is read as '1' (the rest is ignored)\n"},
       {kData + "/unparsed-fields.vrin", "75", "1",
+       "tilvex: warning: '" + kData + "/unparsed-fields.vrin': 2 records: its lines do not hold 6, then 7 "
+       "numbers, the first at line 5; a number missing kept the value before it, and one past the sixth or "
+       "seventh was not read\n"
        "tilvex: warning: 9 fields of '" + kData + "/unparsed-fields.vrin' did not read as numbers and "
        "kept the values before them; the first is field 2 of line 5\n"},
+      // The file's health, after the warnings on the arguments.
+      {kData + "/missing-solution.vrin", "0.95", "1",
+       "tilvex: warning: 0.95 is read as 0.95 per cent; for 95 per cent write 95\n"
+       "tilvex: warning: '" + kData + "/missing-solution.vrin': the file ends inside a record: the last "
+       "record, at line 5, has no solution line: its phi and axes were read from its tensor line\n"
+       "tilvex: warning: 1 field of '" + kData + "/missing-solution.vrin' did not read as numbers and kept the "
+       "values before them; the first is field 7 of line 5\n"},
   };
   for (const Case& c : cases) {
     fs::remove(dir / "s");

@@ -153,11 +153,17 @@ void feed(const std::string& fifo) {
   ASSERT_TRUE(feed_fifo(fifo, slurp(kData + "/worked.vrin"))) << "no grid read " << fifo;
 }
 
-// Waits until the record holds `rows` rows under its header.
+// Waits until the record holds `rows` rows under its header (a point's
+// warnings, lines that begin with a tab, are not rows).
 bool recorded(const ScratchDir& dir, std::size_t rows) {
   for (int i = 0; i < 5000; ++i) {
     const std::string record = slurp(dir / "out.txt.tilvex-grid");
-    if (static_cast<std::size_t>(std::count(record.begin(), record.end(), '\n')) >= rows + 1) return true;
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < record.size(); at = record.find('\n', at) + 1) {
+      if (record.find('\n', at) == std::string::npos) break;
+      lines += record[at] != '\t';
+    }
+    if (lines >= rows + 1) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return false;
@@ -593,8 +599,8 @@ TEST(GridTrust, AFifoAtTheRecordsNameStopsTheGrid) {
 }
 
 // What the grid says of its points: an input that is output_file2 is
-// refused naming output_file2; fields that did not read are summed up,
-// naming the first.
+// refused naming output_file2 as it happens; at the end, each point's
+// warnings with its list line, then the account.
 TEST(GridTrust, WhatTheGridSaysOfItsPoints) {
   ScratchDir dir;
   const std::string unparsed = kData + "/unparsed-fields.vrin";
@@ -603,11 +609,129 @@ TEST(GridTrust, WhatTheGridSaysOfItsPoints) {
   const Outcome o = grid_run(dir, {dir / "grid.txt", dir / "out.txt", "75", dir / "out2.txt"});
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.printed, "unable to open " + dir / "out2.txt" + "\n");
+  const std::string fields = "'" + unparsed + "': 2 records: its lines do not hold 6, then 7 numbers, the first at "
+                             "line 5; a number missing kept the value before it, and one past the sixth or seventh "
+                             "was not read\n";
+  const std::string unread = "9 fields of '" + unparsed + "' did not read as numbers and kept the values before "
+                             "them; the first is field 2 of line 5\n";
   EXPECT_EQ(slurp(dir / "grid.stderr"),
             "tilvex-grid: line 1: '" + dir / "out2.txt" + "' is the input file; the results go to other files\n"
-            "tilvex-grid: warning: 2 points have fields that did not read as numbers and kept the values before "
-            "them; the first is field 2 of line 5 of '" + unparsed + "'\n"
-            "tilvex-grid: 1 of 3 points failed\n");
+            "tilvex-grid: line 2: warning: " + fields + "tilvex-grid: line 2: warning: " + unread +
+            "tilvex-grid: line 3: warning: " + fields + "tilvex-grid: line 3: warning: " + unread +
+            "tilvex-grid: 3 points: 0 ok, 2 with warnings, 1 failed\n");
+}
+
+// The list line and input named by each warning line at the end of a
+// grid's standard error, in order ("line 2 'a.vrin'"), and its last line.
+std::vector<std::string> warned_points(const std::string& err, std::string& last) {
+  std::vector<std::string> found;
+  std::istringstream in(err);
+  const std::regex warning("tilvex-grid: line ([0-9]+): warning: (?:[0-9]+ fields? of )?('[^']*')[: ].*");
+  for (std::string line; std::getline(in, line);) {
+    std::smatch m;
+    if (std::regex_match(line, m, warning)) found.push_back("line " + m[1].str() + " " + m[2].str());
+    last = line;
+  }
+  return found;
+}
+
+// Each row's point and notes column: "2 fields;unread".
+std::vector<std::string> notes_column(const std::string& table) {
+  std::vector<std::string> out;
+  std::istringstream in(table);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("input\t", 0) == 0) continue;
+    std::vector<std::string> c;
+    std::istringstream row(line);
+    for (std::string col; std::getline(row, col, '\t');) c.push_back(col);
+    if (!line.empty() && line.back() == '\t') c.emplace_back();
+    out.push_back(c.size() == 31 ? c[1] + " " + c[30] : "row of " + std::to_string(c.size()) + " columns");
+  }
+  return out;
+}
+
+// Broken inputs of every kind are each named with their list line, in
+// list order, at the end of the grid; the table's notes column pairs each
+// code with its point; the account adds up. A grid stopped after two
+// points and resumed prints the whole account, the warnings recorded by
+// the first run too, and leaves the table of one clean run; a record of an
+// older tilvex-grid (rows without the notes column) is not resumed.
+TEST(GridTrust, EveryPointsHealthIsNamedInListOrder) {
+  ScratchDir dir;
+  const std::string w = slurp(kData + "/worked.vrin");
+  spill(dir / "swapped.vrin", "1 0 0 0 0 -1\n0.5 10 20 120 5 240 78\n0.45 12 22 125 3 250 80\n1 0.1 0 0 0 -1\n" +
+                                  w.substr(0, w.find('\n', w.find('\n') + 1) + 1));
+  spill(dir / "cut.vrin", w + "1 0 0 0 0 -1\n");
+  const std::string d = kData + "/";
+  spill(dir / "grid.txt", d + "worked.vrin 1 0 0 0\n" + d + "first-record-short.vrin 2 0 0 0\n" +
+                              "# a comment line\n" + d + "missing-solution.vrin 3 0 0 0\n" + dir / "none.vrin" +
+                              " 4 0 0 0\n" + d + "unparsed-fields.vrin 5 0 0 0\n" + dir / "swapped.vrin" +
+                              " 6 0 0 0\n" + dir / "cut.vrin 7 0 0 0\n");
+  Outcome o = grid_run(dir, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--jobs", "2", "--table",
+                             dir / "table.tsv"});
+  EXPECT_EQ(o.status, 1);
+  std::string last;
+  const std::vector<std::string> named = warned_points(slurp(dir / "grid.stderr"), last);
+  const std::vector<std::string> expected_named = {
+      "line 2 '" + d + "first-record-short.vrin'", "line 2 '" + d + "first-record-short.vrin'",
+      "line 4 '" + d + "missing-solution.vrin'",   "line 4 '" + d + "missing-solution.vrin'",
+      "line 6 '" + d + "unparsed-fields.vrin'",    "line 6 '" + d + "unparsed-fields.vrin'",
+      "line 7 '" + dir / "swapped.vrin'",          "line 7 '" + dir / "swapped.vrin'",
+      "line 8 '" + dir / "cut.vrin'",              "line 8 '" + dir / "cut.vrin'"};
+  EXPECT_EQ(named, expected_named) << slurp(dir / "grid.stderr");
+  EXPECT_EQ(last, "tilvex-grid: 7 points: 1 ok, 5 with warnings, 1 failed");
+  const std::vector<std::string> expected_notes = {"1 ",         "2 fields;unread", "3 cut;unread", "4 ",
+                                                   "5 fields;unread", "6 swapped;unread", "7 cut;unread"};
+  EXPECT_EQ(notes_column(slurp(dir / "table.tsv")), expected_notes);
+
+  // Stopped while it waits for its third point's input, then resumed.
+  ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
+  spill(dir / "grid.txt", d + "worked.vrin 1 0 0 0\n" + d + "first-record-short.vrin 2 0 0 0\n" + dir / "fifo.vrin" +
+                              " 3 0 0 0\n" + d + "unparsed-fields.vrin 4 0 0 0\n");
+  const std::vector<std::string> clean_args = {dir / "grid.txt", dir / "c.txt", "95", dir / "c2.txt", "--table",
+                                               dir / "clean.tsv"};
+  const pid_t clean = start(TILVEX_GRID, clean_args, dir / "c.stdout", Launch{"/dev/null", -1, dir / "c.stderr"});
+  feed(dir / "fifo.vrin");
+  ASSERT_EQ(finish(clean), 0);
+  const std::string clean_err = slurp(dir / "c.stderr");
+  EXPECT_EQ(warned_points(clean_err, last).size(), 4u) << clean_err;
+  EXPECT_EQ(last, "tilvex-grid: 4 points: 2 ok, 2 with warnings, 0 failed");
+
+  for (const char* f : {"out.txt", "out2.txt", "out.txt.tilvex-grid", "table.tsv"}) fs::remove(dir / f);
+  std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt",
+                                   "--jobs", "1", "--table", dir / "table.tsv"};
+  pid_t pid = start(TILVEX_GRID, args, dir / "first.stdout", Launch{"/dev/null", -1, dir / "first.stderr"});
+  ASSERT_TRUE(recorded(dir, 2));  // waits for the FIFO now
+  kill(pid, SIGTERM);
+  EXPECT_EQ(finish(pid), 128 + SIGTERM);
+  EXPECT_EQ(slurp(dir / "first.stderr").find("warning"), std::string::npos) << slurp(dir / "first.stderr");
+  const std::string stopped_record = slurp(dir / "out.txt.tilvex-grid");
+
+  args.push_back("--resume");
+  pid = start(TILVEX_GRID, args, dir / "grid.stdout", Launch{"/dev/null", -1, dir / "grid.stderr"});
+  feed(dir / "fifo.vrin");
+  EXPECT_EQ(finish(pid), 0);
+  EXPECT_EQ(slurp(dir / "grid.stderr"), clean_err);  // line 2's warnings were recorded by the stopped run
+  EXPECT_EQ(slurp(dir / "table.tsv"), slurp(dir / "clean.tsv"));
+
+  // The same stopped record as an older tilvex-grid left it.
+  std::string older;
+  std::istringstream in(stopped_record);
+  for (std::string line; std::getline(in, line);) {
+    if (line[0] == '\t') continue;
+    if (line.rfind("tilvex-grid", 0) != 0) line.erase(line.rfind('\t'));  // the notes column
+    older += line + "\n";
+  }
+  ASSERT_NE(older, stopped_record);
+  spill(dir / "out.txt.tilvex-grid", older);
+  const std::string out_before = slurp(dir / "out.txt");
+  o = grid_run(dir, args);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(slurp(dir / "grid.stderr"),
+            "tilvex-grid: " + dir / "out.txt.tilvex-grid" +
+                ": its rows were recorded by an older tilvex-grid, without the notes column; nothing appended "
+                "(finish the grid with that tilvex-grid, or append it anew with --again)\n");
+  EXPECT_EQ(slurp(dir / "out.txt"), out_before);
 }
 
 // A grid stopped by a signal prints the command that finishes it: the

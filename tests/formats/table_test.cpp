@@ -23,7 +23,7 @@ TEST(Table, RowsReadBack) {
   a.summary.phi = {0.5f, 0x1.99999ap-4f, -0.0f};
   a.summary.trend[0] = {355.0f, 350.25f, 0x1.73c7aep+8f};
   a.summary.plunge[2] = {-8.47f, NAN, INFINITY};
-  const std::string text = table_header() + table_row("a\tb.vrin", Grid{3, -7, 0, 1}, a) +
+  const std::string text = table_header() + table_row("a\tb.vrin", Grid{3, -7, 0, 1}, a, "cut;phi") +
                            table_row("c.vrin", Grid{1, 2, 3, 4}, "unable to open c.vrin");
   const auto rows = read_table(text, "t.tsv");
   ASSERT_EQ(rows.size(), 2u);
@@ -44,6 +44,16 @@ TEST(Table, RowsReadBack) {
   EXPECT_FALSE(rows[1].ok());
   EXPECT_TRUE(std::isnan(rows[1].n) && std::isnan(rows[1].accepted));
   for (float v : rows[1].values) EXPECT_TRUE(std::isnan(v));
+  EXPECT_EQ(rows[0].notes, "cut;phi");
+  EXPECT_EQ(rows[1].notes, "");
+  // A row of the older 30 columns (no notes) reads to the same values.
+  std::string older = text.substr(text.find('\n') + 1);
+  older = older.substr(0, older.find('\n'));
+  older = older.substr(0, older.rfind('\t')) + "\n";
+  const auto old_rows = read_table(older, "t.tsv");
+  ASSERT_EQ(old_rows.size(), 1u);
+  EXPECT_EQ(old_rows[0].notes, "");
+  EXPECT_EQ(bits(old_rows[0].value(1, 2)), bits(0x1.73c7aep+8f));
   // The text of a float is the shortest that reads back to that float,
   // not to the double it widens to.
   EXPECT_NE(text.find("\t0.1\t"), std::string::npos);
@@ -66,8 +76,8 @@ TEST(Table, RowsThatDoNotRead) {
     std::string text, reason;
   };
   const Bad bad[] = {
-      {"a\t1\t2\t3\n", "t.tsv:1: expected 30 columns, found 4"},
-      {"\na\t1\t2\t3\t4\tok\tnan\tnan" + nans + "\tnan\n", "t.tsv:2: expected 30 columns, found 31"},
+      {"a\t1\t2\t3\n", "t.tsv:1: expected 31 columns, found 4"},
+      {"\na\t1\t2\t3\t4\tok\tnan\tnan" + nans + "\tcut\tnan\n", "t.tsv:2: expected 31 columns, found 32"},
       {"a\t1\t2\tx\t4\tok\tnan\tnan" + nans + "\n", "t.tsv:1: column 4 is not an int: x"},
       {"a\t1\t2\t3\t4\tok\t10\t9.5" + nans + "\n", "t.tsv:1: column 8 is not an int: 9.5"},
       {"a\t1\t2\t3\t4\tok\t10\t9\t0.5x" + nans.substr(4) + "\n", "t.tsv:1: column 9 is not a number: 0.5x"},

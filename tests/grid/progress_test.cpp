@@ -39,5 +39,26 @@ TEST(ReadProgress, CountsTheFailedPoints) {
   EXPECT_EQ(read_progress(header + rows + std::string(kComplete))->failed, 2u);
 }
 
+// A point's warnings follow its row and are not rows; a warning line cut
+// short is not kept, and the length ends before it. Rows of fewer columns
+// than the table has now (an older grid's) are counted.
+TEST(ReadProgress, WarningsFollowTheirRow) {
+  const std::string header = progress_header(3, 2, "95", 0, 1);
+  std::string row31 = "x\t0\t0\t0\t0\tok";
+  for (int k = 6; k < 31; ++k) row31 += "\t1";
+  const std::string rows = row31 + "\n" + warning_lines({"'x': one", "'x':\ntwo"}) + "y\t1\t0\t0\t0\tok\t5\n" +
+                           warning_lines({"'y': three"});
+  EXPECT_EQ(warning_lines({"'x': one", "'x':\ntwo"}), "\twarning\t'x': one\n\twarning\t'x': two\n");
+  const auto p = read_progress(header + rows + "\twarning\t'y': fo");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->done, 2u);
+  EXPECT_EQ(p->rows, row31 + "\ny\t1\t0\t0\t0\tok\t5\n");
+  const std::vector<std::vector<std::string>> warnings = {{"'x': one", "'x': two"}, {"'y': three"}};
+  EXPECT_EQ(p->warnings, warnings);
+  EXPECT_EQ(p->length, header.size() + rows.size());
+  EXPECT_EQ(p->narrow, 1u);
+  EXPECT_EQ(read_progress(header + rows + std::string(kComplete))->length, header.size() + rows.size());
+}
+
 }  // namespace
 }  // namespace tilvex::grid
