@@ -366,6 +366,72 @@ TEST(Crash, DeadlockWithAProcessThatLocksTheOtherWay) {
   EXPECT_NE(slurp(dir / "stderr").find("deadlock"), std::string::npos) << slurp(dir / "stderr");
 }
 
+// The journals are written in lock order (device, then inode) and the
+// first that cannot be written ends the append: the failure is that file's,
+// on standard output and in the status, whichever argument names it.
+// Fault guarded: the failure was put on the last file in lock order without
+// a journal, the other file (-4 for output_file's journal, or -9003).
+// Runs tilvex within a file size limit of `limit` bytes, its standard
+// output and error into pipes (which the limit does not reach).
+struct Piped {
+  int status;
+  std::string out, err;
+};
+Piped run_limited(const std::vector<std::string>& args, long limit) {
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {-1, "", ""};
+  std::vector<char*> argv{const_cast<char*>(TILVEX_BINARY)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    const rlimit fsize{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+    setrlimit(RLIMIT_FSIZE, &fsize);
+    execv(TILVEX_BINARY, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  const int status = finish(pid);  // what it says fits in a pipe's buffer
+  Piped p{status, "", ""};
+  for (auto [fd, text] : {std::pair{out[0], &p.out}, std::pair{err[0], &p.err}}) {
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text->append(buf, static_cast<std::size_t>(n));
+    close(fd);
+  }
+  return p;
+}
+
+TEST(Crash, AJournalThatCannotBeWrittenIsItsFilesFailure) {
+  ScratchDir dir;
+  fresh_files(dir);
+  struct stat a {}, b {};
+  ASSERT_EQ(stat((dir / "out.txt").c_str(), &a), 0);
+  ASSERT_EQ(stat((dir / "out2.txt").c_str(), &b), 0);
+  const bool out_first = std::pair{a.st_dev, a.st_ino} < std::pair{b.st_dev, b.st_ino};
+  const std::string first = out_first ? dir / "out.txt" : dir / "out2.txt";
+  for (const bool swapped : {false, true}) {
+    fresh_files(dir);
+    std::vector<std::string> args = args_for(dir, "1");
+    if (swapped) std::swap(args[1], args[3]);
+    // A limit below a journal's size, above nothing else written: the
+    // first journal fails, with EFBIG.
+    const Piped o = run_limited(args, 16);
+    const bool first_is_output = args[1] == first;
+    EXPECT_EQ(o.status, first_is_output ? 213 : 252) << swapped;
+    EXPECT_EQ(o.out, "unable to write " + first + "\n") << swapped;
+    EXPECT_EQ(o.err, "tilvex: cannot write the journal '" + journal::path_for(first) +
+                                         "': File too large\ntilvex: cannot write to '" + first +
+                                         "': File too large\n")
+        << swapped;
+    EXPECT_EQ(slurp(dir / "out.txt"), kOld);
+    EXPECT_EQ(slurp(dir / "out2.txt"), kOld2);
+    EXPECT_FALSE(journals_left(dir)) << swapped;
+  }
+}
+
 // What a run that died leaves is read by nobody: tilvex-plot reads only
 // the committed part, and tilvex-grid --recover cuts it away.
 TEST(Crash, ReadersSeeOnlyWholeRunsAndRecoverCutsTheRest) {
