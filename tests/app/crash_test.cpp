@@ -136,6 +136,25 @@ TEST(Crash, LockNoticeAndTimeout) {
   EXPECT_NE(err.find("it stayed locked past TILVEX_LOCK_TIMEOUT"), std::string::npos) << err;
   EXPECT_EQ(slurp(dir / "out.txt"), kOld);
   EXPECT_EQ(slurp(dir / "out2.txt"), kOld2);
+
+  // A notice at once, and the lock held through several ticks of the wait
+  // (from the notice on), then let go: the notice is said once, and the
+  // run appends.
+  const Texts alone = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "1");
+  const int held2 = open((dir / "out2.txt").c_str(), O_RDWR);
+  ASSERT_TRUE(lock_whole_file(held2));
+  const pid_t pid = start(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
+                          Launch{"/dev/null", -1, dir / "stderr", {"TILVEX_LOCK_NOTICE=0"}});
+  for (int i = 0; i < 6000 && slurp(dir / "stderr").find("waiting for") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  close(held2);
+  EXPECT_EQ(finish_within(pid, 60), 0);
+  const std::string waited = slurp(dir / "stderr");
+  EXPECT_EQ(waited, "tilvex: waiting for '" + dir / "out2.txt" + "', locked by process " + std::to_string(getpid()) +
+                        "\n");
+  EXPECT_EQ(slurp(dir / "out.txt"), kOld + alone.summary);
+  EXPECT_EQ(slurp(dir / "out2.txt"), kOld2 + alone.lines);
 }
 
 // Pipes and devices are neither locked nor journaled: a lock on /dev/null
@@ -429,6 +448,36 @@ TEST(Crash, AJournalThatCannotBeWrittenIsItsFilesFailure) {
     EXPECT_EQ(slurp(dir / "out.txt"), kOld);
     EXPECT_EQ(slurp(dir / "out2.txt"), kOld2);
     EXPECT_FALSE(journals_left(dir)) << swapped;
+  }
+}
+
+// A journal of this user's that records a length: tilvex-grid --recover
+// cuts the file back to it, and says so with that length; a file already
+// no longer than its recorded length is left as it is (never padded).
+TEST(Crash, ARecoveryCutsBackToTheRecordedLengthOnly) {
+  ScratchDir dir;
+  const std::string file = dir / "out2.txt", journal = dir / ".out2.txt.tilvex-journal";
+  const std::string old = "0123456789\n";
+  struct Case {
+    off_t length;
+    std::string left, said;
+  };
+  const Case cases[] = {
+      {4, "0123", "cut '" + file + "' back to 4 bytes"},
+      {0, "", "cut '" + file + "' back to 0 bytes"},
+      {10, "0123456789", "cut '" + file + "' back to 10 bytes"},
+      {11, old, "nothing to cut back"},
+      {12, old, "nothing to cut back"},
+      {4096, old, "nothing to cut back"},
+  };
+  for (const Case& c : cases) {
+    spill(file, old);
+    spill(journal, journal_naming(file, c.length, 0));
+    const Outcome o = run(TILVEX_GRID, {"--recover", file}, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    EXPECT_EQ(o.status, 0) << c.length;
+    EXPECT_EQ(slurp(dir / "stderr"), "tilvex-grid: recovered from an append that did not finish: " + c.said + "\n");
+    EXPECT_EQ(slurp(file), c.left) << c.length;
+    EXPECT_FALSE(journals_left(dir)) << c.length;
   }
 }
 
