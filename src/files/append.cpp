@@ -625,11 +625,17 @@ AppendOutcome Append::run() {
   HeldSignals held;
   if (!journal()) {
     const int saved = errno;
-    remove_own_journals();
-    unlock_all();
+    // journal() stops at the first journal it cannot write, in lock order:
+    // that member's file failed (those after it have none either). Found
+    // before unlock_all(), which clears `locked`.
     out.failed = 0;
     for (const Member& m : members_)
-      if (m.locked && !m.opened && !m.journaled) out.failed = target_of(m);
+      if (m.locked && !m.opened && !m.journaled) {
+        out.failed = target_of(m);
+        break;
+      }
+    remove_own_journals();
+    unlock_all();
     out.file = targets_.empty() ? nullptr : targets_[static_cast<std::size_t>(out.failed)].file;
     out.error = saved;
     return out;

@@ -129,6 +129,7 @@ TEST(CommandLine, PlotReadsEachArgumentInTurn) {
   const std::string no_accepted = "tilvex-plot: cannot read " + accepted + ": No such file or directory\n";
   const std::string no_vrin = "tilvex-plot: cannot open " + vrin + ": No such file or directory\n";
   const auto unknown = [](const std::string& option) { return "tilvex-plot: unknown option " + option + "\n" + kPlotUsage; };
+  spill(dir / "acc.txt", "1 2 3 4 0.45 0 12 125 3 250 80\n");
   expect_each(TILVEX_PLOT,
               {
                   {{}, 2, kPlotUsage},
@@ -166,6 +167,12 @@ TEST(CommandLine, PlotReadsEachArgumentInTurn) {
                   {{accepted, accepted}, 2, kPlotUsage},
                   {{accepted, "--help"}, 2, kPlotUsage},
                   {{"--version", "x"}, 2, kPlotUsage},
+                  // A number with more after it: refused, though the file
+                  // holds the point its leading int names.
+                  {{dir / "acc.txt", "--grid", "1", "2", "3", "4x", "-o", dir / "o.svg"}, 2, kPlotUsage},
+                  {{dir / "acc.txt", "--grid", "1x", "2", "3", "4", "-o", dir / "o.svg"}, 2, kPlotUsage},
+                  {{"--map", table, "--slice", "0", "0x", "-o", dir / "o.svg"}, 2, kPlotUsage},
+                  {{"--map", table, "--slice", "0 ", "0", "-o", dir / "o.svg"}, 2, kPlotUsage},
               },
               dir);
   EXPECT_FALSE(std::filesystem::exists(dir / "o.svg"));

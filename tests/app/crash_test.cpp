@@ -136,6 +136,25 @@ TEST(Crash, LockNoticeAndTimeout) {
   EXPECT_NE(err.find("it stayed locked past TILVEX_LOCK_TIMEOUT"), std::string::npos) << err;
   EXPECT_EQ(slurp(dir / "out.txt"), kOld);
   EXPECT_EQ(slurp(dir / "out2.txt"), kOld2);
+
+  // A notice at once, and the lock held through several ticks of the wait
+  // (from the notice on), then let go: the notice is said once, and the
+  // run appends.
+  const Texts alone = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "1");
+  const int held2 = open((dir / "out2.txt").c_str(), O_RDWR);
+  ASSERT_TRUE(lock_whole_file(held2));
+  const pid_t pid = start(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
+                          Launch{"/dev/null", -1, dir / "stderr", {"TILVEX_LOCK_NOTICE=0"}});
+  for (int i = 0; i < 6000 && slurp(dir / "stderr").find("waiting for") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  close(held2);
+  EXPECT_EQ(finish_within(pid, 60), 0);
+  const std::string waited = slurp(dir / "stderr");
+  EXPECT_EQ(waited, "tilvex: waiting for '" + dir / "out2.txt" + "', locked by process " + std::to_string(getpid()) +
+                        "\n");
+  EXPECT_EQ(slurp(dir / "out.txt"), kOld + alone.summary);
+  EXPECT_EQ(slurp(dir / "out2.txt"), kOld2 + alone.lines);
 }
 
 // Pipes and devices are neither locked nor journaled: a lock on /dev/null
@@ -364,6 +383,102 @@ TEST(Crash, DeadlockWithAProcessThatLocksTheOtherWay) {
   EXPECT_EQ(slurp(dir / "out.txt"), kOld + normal.summary);
   EXPECT_TRUE(slurp(dir / "out2.txt") == kOld2 + normal.lines);
   EXPECT_NE(slurp(dir / "stderr").find("deadlock"), std::string::npos) << slurp(dir / "stderr");
+}
+
+// The journals are written in lock order (device, then inode) and the
+// first that cannot be written ends the append: the failure is that file's,
+// on standard output and in the status, whichever argument names it.
+// Fault guarded: the failure was put on the last file in lock order without
+// a journal, the other file (-4 for output_file's journal, or -9003).
+// Runs tilvex within a file size limit of `limit` bytes, its standard
+// output and error into pipes (which the limit does not reach).
+struct Piped {
+  int status;
+  std::string out, err;
+};
+Piped run_limited(const std::vector<std::string>& args, long limit) {
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {-1, "", ""};
+  std::vector<char*> argv{const_cast<char*>(TILVEX_BINARY)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    const rlimit fsize{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+    setrlimit(RLIMIT_FSIZE, &fsize);
+    execv(TILVEX_BINARY, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  const int status = finish(pid);  // what it says fits in a pipe's buffer
+  Piped p{status, "", ""};
+  for (auto [fd, text] : {std::pair{out[0], &p.out}, std::pair{err[0], &p.err}}) {
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text->append(buf, static_cast<std::size_t>(n));
+    close(fd);
+  }
+  return p;
+}
+
+TEST(Crash, AJournalThatCannotBeWrittenIsItsFilesFailure) {
+  ScratchDir dir;
+  fresh_files(dir);
+  struct stat a {}, b {};
+  ASSERT_EQ(stat((dir / "out.txt").c_str(), &a), 0);
+  ASSERT_EQ(stat((dir / "out2.txt").c_str(), &b), 0);
+  const bool out_first = std::pair{a.st_dev, a.st_ino} < std::pair{b.st_dev, b.st_ino};
+  const std::string first = out_first ? dir / "out.txt" : dir / "out2.txt";
+  for (const bool swapped : {false, true}) {
+    fresh_files(dir);
+    std::vector<std::string> args = args_for(dir, "1");
+    if (swapped) std::swap(args[1], args[3]);
+    // A limit below a journal's size, above nothing else written: the
+    // first journal fails, with EFBIG.
+    const Piped o = run_limited(args, 16);
+    const bool first_is_output = args[1] == first;
+    EXPECT_EQ(o.status, first_is_output ? 213 : 252) << swapped;
+    EXPECT_EQ(o.out, "unable to write " + first + "\n") << swapped;
+    EXPECT_EQ(o.err, "tilvex: cannot write the journal '" + journal::path_for(first) +
+                                         "': File too large\ntilvex: cannot write to '" + first +
+                                         "': File too large\n")
+        << swapped;
+    EXPECT_EQ(slurp(dir / "out.txt"), kOld);
+    EXPECT_EQ(slurp(dir / "out2.txt"), kOld2);
+    EXPECT_FALSE(journals_left(dir)) << swapped;
+  }
+}
+
+// A journal of this user's that records a length: tilvex-grid --recover
+// cuts the file back to it, and says so with that length; a file already
+// no longer than its recorded length is left as it is (never padded).
+TEST(Crash, ARecoveryCutsBackToTheRecordedLengthOnly) {
+  ScratchDir dir;
+  const std::string file = dir / "out2.txt", journal = dir / ".out2.txt.tilvex-journal";
+  const std::string old = "0123456789\n";
+  struct Case {
+    off_t length;
+    std::string left, said;
+  };
+  const Case cases[] = {
+      {4, "0123", "cut '" + file + "' back to 4 bytes"},
+      {0, "", "cut '" + file + "' back to 0 bytes"},
+      {10, "0123456789", "cut '" + file + "' back to 10 bytes"},
+      {11, old, "nothing to cut back"},
+      {12, old, "nothing to cut back"},
+      {4096, old, "nothing to cut back"},
+  };
+  for (const Case& c : cases) {
+    spill(file, old);
+    spill(journal, journal_naming(file, c.length, 0));
+    const Outcome o = run(TILVEX_GRID, {"--recover", file}, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    EXPECT_EQ(o.status, 0) << c.length;
+    EXPECT_EQ(slurp(dir / "stderr"), "tilvex-grid: recovered from an append that did not finish: " + c.said + "\n");
+    EXPECT_EQ(slurp(file), c.left) << c.length;
+    EXPECT_FALSE(journals_left(dir)) << c.length;
+  }
 }
 
 // What a run that died leaves is read by nobody: tilvex-plot reads only

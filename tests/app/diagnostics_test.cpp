@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,9 @@ TEST(Diagnostics, EveryFailureSaysWhy) {
       {{kWorked, dir / "s", "abc", dir / "a", "1", "2", "3", "4"}, 215,
        "tilvex: confidence_level 'abc' is not a number\n"},
       {{kWorked, dir / "s", "95", dir / "a", "1", "2", "x3", "4"}, 215, "tilvex: zgrid 'x3' is not an int\n"},
+      // Both a level and an index that do not read: the level is named.
+      {{kWorked, dir / "s", "abc", dir / "a", "x", "0", "0", "0"}, 215,
+       "tilvex: confidence_level 'abc' is not a number\n"},
       {{kWorked}, 215, "tilvex: expected 8 arguments, found 1 (tilvex --help tells more)\n"},
   };
   for (const Case& c : cases) {
@@ -170,6 +174,33 @@ TEST(Diagnostics, HelpAndVersion) {
     EXPECT_EQ(s.status, 2) << args[0];
     EXPECT_EQ(s.out, "");
     EXPECT_EQ(s.err.rfind("tilvex-generate: ", 0), 0u);
+  }
+}
+
+// --help's table of operands and options: every description starts in one
+// column, two spaces after the longest label.
+TEST(Diagnostics, HelpDescriptionsStartInOneColumn) {
+  ScratchDir dir;
+  for (const char* program : {TILVEX_GRID, TILVEX_PLOT}) {
+    const std::string name = fs::path(program).filename();
+    const Said s = run_said(dir, program, {"--help"});
+    ASSERT_EQ(s.status, 0) << name;
+    std::istringstream in(s.out);
+    std::size_t rows = 0, longest = 0, column = 0;
+    for (std::string line; std::getline(in, line);) {
+      if (line.size() < 3 || line.compare(0, 2, "  ") != 0 || line[2] == ' ') continue;  // not a row
+      ++rows;
+      // The label ends where two spaces begin; its description after them.
+      const std::size_t gap = line.find("  ", 2);
+      ASSERT_NE(gap, std::string::npos) << name << ": " << line;
+      const std::size_t start = line.find_first_not_of(' ', gap);
+      ASSERT_NE(start, std::string::npos) << name << ": " << line;
+      if (column == 0) column = start;
+      EXPECT_EQ(start, column) << name << ": " << line;
+      longest = std::max(longest, gap - 2);
+    }
+    EXPECT_GE(rows, 10u) << name;
+    EXPECT_EQ(column, 2 + longest + 2) << name;
   }
 }
 

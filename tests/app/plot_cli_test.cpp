@@ -280,6 +280,38 @@ std::pair<int, long> bounded_map_run(const std::string& table, const std::string
   return {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), use.ru_maxrss * 1024L};
 }
 
+// Axis 1's range on the map: a wedge at each end of the axis, and a disc
+// (a circle about the point) for a range of 360 degrees.
+TEST(PlotCli, AFullRangeIsADisc) {
+  ScratchDir dir;
+  struct Case {
+    std::string low, high;
+    std::size_t discs, wedges;
+  };
+  const Case cases[] = {{"20", "40", 0, 2}, {"0", "360", 1, 0}, {"-90", "270", 1, 0}, {"0", "359", 0, 2},
+                        {"10", "375", 1, 0}};
+  for (const Case& c : cases) {
+    std::string row = table_row(0, 0);
+    const std::string axis1 = "\t30\t20\t40\t";  // tr1, tr1_low, tr1_high
+    const std::size_t at = row.find(axis1);
+    ASSERT_NE(at, std::string::npos);
+    row.replace(at, axis1.size(), "\t30\t" + c.low + "\t" + c.high + "\t");
+    spill(dir / "t.tsv", kTableHeader + row);
+    ASSERT_EQ(run(TILVEX_PLOT, {"--map", dir / "t.tsv", "-o", dir / "map.svg"}, dir / "stdout").status, 0);
+    const std::string svg = slurp(dir / "map.svg");
+    const std::string what = c.low + " to " + c.high;
+    EXPECT_EQ(occurrences(svg, "<path class=\"wedge\""), c.wedges) << what;
+    ASSERT_EQ(occurrences(svg, "<circle class=\"wedge\""), c.discs) << what;
+    if (c.discs == 0) continue;
+    // The disc is centred on the point: the middle of its trend's bar.
+    const auto bar = numbers_of(svg, "bar", "d"), centre_x = numbers_of(svg, "wedge", "cx"),
+               centre_y = numbers_of(svg, "wedge", "cy");
+    ASSERT_EQ(bar.size(), 1u);
+    EXPECT_NEAR(centre_x.at(0).at(0), (bar[0].at(0) + bar[0].at(2)) / 2, 0.1) << what;
+    EXPECT_NEAR(centre_y.at(0).at(0), (bar[0].at(1) + bar[0].at(3)) / 2, 0.1) << what;
+  }
+}
+
 // Regression: a two-row table with x indices 1 and 2000000000 made the map
 // draw two thousand million labels (past 1.2 GB), and INT_MIN and INT_MAX a
 // label loop that never ended. The map is laid out by the indices that occur:

@@ -32,6 +32,20 @@ TEST(Kamb, CountsAgainstAHandCount) {
   EXPECT_NEAR(east[2], 0.0, 1e-12);
 }
 
+// The density in sigma, by hand: ten vertical axes, so A = 9 / (10 + 9),
+// the count at the centre is 10, and the binomial sigma is
+// sqrt(10 (9/19) (10/19)) = 30/19: the centre lies at 10 / (30/19) = 19/3
+// sigma, the peak. The rim (horizontal) counts none.
+TEST(Kamb, DensityInBinomialSigmas) {
+  const std::vector<Direction> axes(10, Direction{0, 0, 1});
+  const DensityGrid g = kamb_density(axes, std::vector<double>(axes.size(), 1.0), 10.0, 3);
+  ASSERT_EQ(g.sigmas.size(), 9u);
+  EXPECT_NEAR(g.at(1, 1), 19.0 / 3.0, 1e-12);
+  EXPECT_NEAR(g.peak, 19.0 / 3.0, 1e-12);
+  EXPECT_EQ(g.at(0, 1), 0.0);
+  EXPECT_EQ(levels(g.peak), (std::vector<double>{2, 4, 6}));
+}
+
 TEST(Kamb, AHandfulOfLevelsAtAnyPeakAndTheirContours) {
   EXPECT_EQ(levels(9.0), (std::vector<double>{2, 4, 6, 8}));
   EXPECT_EQ(levels(202.0), (std::vector<double>{2, 52, 102, 152}));

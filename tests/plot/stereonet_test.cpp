@@ -103,6 +103,23 @@ TEST(RenderSvg, WellFormedWithOneMarkerPerAxis) {
   for (const char* mark : {">N<", ">E<", ">S<", ">W<"}) EXPECT_NE(svg.find(mark), std::string::npos);
 }
 
+// Contours are drawn from 10 accepted resamples on: 9 give none, 10 give
+// a group for each axis, at the levels of a peak of 19/3 sigma (ten axes
+// alike: see Kamb.DensityInBinomialSigmas).
+TEST(RenderSvg, ContoursFromTenResamplesOn) {
+  for (std::size_t n : {9u, 10u}) {
+    AcceptedLine a;
+    a.phi = 0.5;
+    for (int k = 0; k < 3; ++k) {
+      a.trend[k] = static_cast<float>(120 * k);
+      a.plunge[k] = k == 0 ? 90.0f : 0.0f;
+    }
+    const std::string svg = render_svg(std::vector<AcceptedLine>(n, a), "ten");
+    EXPECT_EQ(occurrences(svg, "<g class=\"contours"), n == 10 ? 3u : 0u) << n;
+    EXPECT_EQ(occurrences(svg, "Kamb contours at 2.0, 4.0, 6.0 sigma,"), n == 10 ? 1u : 0u) << n;
+  }
+}
+
 // phi = 1 falls in the last of the twenty bins, not past it, and is not
 // counted as outside 0 to 1.
 TEST(RenderSvg, HistogramHoldsBothEndsOfPhi) {

@@ -146,6 +146,20 @@ def test_a_level_that_is_not_a_number_is_refused_as_the_program_refuses_it(tmp_p
     # The input is refused first, as by the program; infinity is a level.
     with pytest.raises(tilvex.TilvexError, match="unable to open"):
         tilvex.analyse_file(tmp_path / "missing.vrin", float("nan"))
+    # So is an input that is empty, or not a resample results file, with a
+    # NaN level: the input's refusal, not the usage.
+    empty, junk = tmp_path / "empty.vrin", tmp_path / "junk.vrin"
+    empty.write_text("")
+    junk.write_text("phi= 0.50 0.40\n")
+    for path, reason in ((empty, f"'{empty}' is empty"), (junk, f"'{junk}' is not a resample results file: ")):
+        for call in (lambda: tilvex.analyse_file(path, float("nan")),
+                     lambda: tilvex._tilvex._analyse_file(str(path), float("nan")),
+                     lambda: tilvex.analyse_bytes(path.read_bytes(), float("nan"), str(path))):
+            with pytest.raises(tilvex.TilvexError) as refused:
+                call()
+            assert refused.value.message == f"unable to read {path}", path
+            assert refused.value.reason.startswith(reason) and (path == junk or refused.value.reason == reason), \
+                refused.value.reason
     assert tilvex.format_summary(tilvex.analyse_file(worked, float("inf"))) == \
         tilvex.format_summary(tilvex.analyse_file(worked, 100))
 
@@ -205,6 +219,19 @@ def test_read_table_and_read_accepted(tmp_path, monkeypatch):
     assert len(block) == len(first.accepted)
     assert np.allclose(np.stack([block[n] for n in ("phi", "tr1", "pl1", "tr2", "pl2", "tr3", "pl3")], 1),
                        first.solutions, atol=6e-7 * 1000)
+
+
+def test_read_accepted_names_the_field_that_does_not_read(tmp_path):
+    """Fields 1 to 4 are the grid's ints, 5 to 11 numbers."""
+    good = ["3", "7", "0", "1", "0.45", "0", "12", "125", "3", "250", "80"]
+    for k in range(11):
+        fields = list(good)
+        fields[k] = "x" + fields[k]
+        path = tmp_path / f"a{k}.txt"
+        path.write_text(" ".join(good) + "\n" + " ".join(fields) + "\n")
+        kind = "not an int" if k < 4 else "not a number"
+        with pytest.raises(ValueError, match=re.escape(f"{path}:2: {kind}: {fields[k]}") + "$"):
+            tilvex.read_accepted(path)
 
 
 def test_read_table_takes_memory_in_proportion_to_the_file(tmp_path):
