@@ -11,12 +11,14 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "files/input_file.hpp"
 #include "formats/accepted.hpp"
 #include "formats/committed_file.hpp"
+#include "formats/health.hpp"
 #include "formats/resample_results.hpp"
 #include "formats/table.hpp"
 #include "text/error.hpp"
@@ -152,13 +154,27 @@ tilvex::Result analyse_records(Floats best, Floats resamples, float level, const
 
 // A resample results file, or its bytes; `level_text`: the level as given,
 // for the message of a refusal.
-tilvex::Result analyse_file(const std::string& path, float level, const std::string& level_text) {
-  return analyse_text(read_file(path), level, level_text, path);
+// With the result, what a reader should look at in the file (its health,
+// as tilvex warns of it): (code, line, count, text) for each finding.
+using Notes = std::vector<std::tuple<std::string, std::size_t, std::size_t, std::string>>;
+using Analysed = std::pair<tilvex::Result, Notes>;
+
+Analysed with_notes(std::string_view text, float level, const std::string& level_text, const std::string& name) {
+  tilvex::Result r = analyse_text(text, level, level_text, name);
+  std::vector<tilvex::formats::HealthNote> found = tilvex::formats::health_of(text, "'" + name + "'");
+  tilvex::formats::add_unread(found, "'" + name + "'", r.analysis);
+  Notes notes;
+  for (const auto& n : found) notes.emplace_back(n.code, n.line, n.count, n.text);
+  return {std::move(r), std::move(notes)};
 }
 
-tilvex::Result analyse_bytes(py::bytes data, float level, const std::string& name, const std::string& level_text) {
+Analysed analyse_file(const std::string& path, float level, const std::string& level_text) {
+  return with_notes(read_file(path), level, level_text, path);
+}
+
+Analysed analyse_bytes(py::bytes data, float level, const std::string& name, const std::string& level_text) {
   const std::string text = data;
-  return analyse_text(text, level, level_text, name);
+  return with_notes(text, level, level_text, name);
 }
 
 std::string format_accepted(const tilvex::Result& r, int x, int y, int z, int t) {

@@ -20,6 +20,7 @@
 #include "files/input_file.hpp"
 #include "formats/accepted.hpp"
 #include "formats/committed_file.hpp"
+#include "formats/health.hpp"
 #include "formats/resample_results.hpp"
 #include "formats/table.hpp"
 #include "options.hpp"
@@ -147,7 +148,10 @@ std::string vrin_figure(const std::string& input, float level, const Grid& grid,
   };
   Cloud cloud;
   ToCloud sink(cloud);
+  std::vector<formats::HealthNote> notes = formats::health_of(file.text(), "'" + input + "'");
   const Analysis a = analyse(file.text(), level, sink);
+  formats::add_unread(notes, "'" + input + "'", a);
+  for (const formats::HealthNote& n : notes) std::fprintf(stderr, "tilvex-plot: warning: %s\n", n.text.c_str());
   Figure f;
   f.title = input + (grid == Grid{} ? "" : ", grid point " + grid_text(grid));
   char sub[160];

@@ -20,15 +20,16 @@ every core.
 from __future__ import annotations
 
 import os
+import warnings
 from typing import Sequence, Tuple, Union
 
 import numpy as np
 
 from . import _tilvex
-from ._errors import TilvexError
+from ._errors import TilvexError, TilvexWarning
 from ._tilvex import Result, format_summary  # noqa: F401
 
-__all__ = ["Result", "TilvexError", "analyse", "analyse_file", "analyse_bytes", "format_summary",
+__all__ = ["Result", "TilvexError", "TilvexWarning", "analyse", "analyse_file", "analyse_bytes", "format_summary",
            "format_accepted", "read_table", "read_accepted", "VALUE_COLUMNS"]
 __version__ = _tilvex.__version__
 
@@ -67,15 +68,26 @@ def analyse_file(path: Union[str, os.PathLike], level: float) -> Result:
     """Analyses a resample results file exactly as the program reads it.
     Raises TilvexError with the program's message where it would refuse the
     file ("unable to open PATH", "unable to read PATH") or the level (a NaN
-    or None level: the usage line)."""
-    return _tilvex._analyse_file(os.fspath(path), *_level(level))
+    or None level: the usage line). What the program warns of in the file
+    (a record cut short, swapped lines, phi or a plunge out of range, ...)
+    is issued as a TilvexWarning, one a finding, with the program's words."""
+    result, notes = _tilvex._analyse_file(os.fspath(path), *_level(level))
+    _warn(notes)
+    return result
 
 
 def analyse_bytes(data: bytes, level: float, name: str = "<bytes>") -> Result:
     """Analyses the bytes of a resample results file, as analyse_file does;
     `name` stands for the file's name in messages."""
     value, text = _level(level)
-    return _tilvex._analyse_bytes(bytes(data), value, name, text)
+    result, notes = _tilvex._analyse_bytes(bytes(data), value, name, text)
+    _warn(notes)
+    return result
+
+
+def _warn(notes):
+    for code, line, count, text in notes:
+        warnings.warn(TilvexWarning(text, code, line, count), stacklevel=3)
 
 
 def _level(level):

@@ -1,4 +1,5 @@
-"""The exception the package raises where the program would refuse."""
+"""The exception the package raises where the program would refuse, and the
+warning it issues where the program would warn."""
 
 
 class TilvexError(Exception):
@@ -13,3 +14,16 @@ class TilvexError(Exception):
 
     def __str__(self) -> str:
         return f"{self.message}: {self.reason}" if self.reason else self.message
+
+
+class TilvexWarning(UserWarning):
+    """What the program warns of in an input (its health): ``code`` as in
+    tilvex-grid's notes column ("cut", "swapped", "phi", ...), ``line`` the
+    first line it is seen at, ``count`` how many times; str() gives the
+    program's words."""
+
+    def __init__(self, text: str, code: str = "", line: int = 0, count: int = 0):
+        super().__init__(text)
+        self.code = code
+        self.line = line
+        self.count = count

@@ -450,5 +450,28 @@ TEST(PlotCli, RefusalsListWhatThereIsToChoose) {
   }
 }
 
+// --vrin warns of what tilvex warns of in the same file, in the same words:
+// the file's health is one function for every program.
+TEST(PlotCli, TheRunsWarningsAreTilvexs) {
+  ScratchDir dir;
+  for (const char* name : {"missing-solution.vrin", "unparsed-fields.vrin", "worked.vrin"}) {
+    const std::string input = std::string(TILVEX_TEST_DATA) + "/" + name;
+    run(TILVEX_BINARY, {input, dir / "s.txt", "95", dir / "a.txt", "1", "2", "3", "4"}, dir / "stdout",
+        Launch{"/dev/null", -1, dir / "tilvex.stderr"});
+    std::string expected, line;
+    std::istringstream said(slurp(dir / "tilvex.stderr"));
+    while (std::getline(said, line))
+      if (line.rfind("tilvex: warning: '" + input + "'", 0) == 0 || line.find(" of '" + input + "' did not read") != std::string::npos)
+        expected += "tilvex-plot" + line.substr(6) + "\n";
+    const Outcome o = run(TILVEX_PLOT, {"--vrin", input, "--level", "95", "-o", dir / "net.svg"}, dir / "stdout",
+                          Launch{"/dev/null", -1, dir / "plot.stderr"});
+    EXPECT_EQ(o.status, 0) << name;
+    EXPECT_EQ(slurp(dir / "plot.stderr"), expected) << name;
+    if (std::string(name) != "worked.vrin") {
+      EXPECT_NE(expected, "") << name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tilvex::test

@@ -8,6 +8,7 @@ import re
 import struct
 import subprocess
 import sys
+import warnings
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
@@ -285,3 +286,25 @@ def test_the_example_runs(tmp_path):
                           capture_output=True, text=True, env=env)
     assert done.returncode == 0, done.stderr
     assert "phi=" in done.stdout and "points in the table" in done.stdout
+
+
+def test_the_files_health_is_warned_of_in_tilvexs_words(tmp_path):
+    data = SOURCE / "tests" / "data"
+    for name in ("missing-solution.vrin", "unparsed-fields.vrin", "worked.vrin"):
+        path = data / name
+        done = subprocess.run([BINARY, str(path), str(tmp_path / "s"), "95", str(tmp_path / "a"), "1", "2", "3",
+                               "4"], capture_output=True, text=True)
+        said = [line[len("tilvex: warning: "):] for line in done.stderr.splitlines()
+                if line.startswith("tilvex: warning: ") and f"'{path}'" in line]
+        for analyse in (lambda: tilvex.analyse_file(path, 95),
+                        lambda: tilvex.analyse_bytes(path.read_bytes(), 95, str(path))):
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                analyse()
+            found = [w.message for w in caught if isinstance(w.message, tilvex.TilvexWarning)]
+            assert [str(w) for w in found] == said, name
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        tilvex.analyse_file(data / "missing-solution.vrin", 95)
+    first = caught[0].message
+    assert (first.code, first.line, first.count) == ("cut", 5, 1)
