@@ -208,22 +208,16 @@ HealthNote of_records(const char* code, const std::string& shown, const Tally& t
               meaning};
 }
 
-}  // namespace
-
-std::vector<HealthNote> health_of(std::string_view text, const std::string& shown) {
-  std::vector<HealthNote> notes;
-  if (first_line_too_long(text))
-    notes.push_back({"wide", 1, 1,
-                     "the first line of " + shown + " holds more than six numbers; is it a resample results file?"});
+// The records of a file as its lines are read: each finding counted from
+// the line of its first case.
+struct Records {
   Tally fields, swapped, phi, plunge, nonfinite;
   std::size_t line = 0;
-  LineFacts tensor;  // of the record's first line, read before its second
+  LineFacts tensor;                  // of the record's first line, read before its second
   std::size_t tensor_nonfinite = 0;  // the first line of the record with a value not finite
-  const char* const begin = text.data();
-  const char* const end = begin + text.size();
 
   // A line is read: its facts go to its record.
-  const auto took = [&](const LineFacts& f) {
+  void took(const LineFacts& f) {
     ++line;
     if (line % 2 == 1) {
       tensor = f;
@@ -236,20 +230,26 @@ std::vector<HealthNote> health_of(std::string_view text, const std::string& show
     if (tensor_nonfinite != 0 || f.nonfinite) nonfinite.add(tensor_nonfinite != 0 ? tensor_nonfinite : line);
     if (!swap && f.phi) phi.add(line);
     if (!swap && f.plunge) plunge.add(line);
-  };
+  }
+};
+
+// Every line of `text` to `r`, 64 bytes at a time.
+void scan_lines(std::string_view text, Records& r) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
   FastLine l{begin};
   // The line from l.start ends at `stop` (its newline, or the end).
   const auto line_ends = [&](const char* stop) {
-    const bool solution = line % 2 == 1;  // the line read now is line + 1
+    const bool solution = r.line % 2 == 1;  // the line read now is line + 1
     if (l.slow) {
-      took(look_at(l.start, stop, solution));
+      r.took(look_at(l.start, stop, solution));
     } else {
       LineFacts f;
       f.tokens = l.tokens;
       if (l.value_at[0] != nullptr) f.phi = beyond(l.value_at[0], stop, true);
       for (int k = 1; k < 4; ++k)
         if (l.value_at[k] != nullptr) f.plunge = f.plunge || beyond(l.value_at[k], stop, false);
-      took(f);
+      r.took(f);
     }
     l = FastLine{stop + 1};
   };
@@ -280,7 +280,7 @@ std::vector<HealthNote> health_of(std::string_view text, const std::string& show
       const std::uint64_t here = k.newline == 0 ? ~std::uint64_t{0} : (k.newline & (0 - k.newline)) - 1;
       const std::uint64_t s = starts & here;
       if ((k.odd & here) != 0) l.slow = true;
-      if (line % 2 == 0 || l.slow) {
+      if (r.line % 2 == 0 || l.slow) {
         l.tokens += count_bits(s);
       } else {
         for (std::uint64_t b = s; b != 0; b &= b - 1) {
@@ -297,28 +297,38 @@ std::vector<HealthNote> health_of(std::string_view text, const std::string& show
     }
   }
   if (l.start < end) line_ends(end);
+}
 
-  if (line % 2 == 1) {
-    if (tensor_nonfinite != 0) nonfinite.add(line);
-    notes.push_back({"cut", line, 1,
-                     shown + ": the file ends inside a record: the last record, at line " + std::to_string(line) +
+}  // namespace
+
+std::vector<HealthNote> health_of(std::string_view text, const std::string& shown) {
+  std::vector<HealthNote> notes;
+  if (first_line_too_long(text))
+    notes.push_back({"wide", 1, 1,
+                     "the first line of " + shown + " holds more than six numbers; is it a resample results file?"});
+  Records r;
+  scan_lines(text, r);
+  if (r.line % 2 == 1) {
+    if (r.tensor_nonfinite != 0) r.nonfinite.add(r.line);
+    notes.push_back({"cut", r.line, 1,
+                     shown + ": the file ends inside a record: the last record, at line " + std::to_string(r.line) +
                          ", has no solution line: its phi and axes were read from its tensor line"});
   }
-  if (swapped.count > 0)
-    notes.push_back(of_records("swapped", shown, swapped, "its two lines look swapped (7 numbers, then 6)",
+  if (r.swapped.count > 0)
+    notes.push_back(of_records("swapped", shown, r.swapped, "its two lines look swapped (7 numbers, then 6)",
                                "its tensor was read from the solution line and its solution from the tensor line"));
-  if (fields.count > 0)
-    notes.push_back(of_records("fields", shown, fields, "its lines do not hold 6, then 7 numbers",
+  if (r.fields.count > 0)
+    notes.push_back(of_records("fields", shown, r.fields, "its lines do not hold 6, then 7 numbers",
                                "a number missing kept the value before it, and one past the sixth or seventh "
                                "was not read"));
-  if (nonfinite.count > 0)
-    notes.push_back(of_records("nonfinite", shown, nonfinite, "a value that is nan or inf",
+  if (r.nonfinite.count > 0)
+    notes.push_back(of_records("nonfinite", shown, r.nonfinite, "a value that is nan or inf",
                                "it was taken as it is, and can make a similarity or a bound nan or inf"));
-  if (phi.count > 0)
-    notes.push_back(of_records("phi", shown, phi, "phi outside [0, 1]",
+  if (r.phi.count > 0)
+    notes.push_back(of_records("phi", shown, r.phi, "phi outside [0, 1]",
                                "the range of phi was taken over the values as they are"));
-  if (plunge.count > 0)
-    notes.push_back(of_records("plunge", shown, plunge, "a plunge outside [-90, 90]",
+  if (r.plunge.count > 0)
+    notes.push_back(of_records("plunge", shown, r.plunge, "a plunge outside [-90, 90]",
                                "such an axis was taken as it is written"));
   return notes;
 }
