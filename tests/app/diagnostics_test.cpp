@@ -201,6 +201,17 @@ TEST(Diagnostics, HelpDescriptionsStartInOneColumn) {
     }
     EXPECT_GE(rows, 10u) << name;
     EXPECT_EQ(column, 2 + longest + 2) << name;
+    // Every option of the usage is described (--quiet once was not).
+    const Said wrong = run_said(dir, program, {"--no-such-option"});
+    std::istringstream usage(wrong.err);
+    for (std::string word; usage >> word;) {
+      const std::size_t dashes = word.find("--");
+      if (dashes == std::string::npos) continue;
+      std::string option = word.substr(dashes);
+      option = option.substr(0, option.find_first_of("]|"));
+      if (option == "--no-such-option") continue;
+      EXPECT_NE(s.out.find("\n  " + option), std::string::npos) << name << " does not describe " << option;
+    }
   }
 }
 
