@@ -362,6 +362,10 @@ TEST(StressSummary, BoundsOverTheAcceptedResamples) {
       {"a best fit with no SHmax", isotropic,
        {strike_slip(10, 0.5f), thrust},
        {kNaN, kNaN, kNaN}, "TF", 1, 0.5, {3.0, 1.5, 3.0}},
+      {"a best fit with a NaN phi: A-phi's range from the resamples",
+       strike_slip(30, kNaNf),
+       {strike_slip(20, 0.5f), normal, strike_slip(25, kNaNf)},
+       {kNaN, kNaN, kNaN}, "SS", 2, 2.0 / 3.0, {kNaN, 0.25, 1.5}},
   };
   const auto near = [](double got, double want) {
     return std::isnan(want) ? std::isnan(got) : std::fabs(got - want) < 1e-9;
