@@ -183,8 +183,9 @@ std::string format_accepted(const tilvex::Result& r, int x, int y, int z, int t)
 
 // The table tilvex-grid writes, a column a key: the names and statuses as
 // lists of str, the grid indices int32, n and accepted float64, the
-// threshold and the 21 values float32, the notes a list of str (empty in a
-// table of the older 30 columns).
+// threshold and the 21 values float32, the stress columns float32 but the
+// regime (a list of str), the notes a list of str (empty in a table of the
+// older 30 columns).
 py::dict read_table(const std::string& path) {
   const auto& columns = tilvex::formats::kTableColumns;
   const auto rows = tilvex::formats::read_table(tilvex::formats::committed_text(path), path);
@@ -192,6 +193,8 @@ py::dict read_table(const std::string& path) {
   std::vector<std::int32_t> grid[4];
   std::vector<double> n, accepted;
   std::vector<float> values[22];  // threshold, then the 21 values
+  std::vector<float> stress[7];   // shmax, its low and high, regime_share, aphi, its low and high
+  std::vector<std::string> regime;
   for (const auto& r : rows) {
     input.push_back(r.input);
     status.push_back(r.status);
@@ -200,6 +203,9 @@ py::dict read_table(const std::string& path) {
     n.push_back(r.n);
     accepted.push_back(r.accepted);
     for (int k = 0; k < 22; ++k) values[k].push_back(r.values[k]);
+    const float of_stress[7] = {r.shmax[0], r.shmax[1], r.shmax[2], r.regime_share, r.aphi[0], r.aphi[1], r.aphi[2]};
+    for (int k = 0; k < 7; ++k) stress[k].push_back(of_stress[k]);
+    regime.push_back(r.regime);
     notes.push_back(r.notes);
   }
   py::dict out;
@@ -212,7 +218,11 @@ py::dict read_table(const std::string& path) {
   for (std::size_t k = 0; k < 22; ++k)
     out[columns[tilvex::formats::kThresholdColumn + k]] =
         py::array_t<float>(static_cast<py::ssize_t>(values[k].size()), values[k].data());
-  out[columns[tilvex::formats::kThresholdColumn + 22]] = notes;
+  for (std::size_t k = 0, at = tilvex::formats::kShmaxColumn; k < 7; ++k, ++at) {
+    if (k == 3) out[columns[at++]] = regime;  // between shmax_high and regime_share
+    out[columns[at]] = py::array_t<float>(static_cast<py::ssize_t>(stress[k].size()), stress[k].data());
+  }
+  out[columns.back()] = notes;
   return out;
 }
 

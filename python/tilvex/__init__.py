@@ -116,7 +116,11 @@ def read_table(path: Union[str, os.PathLike], pandas: bool = False):
     xgrid, ygrid, zgrid, tgrid (int32), status (str objects: "ok" or the
     point's message), n and accepted (float64, nan for a failed point) and
     the float32 value columns of VALUE_COLUMNS (degrees for trends and
-    plunges; nan where there is no value), then notes (str objects: the
+    plunges; nan where there is no value), the stress columns shmax,
+    shmax_low, shmax_high (degrees in [0, 180), the range clockwise from low
+    to high), regime (str: NF, NS, SS, TS, TF or U; "nan" for a failed
+    point, empty in an older table), regime_share, aphi, aphi_low,
+    aphi_high (float32), then notes (str objects: the
     codes of the input's health notes, ';'-separated, empty when clean or
     in a table of the older 30 columns). The floats read back exactly as
     the program computed them, on every machine. With pandas=True, a pandas DataFrame with the same
@@ -136,7 +140,9 @@ def read_table(path: Union[str, os.PathLike], pandas: bool = False):
     names = _table_names()  # input, the four indices, status, n, accepted, VALUE_COLUMNS, notes
     dtype = ([(names[0], object)] + [(g, np.int32) for g in names[1:5]]
              + [(names[5], object), (names[6], np.float64), (names[7], np.float64)]
-             + [(c, np.float32) for c in VALUE_COLUMNS] + [(names[-1], object)])
+             + [(c, np.float32) for c in VALUE_COLUMNS]
+             + [(c, object if c == "regime" else np.float32) for c in names[len(VALUE_COLUMNS) + 8:-1]]
+             + [(names[-1], object)])
     table = np.empty(len(columns[names[0]]), dtype=dtype)
     for name in _table_names():
         table[name] = columns[name]

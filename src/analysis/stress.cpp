@@ -43,6 +43,13 @@ double fold_azimuth(double degrees) {
   return a;
 }
 
+float folded_float(double degrees, double period) {
+  double a = std::fmod(degrees, period);
+  if (a < 0.0) a += period;
+  const auto f = static_cast<float>(a);
+  return f >= static_cast<float>(period) ? 0.0f : f;
+}
+
 double shmax_azimuth(const Solution& s) {
   const double phi = static_cast<double>(s.phi);
   if (!std::isfinite(phi)) return kNaN;

@@ -30,6 +30,12 @@ inline constexpr double kIsotropicHorizontal = 1e-6;
 // same horizontal axis. Exact (no rounding). NaN and infinity give NaN.
 double fold_azimuth(double degrees);
 
+// `degrees` as a float in [0, period): period 180 for the azimuth of an
+// axis (SHmax), 360 for a trend. Folded in double (exactly, but for the
+// period added to a negative remainder), then rounded once; a value that
+// rounds up to the period is 0. NaN and infinity give NaN.
+float folded_float(double degrees, double period);
+
 // The azimuth of SHmax in degrees, in (-90, 90] (Lund and Townend, 2007):
 // the tensor sigma1 v1 v1' + sigma2 v2 v2' + sigma3 v3 v3' with sigma1 = 1,
 // sigma2 = phi, sigma3 = 0 and vk the axes as given (not made orthogonal);

@@ -37,7 +37,8 @@ std::string table_header() {
   return h + "\n";
 }
 
-std::string table_row(std::string_view input, const Grid& grid, const Analysis& a, std::string_view notes) {
+std::string table_row(std::string_view input, const Grid& grid, const Analysis& a, const StressSummary& stress,
+                      std::string_view notes) {
   std::string row = row_start(input, grid, "ok");
   row += '\t' + std::to_string(a.count) + '\t' + std::to_string(a.accepted);
   put_float(row, a.threshold);
@@ -45,6 +46,12 @@ std::string table_row(std::string_view input, const Grid& grid, const Analysis& 
   for (const Bounds& b :
        {s.phi, s.trend[0], s.plunge[0], s.trend[1], s.plunge[1], s.trend[2], s.plunge[2]})
     for (float v : {b.best, b.low, b.high}) put_float(row, v);
+  for (double v : {stress.shmax.best, stress.shmax.low, stress.shmax.high}) put_float(row, folded_float(v, 180.0));
+  row += '\t';
+  row += regime_code(stress.regime);
+  put_float(row, static_cast<float>(stress.regime_share));
+  const StressBounds& i = stress.regime_index;
+  for (double v : {i.best, i.low, i.high}) put_float(row, static_cast<float>(v));
   row += '\t';
   for (char c : notes) row += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
   return row + "\n";

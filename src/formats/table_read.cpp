@@ -33,7 +33,8 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name)
     if (line.empty() || line.rfind("input\t", 0) == 0) continue;
     const std::string where = name + ":" + std::to_string(number) + ": ";
     const auto c = columns_of(line);
-    if (c.size() != kTableColumns.size() && c.size() != kOlderTableColumns)
+    if (c.size() != kTableColumns.size() && c.size() != kTableColumnsWithoutStress &&
+        c.size() != kTableColumnsWithoutNotes)
       throw Error(where + "expected " + std::to_string(kTableColumns.size()) + " columns, found " +
                   std::to_string(c.size()));
     TableRow r;
@@ -58,17 +59,24 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name)
       else
         (k == 0 ? r.n : r.accepted) = *v;
     }
-    for (int k = 0; k < 22; ++k) {
-      const std::string_view w = c[8 + k];
+    const auto number_at = [&](std::size_t k) {
+      const std::string_view w = c[k];
       float v = std::nanf("");
       if (w != "nan" && w != "-nan") {
         const auto res = std::from_chars(w.data(), w.data() + w.size(), v);
         if (res.ec != std::errc() || res.ptr != w.data() + w.size())
-          throw Error(where + "column " + std::to_string(9 + k) + " is not a number: " + std::string(w));
+          throw Error(where + "column " + std::to_string(k + 1) + " is not a number: " + std::string(w));
       }
-      r.values[k] = v;
+      return v;
+    };
+    for (std::size_t k = 0; k < 22; ++k) r.values[k] = number_at(kThresholdColumn + k);
+    if (c.size() == kTableColumns.size()) {
+      for (std::size_t k = 0; k < 3; ++k) r.shmax[k] = number_at(kShmaxColumn + k);
+      r.regime = std::string(c[kShmaxColumn + 3]);
+      r.regime_share = number_at(kShmaxColumn + 4);
+      for (std::size_t k = 0; k < 3; ++k) r.aphi[k] = number_at(kShmaxColumn + 5 + k);
     }
-    if (c.size() == kTableColumns.size()) r.notes = std::string(c[30]);
+    if (c.size() != kTableColumnsWithoutNotes) r.notes = std::string(c.back());
     rows.push_back(std::move(r));
   }
   return rows;

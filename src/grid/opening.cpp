@@ -25,7 +25,7 @@ std::string refusal(const Options& o, const std::string& header, std::size_t tot
       return o.progress + ": records another grid (list, confidence level or part differ); "
                           "nothing appended";
     if (found->narrow > 0)  // its table would mix two widths of row
-      return o.progress + ": its rows were recorded by an older tilvex-grid, without the notes column; "
+      return o.progress + ": its rows were recorded by an older tilvex-grid, with fewer columns; "
                           "nothing appended (finish the grid with that tilvex-grid, or append it anew "
                           "with --again)";
     return {};

@@ -36,9 +36,9 @@ std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const Result
   } else {
     // The health first: the analysis writes over the input's bytes.
     o->notes = formats::health_of(o->input.text(), name);
-    o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid));
+    o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid, true));
     formats::add_unread(o->notes, name, o->texts->analysis);
-    o->row = table_row(p, o->texts->analysis, formats::note_codes(o->notes));
+    o->row = table_row(p, o->texts->analysis, o->texts->stress, formats::note_codes(o->notes));
     std::vector<std::string> texts;
     for (const formats::HealthNote& n : o->notes) texts.push_back(n.text);
     o->record = o->row + warning_lines(texts);

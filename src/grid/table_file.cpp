@@ -54,7 +54,7 @@ bool first_line(const std::string& name, std::string& line, bool& empty) {
 }
 
 // A table tilvex-grid wrote: empty, or its header row first, or (a part
-// after the first) a row that reads back (of 31 columns, or an older 30).
+// after the first) a row that reads back (of the columns now, or an older table's).
 bool looks_like_a_table(const std::string& table) {
   std::string line;
   bool empty = false;

@@ -13,8 +13,9 @@ namespace tilvex::grid {
 
 // The rows of the table (formats/table.hpp) of a point of the list.
 using formats::table_header;
-inline std::string table_row(const Point& p, const Analysis& analysis, std::string_view notes) {
-  return formats::table_row(p.input, p.grid, analysis, notes);
+inline std::string table_row(const Point& p, const Analysis& analysis, const StressSummary& stress,
+                             std::string_view notes) {
+  return formats::table_row(p.input, p.grid, analysis, stress, notes);
 }
 inline std::string table_row(const Point& p, std::string_view failure) {
   return formats::table_row(p.input, p.grid, failure);
@@ -31,7 +32,7 @@ struct GridFiles {
 // the list, an input, an output, the record (by device and inode where the
 // table exists, by name where it does not), or an existing file that is
 // not a table of tilvex-grid's (its first line neither the header row nor
-// a row of 30 columns; an empty file is taken).
+// a row of a table, now or older; an empty file is taken).
 std::string table_fault(const std::string& table, const GridFiles& files);
 
 // Writes `text` to a fresh file of a random name in the table's folder

@@ -1,5 +1,6 @@
 #include <cassert>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "in_place.hpp"
@@ -112,12 +113,16 @@ void InPlaceLines::add(const Solution& solution, std::size_t read) {
   }
 }
 
-RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid) {
-  RunTexts out{{}, InPlaceLines(text, grid), {}};
+RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid, bool stress) {
+  RunTexts out{{}, InPlaceLines(text, grid), {}, {}};
   ResampleReader reader(std::string_view(text.data(), text.size()));
+  std::optional<StressRanges> ranges;
+  if (stress) ranges.emplace(reader.best().solution);
   out.analysis = with_unread(run_passes(reader, confidence_level, [&](std::size_t, const Solution& s) {
     out.lines.add(s, reader.consumed());
+    if (ranges) ranges->take(s);
   }), reader);
+  if (ranges) out.stress = ranges->finish();
   append_summary_line(out.summary, out.analysis.summary);
   return out;
 }

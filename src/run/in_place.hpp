@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/stress.hpp"
 #include "tilvex/analyse.hpp"
 #include "tilvex/records.hpp"
 
@@ -39,16 +40,19 @@ class InPlaceLines {
 };
 
 // What one run of the program appends: its accepted-resample lines and its
-// summary line.
+// summary line; and, if asked, the run's stress quantities.
 struct RunTexts {
   Analysis analysis;
   InPlaceLines lines;
   std::string summary;
+  StressSummary stress;
 };
 
 // As analyse(text, ...), for a text the caller gives up, as the program
 // does: the lines for `grid` are formatted into `text` by InPlaceLines,
-// whose content is otherwise lost.
-RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid);
+// whose content is otherwise lost. With `stress`, the stress quantities of
+// the best fit and the accepted resamples are gathered in pass 2 too.
+RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid,
+                          bool stress = false);
 
 }  // namespace tilvex::inline detail

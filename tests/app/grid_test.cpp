@@ -130,7 +130,7 @@ std::string summary_of_row(const std::string& row) {
   std::vector<std::string> f;
   std::istringstream in(row);
   for (std::string c; std::getline(in, c, '\t');) f.push_back(c);
-  if (f.size() != 30 && f.size() != 31) return "row of " + std::to_string(f.size()) + " columns";  // notes empty or not
+  if (f.size() != 38 && f.size() != 39) return "row of " + std::to_string(f.size()) + " columns";  // notes empty or not
   std::vector<double> v;
   for (int k = 9; k < 30; ++k) v.push_back(std::strtof(f[k].c_str(), nullptr));
   char line[1024];
@@ -175,7 +175,7 @@ TEST(Grid, PartsConcatenateToTheWholeAndTheTablePairsEverySummary) {
   for (; std::getline(rows, row); ++i) {
     ASSERT_LT(i, points.size());
     EXPECT_EQ(row.rfind(points[i].input + "\t" + points[i].x + "\t", 0), 0u) << row;
-    EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 30) << row;
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 38) << row;
     if (row.find("\tok\t") != std::string::npos) {
       ASSERT_TRUE(std::getline(summaries, summary));
       EXPECT_EQ(summary_of_row(row), summary + "\n");

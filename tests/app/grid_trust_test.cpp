@@ -645,7 +645,7 @@ std::vector<std::string> notes_column(const std::string& table) {
     std::istringstream row(line);
     for (std::string col; std::getline(row, col, '\t');) c.push_back(col);
     if (!line.empty() && line.back() == '\t') c.emplace_back();
-    out.push_back(c.size() == 31 ? c[1] + " " + c[30] : "row of " + std::to_string(c.size()) + " columns");
+    out.push_back(c.size() == 39 ? c[1] + " " + c[38] : "row of " + std::to_string(c.size()) + " columns");
   }
   return out;
 }
@@ -655,7 +655,7 @@ std::vector<std::string> notes_column(const std::string& table) {
 // code with its point; the account adds up. A grid stopped after two
 // points and resumed prints the whole account, the warnings recorded by
 // the first run too, and leaves the table of one clean run; a record of an
-// older tilvex-grid (rows without the notes column) is not resumed.
+// older tilvex-grid (rows of fewer columns) is not resumed.
 TEST(GridTrust, EveryPointsHealthIsNamedInListOrder) {
   ScratchDir dir;
   const std::string w = slurp(kData + "/worked.vrin");
@@ -729,7 +729,7 @@ TEST(GridTrust, EveryPointsHealthIsNamedInListOrder) {
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(slurp(dir / "grid.stderr"),
             "tilvex-grid: " + dir / "out.txt.tilvex-grid" +
-                ": its rows were recorded by an older tilvex-grid, without the notes column; nothing appended "
+                ": its rows were recorded by an older tilvex-grid, with fewer columns; nothing appended "
                 "(finish the grid with that tilvex-grid, or append it anew with --again)\n");
   EXPECT_EQ(slurp(dir / "out.txt"), out_before);
 }

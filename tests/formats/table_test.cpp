@@ -23,7 +23,13 @@ TEST(Table, RowsReadBack) {
   a.summary.phi = {0.5f, 0x1.99999ap-4f, -0.0f};
   a.summary.trend[0] = {355.0f, 350.25f, 0x1.73c7aep+8f};
   a.summary.plunge[2] = {-8.47f, NAN, INFINITY};
-  const std::string text = table_header() + table_row("a\tb.vrin", Grid{3, -7, 0, 1}, a, "cut;phi") +
+  // SHmax's best and bounds come folded into [0, 180); the others as they are.
+  StressSummary stress;
+  stress.shmax = {-30.0, -45.5, 95.25};
+  stress.regime = Regime::kThrust;
+  stress.regime_share = 0.75;
+  stress.regime_index = {2.5, 2.25, 2.875};
+  const std::string text = table_header() + table_row("a\tb.vrin", Grid{3, -7, 0, 1}, a, stress, "cut;phi") +
                            table_row("c.vrin", Grid{1, 2, 3, 4}, "unable to open c.vrin");
   const auto rows = read_table(text, "t.tsv");
   ASSERT_EQ(rows.size(), 2u);
@@ -46,10 +52,35 @@ TEST(Table, RowsReadBack) {
   for (float v : rows[1].values) EXPECT_TRUE(std::isnan(v));
   EXPECT_EQ(rows[0].notes, "cut;phi");
   EXPECT_EQ(rows[1].notes, "");
+  EXPECT_EQ(rows[0].shmax[0], 150.0f);
+  EXPECT_EQ(rows[0].shmax[1], 134.5f);
+  EXPECT_EQ(rows[0].shmax[2], 95.25f);
+  EXPECT_EQ(rows[0].regime, "TF");
+  EXPECT_EQ(rows[0].regime_share, 0.75f);
+  EXPECT_EQ(rows[0].aphi[0], 2.5f);
+  EXPECT_EQ(rows[0].aphi[1], 2.25f);
+  EXPECT_EQ(rows[0].aphi[2], 2.875f);
+  EXPECT_EQ(rows[1].regime, "nan");
+  EXPECT_TRUE(std::isnan(rows[1].shmax[0]) && std::isnan(rows[1].regime_share) && std::isnan(rows[1].aphi[2]));
+  // A row of the older 31 columns (no stress columns) reads its notes.
+  {
+    std::string row = text.substr(text.find('\n') + 1);
+    row = row.substr(0, row.find('\n'));
+    std::size_t cut = 0;
+    for (std::size_t k = 0; k < kShmaxColumn; ++k) cut = row.find('\t', cut) + 1;
+    row = row.substr(0, cut) + "cut;phi\n";
+    const auto narrow = read_table(row, "t.tsv");
+    ASSERT_EQ(narrow.size(), 1u);
+    EXPECT_EQ(narrow[0].notes, "cut;phi");
+    EXPECT_EQ(narrow[0].regime, "");
+    EXPECT_TRUE(std::isnan(narrow[0].shmax[0]));
+    EXPECT_EQ(bits(narrow[0].value(6, 0)), bits(-8.47f));
+  }
   // A row of the older 30 columns (no notes) reads to the same values.
   std::string older = text.substr(text.find('\n') + 1);
   older = older.substr(0, older.find('\n'));
-  older = older.substr(0, older.rfind('\t')) + "\n";
+  for (std::size_t k = kShmaxColumn; k < kTableColumns.size(); ++k) older = older.substr(0, older.rfind('\t'));
+  older += "\n";
   const auto old_rows = read_table(older, "t.tsv");
   ASSERT_EQ(old_rows.size(), 1u);
   EXPECT_EQ(old_rows[0].notes, "");
@@ -59,7 +90,7 @@ TEST(Table, RowsReadBack) {
   EXPECT_NE(text.find("\t0.1\t"), std::string::npos);
   EXPECT_EQ(text.find("0.10000000149011612"), std::string::npos);
   // A point whose input is named "input..." is a row, not a header.
-  const auto named = read_table(table_header() + table_row("inputs/a.vrin", Grid{1, 0, 0, 0}, a), "t.tsv");
+  const auto named = read_table(table_header() + table_row("inputs/a.vrin", Grid{1, 0, 0, 0}, a, stress), "t.tsv");
   ASSERT_EQ(named.size(), 1u);
   EXPECT_EQ(named[0].input, "inputs/a.vrin");
   EXPECT_EQ(quantity_name(0), std::string("phi"));
@@ -76,8 +107,10 @@ TEST(Table, RowsThatDoNotRead) {
     std::string text, reason;
   };
   const Bad bad[] = {
-      {"a\t1\t2\t3\n", "t.tsv:1: expected 31 columns, found 4"},
-      {"\na\t1\t2\t3\t4\tok\tnan\tnan" + nans + "\tcut\tnan\n", "t.tsv:2: expected 31 columns, found 32"},
+      {"a\t1\t2\t3\n", "t.tsv:1: expected 39 columns, found 4"},
+      {"\na\t1\t2\t3\t4\tok\tnan\tnan" + nans + "\tcut\tnan\n", "t.tsv:2: expected 39 columns, found 32"},
+      {"a\t1\t2\t3\t4\tok\t10\t9" + nans + "\t1\t2\t3\tSS\t0.5\t1.5\t1.25x\t2\t\n",
+       "t.tsv:1: column 37 is not a number: 1.25x"},
       {"a\t1\t2\tx\t4\tok\tnan\tnan" + nans + "\n", "t.tsv:1: column 4 is not an int: x"},
       {"a\t1\t2\t3\t4\tok\t10\t9.5" + nans + "\n", "t.tsv:1: column 8 is not an int: 9.5"},
       {"a\t1\t2\t3\t4\tok\t10\t9\t0.5x" + nans.substr(4) + "\n", "t.tsv:1: column 9 is not a number: 0.5x"},

@@ -44,15 +44,15 @@ TEST(ReadProgress, CountsTheFailedPoints) {
 // than the table has now (an older grid's) are counted.
 TEST(ReadProgress, WarningsFollowTheirRow) {
   const std::string header = progress_header(3, 2, "95", 0, 1);
-  std::string row31 = "x\t0\t0\t0\t0\tok";
-  for (int k = 6; k < 31; ++k) row31 += "\t1";
-  const std::string rows = row31 + "\n" + warning_lines({"'x': one", "'x':\ntwo"}) + "y\t1\t0\t0\t0\tok\t5\n" +
+  std::string row_now = "x\t0\t0\t0\t0\tok";  // of the table's width
+  for (int k = 6; k < 39; ++k) row_now += "\t1";
+  const std::string rows = row_now + "\n" + warning_lines({"'x': one", "'x':\ntwo"}) + "y\t1\t0\t0\t0\tok\t5\n" +
                            warning_lines({"'y': three"});
   EXPECT_EQ(warning_lines({"'x': one", "'x':\ntwo"}), "\twarning\t'x': one\n\twarning\t'x': two\n");
   const auto p = read_progress(header + rows + "\twarning\t'y': fo");
   ASSERT_TRUE(p);
   EXPECT_EQ(p->done, 2u);
-  EXPECT_EQ(p->rows, row31 + "\ny\t1\t0\t0\t0\tok\t5\n");
+  EXPECT_EQ(p->rows, row_now + "\ny\t1\t0\t0\t0\tok\t5\n");
   const std::vector<std::vector<std::string>> warnings = {{"'x': one", "'x': two"}, {"'y': three"}};
   EXPECT_EQ(p->warnings, warnings);
   EXPECT_EQ(p->length, header.size() + rows.size());
