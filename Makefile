@@ -4,7 +4,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: demo test bench mutation python python-test pytest build configure tools gtest cli11 clean
+.PHONY: demo test bench mutation python python-test pytest build configure tools gtest cli11 netcdf clean
 
 tools:
 	@command -v cmake >/dev/null 2>&1 || { echo "make: cmake is missing; install the Debian package cmake"; exit 1; }
@@ -18,7 +18,11 @@ gtest: tools
 cli11: tools
 	@printf '#include <CLI/CLI.hpp>\n' | $${CXX:-c++} -std=c++20 -E -x c++ - >/dev/null 2>&1 || { echo "make: CLI11 is missing; install the Debian package libcli11-dev"; exit 1; }
 
-configure: tools cli11
+# tilvex-grid writes netCDF files with libnetcdf.
+netcdf: tools
+	@printf '#include <netcdf.h>\n' | $${CXX:-c++} -std=c++20 -E -x c++ - >/dev/null 2>&1 && command -v pkg-config >/dev/null 2>&1 || { echo "make: libnetcdf is missing; install the Debian packages libnetcdf-dev pkg-config"; exit 1; }
+
+configure: tools cli11 netcdf
 	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS) >/dev/null
 
 build: configure
