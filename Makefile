@@ -44,9 +44,11 @@ demo: configure
 	  $(BUILD)/tilvex-generate 400 $$((100 + 4 * x + y)) > $(BUILD)/demo/point_$${x}_$${y}.vrin; \
 	  echo "$(BUILD)/demo/point_$${x}_$${y}.vrin $$x $$y 0 0"; done; done > $(BUILD)/demo/grid.txt
 	@$(BUILD)/tilvex-grid $(BUILD)/demo/grid.txt $(BUILD)/demo/grid-summary.txt 95 \
-	  $(BUILD)/demo/grid-accepted.txt --table $(BUILD)/demo/grid.tsv --quiet
+	  $(BUILD)/demo/grid-accepted.txt --table $(BUILD)/demo/grid.tsv --netcdf $(BUILD)/demo/grid.nc --quiet
 	@$(BUILD)/tilvex-plot --map $(BUILD)/demo/grid.tsv -o $(BUILD)/demo/map.svg
 	@echo "== a generated grid of 5 x 4 points by tilvex-grid, and its map: $(BUILD)/demo/map.svg"
+	@echo "== its table: $(BUILD)/demo/grid.tsv; as a netCDF file: $(BUILD)/demo/grid.nc; SHmax and regime of the first points:"
+	@cut -f 2,3,31-34 $(BUILD)/demo/grid.tsv | head -n 5
 
 test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure
