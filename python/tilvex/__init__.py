@@ -17,17 +17,15 @@ The analysis releases the GIL, so a thread pool over grid points runs on
 every core.
 """
 
-from __future__ import annotations
+import os as _os
+import warnings as _warnings
+from typing import Sequence as _Sequence, Tuple as _Tuple, Union as _Union
 
-import os
-import warnings
-from typing import Sequence, Tuple, Union
-
-import numpy as np
+import numpy as _np
 
 from . import _tilvex
 from ._errors import TilvexError, TilvexWarning
-from ._tilvex import Result, format_summary  # noqa: F401
+from ._tilvex import Result, format_summary
 
 __all__ = ["Result", "TilvexError", "TilvexWarning", "analyse", "analyse_file", "analyse_bytes", "format_summary",
            "format_accepted", "read_table", "read_accepted", "VALUE_COLUMNS"]
@@ -38,7 +36,7 @@ __version__ = _tilvex.__version__
 VALUE_COLUMNS = _tilvex.VALUE_COLUMNS
 
 
-def analyse(best: Sequence[float], resamples, level: float) -> Result:
+def analyse(best: _Sequence[float], resamples, level: float) -> Result:
     """Analyses a bootstrap held in memory.
 
     best: 13 numbers (six tensor components, phi, three trend/plunge pairs in
@@ -53,25 +51,25 @@ def analyse(best: Sequence[float], resamples, level: float) -> Result:
     shape (m, 7)), bounds (name -> (best, low, high) for phi, tr1, pl1, tr2,
     pl2, tr3, pl3; degrees, not folded into 0 to 360).
     """
-    b = np.asarray(best, dtype=np.float32)
+    b = _np.asarray(best, dtype=_np.float32)
     if b.shape != (13,):
         raise ValueError(f"best must have shape (13,), not {b.shape}")
-    r = np.asarray(resamples)
+    r = _np.asarray(resamples)
     if r.ndim != 2 or r.shape[1] != 13:
         if not (r.ndim == 1 and r.size == 0):
             raise ValueError(f"resamples must have shape (n, 13), not {r.shape}")
         r = r.reshape(0, 13)
-    return _tilvex._analyse_records(b, np.ascontiguousarray(r, dtype=np.float32), *_level(level))
+    return _tilvex._analyse_records(b, _np.ascontiguousarray(r, dtype=_np.float32), *_level(level))
 
 
-def analyse_file(path: Union[str, os.PathLike], level: float) -> Result:
+def analyse_file(path: _Union[str, _os.PathLike], level: float) -> Result:
     """Analyses a resample results file exactly as the program reads it.
     Raises TilvexError with the program's message where it would refuse the
     file ("unable to open PATH", "unable to read PATH") or the level (a NaN
     or None level: the usage line). What the program warns of in the file
     (a record cut short, swapped lines, phi or a plunge out of range, ...)
     is issued as a TilvexWarning, one a finding, with the program's words."""
-    result, notes = _tilvex._analyse_file(os.fspath(path), *_level(level))
+    result, notes = _tilvex._analyse_file(_os.fspath(path), *_level(level))
     _warn(notes)
     return result
 
@@ -87,7 +85,7 @@ def analyse_bytes(data: bytes, level: float, name: str = "<bytes>") -> Result:
 
 def _warn(notes):
     for code, line, count, text in notes:
-        warnings.warn(TilvexWarning(text, code, line, count), stacklevel=3)
+        _warnings.warn(TilvexWarning(text, code, line, count), stacklevel=3)
 
 
 def _level(level):
@@ -96,20 +94,20 @@ def _level(level):
     program refuses "nan" (TilvexError with the usage line, reason
     "confidence_level 'nan' is not a number")."""
     try:
-        value = float(np.float32(level)) if level is not None else float("nan")
+        value = float(_np.float32(level)) if level is not None else float("nan")
     except (TypeError, ValueError):
         value = float("nan")
     return value, str(level)
 
 
-def format_accepted(result: Result, grid: Tuple[int, int, int, int]) -> str:
+def format_accepted(result: Result, grid: _Tuple[int, int, int, int]) -> str:
     """The accepted-resample lines the program appends to output_file2 for
     grid indices (xgrid, ygrid, zgrid, tgrid)."""
     x, y, z, t = (int(v) for v in grid)
     return _tilvex._format_accepted(result, x, y, z, t)
 
 
-def read_table(path: Union[str, os.PathLike], pandas: bool = False):
+def read_table(path: _Union[str, _os.PathLike], pandas: bool = False):
     """Reads the table tilvex-grid writes (--table): one row per point.
 
     Returns a numpy structured array with the columns input (str objects),
@@ -127,7 +125,7 @@ def read_table(path: Union[str, os.PathLike], pandas: bool = False):
     dtypes. Reads only the committed part of the file. Its memory is within
     a few times the file's size, whatever the lengths of the names.
     """
-    columns = _tilvex._read_table(os.fspath(path))
+    columns = _tilvex._read_table(_os.fspath(path))
     if pandas:
         try:
             import pandas as pd
@@ -138,12 +136,12 @@ def read_table(path: Union[str, os.PathLike], pandas: bool = False):
     # The names and statuses as str objects: each takes its own length, where
     # a fixed-width string column would take the longest for every row.
     names = _table_names()  # input, the four indices, status, n, accepted, VALUE_COLUMNS, notes
-    dtype = ([(names[0], object)] + [(g, np.int32) for g in names[1:5]]
-             + [(names[5], object), (names[6], np.float64), (names[7], np.float64)]
-             + [(c, np.float32) for c in VALUE_COLUMNS]
-             + [(c, object if c == "regime" else np.float32) for c in names[len(VALUE_COLUMNS) + 8:-1]]
+    dtype = ([(names[0], object)] + [(g, _np.int32) for g in names[1:5]]
+             + [(names[5], object), (names[6], _np.float64), (names[7], _np.float64)]
+             + [(c, _np.float32) for c in VALUE_COLUMNS]
+             + [(c, object if c == "regime" else _np.float32) for c in names[len(VALUE_COLUMNS) + 8:-1]]
              + [(names[-1], object)])
-    table = np.empty(len(columns[names[0]]), dtype=dtype)
+    table = _np.empty(len(columns[names[0]]), dtype=dtype)
     for name in _table_names():
         table[name] = columns[name]
     return table
@@ -153,15 +151,15 @@ def _table_names():
     return _tilvex.TABLE_COLUMNS
 
 
-def read_accepted(path: Union[str, os.PathLike]):
+def read_accepted(path: _Union[str, _os.PathLike]):
     """Reads output_file2: a numpy structured array with one row per
     accepted resample, columns xgrid, ygrid, zgrid, tgrid (int32) and phi,
     tr1, pl1, tr2, pl2, tr3, pl3 (float32, as printed: six decimals).
     Reads only the committed part of the file."""
-    grid, values = _tilvex._read_accepted(os.fspath(path))
+    grid, values = _tilvex._read_accepted(_os.fspath(path))
     names = VALUE_COLUMNS[1::3]  # phi, tr1, pl1, tr2, pl2, tr3, pl3
     indices = _table_names()[1:5]  # xgrid, ygrid, zgrid, tgrid
-    out = np.empty(len(grid), dtype=[(g, np.int32) for g in indices] + [(n, np.float32) for n in names])
+    out = _np.empty(len(grid), dtype=[(g, _np.int32) for g in indices] + [(n, _np.float32) for n in names])
     for k, g in enumerate(indices):
         out[g] = grid[:, k]
     for k, n in enumerate(names):

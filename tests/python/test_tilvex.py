@@ -308,3 +308,14 @@ def test_the_files_health_is_warned_of_in_tilvexs_words(tmp_path):
         tilvex.analyse_file(data / "missing-solution.vrin", 95)
     first = caught[0].message
     assert (first.code, first.line, first.count) == ("cut", 5, 1)
+
+
+def test_the_package_exposes_its_api_only():
+    """Regression: np, os, Tuple, Union, warnings and annotations were in the
+    package's namespace (dir(tilvex), a completion's list) beside its API."""
+    public = {n for n in dir(tilvex) if not n.startswith("_")}
+    assert public == set(tilvex.__all__), public ^ set(tilvex.__all__)
+    star = {}
+    exec("from tilvex import *", star)
+    assert set(star) - {"__builtins__"} == set(tilvex.__all__)
+    assert {"analyse", "read_table", "Result", "TilvexError", "VALUE_COLUMNS"} <= set(tilvex.__all__)
