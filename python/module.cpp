@@ -54,22 +54,31 @@ tilvex::Result analyse_text(std::string_view text, float level, const std::strin
   return tilvex::analyse(text, level);
 }
 
-// The bytes of a file as the program reads them.
+// The bytes of a file as the program reads them; a FileError (with the
+// program's words and the system's errno) where it cannot be opened or read.
 std::string read_file(const std::string& path) {
   tilvex::InputFile f;
-  if (!f.open(path)) refuse("unable to open " + path, "cannot open '" + path + "': " + std::strerror(errno));
-  if (!f.read()) refuse("unable to read " + path, "cannot read '" + path + "': " + std::strerror(f.error()));
+  if (!f.open(path)) throw tilvex::formats::FileError(path, false, errno);
+  if (!f.read()) throw tilvex::formats::FileError(path, true, f.error());
   return std::string(f.text());
 }
 
-// At the boundary, how a tilvex::Error reaches Python: a refusal of the
-// program (an error with tilvex's fixed message, such as a FileError of a
-// file that cannot be opened or read) as TilvexError(message, reason), any
-// other (a row of a table that is not of its format) as a ValueError with
-// its reason. Registered for the functions of this module only.
+// At the boundary, how a tilvex::Error reaches Python: a FileError of a
+// file that cannot be opened or read as a TilvexOSError (a TilvexError that
+// is also an OSError with its errno; TilvexFileNotFoundError for ENOENT),
+// any other refusal of the program (an error with tilvex's fixed message)
+// as TilvexError(message, reason), any other error (a row of a table that
+// is not of its format) as a ValueError with its reason. Registered for the
+// functions of this module only.
 void raise_error(std::exception_ptr p) {
   try {
     if (p) std::rethrow_exception(p);
+  } catch (const tilvex::formats::FileError& e) {
+    static py::handle file_error = py::module_::import("tilvex._errors").attr("_file_error");
+    // fixed() is "unable to open NAME" or "unable to read NAME".
+    const std::string name = e.fixed().substr(std::string_view("unable to open ").size());
+    py::object error = file_error(e.fixed(), e.reason(), e.error_number(), name);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
   } catch (const tilvex::Error& e) {
     if (e.fixed().empty()) {
       PyErr_SetString(PyExc_ValueError, e.reason().c_str());

@@ -24,10 +24,10 @@ from typing import Sequence as _Sequence, Tuple as _Tuple, Union as _Union
 import numpy as _np
 
 from . import _tilvex
-from ._errors import TilvexError, TilvexWarning
+from ._errors import TilvexError, TilvexFileNotFoundError, TilvexOSError, TilvexWarning
 from ._tilvex import Result, format_summary
 
-__all__ = ["Result", "TilvexError", "TilvexWarning", "analyse", "analyse_file", "analyse_bytes", "format_summary",
+__all__ = ["Result", "TilvexError", "TilvexOSError", "TilvexFileNotFoundError", "TilvexWarning", "analyse", "analyse_file", "analyse_bytes", "format_summary",
            "format_accepted", "read_table", "read_accepted", "VALUE_COLUMNS"]
 __version__ = _tilvex.__version__
 
@@ -66,9 +66,12 @@ def analyse_file(path: _Union[str, _os.PathLike], level: float) -> Result:
     """Analyses a resample results file exactly as the program reads it.
     Raises TilvexError with the program's message where it would refuse the
     file ("unable to open PATH", "unable to read PATH") or the level (a NaN
-    or None level: the usage line). What the program warns of in the file
-    (a record cut short, swapped lines, phi or a plunge out of range, ...)
-    is issued as a TilvexWarning, one a finding, with the program's words."""
+    or None level: the usage line); a file that cannot be opened or read
+    raises TilvexOSError, also an OSError with its errno
+    (TilvexFileNotFoundError, also a FileNotFoundError, where there is no
+    such file). What the program warns of in the file (a record cut short,
+    swapped lines, phi or a plunge out of range, ...) is issued as a
+    TilvexWarning, one a finding, with the program's words."""
     result, notes = _tilvex._analyse_file(_os.fspath(path), *_level(level))
     _warn(notes)
     return result
@@ -123,7 +126,9 @@ def read_table(path: _Union[str, _os.PathLike], pandas: bool = False):
     in a table of the older 30 columns). The floats read back exactly as
     the program computed them, on every machine. With pandas=True, a pandas DataFrame with the same
     dtypes. Reads only the committed part of the file. Its memory is within
-    a few times the file's size, whatever the lengths of the names.
+    a few times the file's size, whatever the lengths of the names. A file
+    that cannot be read raises TilvexOSError (an OSError), a row that is not
+    of the table's format ValueError.
     """
     columns = _tilvex._read_table(_os.fspath(path))
     if pandas:

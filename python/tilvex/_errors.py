@@ -1,6 +1,9 @@
 """The exception the package raises where the program would refuse, and the
 warning it issues where the program would warn."""
 
+import errno as _errno
+import os as _os
+
 
 class TilvexError(Exception):
     """A refusal of the program: ``message`` is what tilvex prints on standard
@@ -14,6 +17,32 @@ class TilvexError(Exception):
 
     def __str__(self) -> str:
         return f"{self.message}: {self.reason}" if self.reason else self.message
+
+
+class TilvexOSError(TilvexError, OSError):
+    """A file that cannot be opened or read: a TilvexError (``message``,
+    ``reason`` and str() as the program gives them) that is also an OSError,
+    with ``errno``, ``strerror`` and ``filename`` set, so that
+    ``except OSError`` catches it as it catches open()'s errors."""
+
+    def __init__(self, message: str, reason: str = "", errno: int = 0, filename: str = None):
+        OSError.__init__(self, errno, _os.strerror(errno), filename)
+        self.args = (message, reason)
+        self.message = message
+        self.reason = reason
+
+    def __reduce__(self):
+        return type(self), (self.message, self.reason, self.errno, self.filename)
+
+
+class TilvexFileNotFoundError(TilvexOSError, FileNotFoundError):
+    """A file that does not exist (errno ENOENT): also a FileNotFoundError."""
+
+
+def _file_error(message, reason, number, filename):
+    """The error of a file the program cannot open or read (errno `number`)."""
+    kind = TilvexFileNotFoundError if number == _errno.ENOENT else TilvexOSError
+    return kind(message, reason, number, filename)
 
 
 class TilvexWarning(UserWarning):

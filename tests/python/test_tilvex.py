@@ -3,7 +3,9 @@
 Run by `make python-test` (pytest, with the built programs named by the
 environment: TILVEX_BINARY, TILVEX_GRID, TILVEX_GENERATE, TILVEX_SOURCE)."""
 
+import errno
 import os
+import pickle
 import re
 import struct
 import subprocess
@@ -319,3 +321,29 @@ def test_the_package_exposes_its_api_only():
     exec("from tilvex import *", star)
     assert set(star) - {"__builtins__"} == set(tilvex.__all__)
     assert {"analyse", "read_table", "Result", "TilvexError", "VALUE_COLUMNS"} <= set(tilvex.__all__)
+
+
+def test_a_file_that_cannot_be_read_is_an_oserror_with_its_errno(tmp_path):
+    """Regression: a missing file was a TilvexError only, which `except
+    FileNotFoundError` and `except OSError` did not catch."""
+    missing, folder = tmp_path / "missing.vrin", tmp_path / "folder"
+    folder.mkdir()
+    for path, kind, number in ((missing, tilvex.TilvexFileNotFoundError, errno.ENOENT),
+                               (folder, tilvex.TilvexOSError, errno.EISDIR)):
+        done = subprocess.run([BINARY, str(path), str(tmp_path / "o"), "95", str(tmp_path / "o2"), "1", "2", "3", "4"],
+                              capture_output=True, text=True)
+        for call in (lambda: tilvex.analyse_file(path, 95), lambda: tilvex.read_table(path),
+                     lambda: tilvex.read_accepted(path)):
+            with pytest.raises(kind) as raised:
+                call()
+            e = raised.value
+            assert isinstance(e, tilvex.TilvexError) and isinstance(e, OSError)
+            assert isinstance(e, FileNotFoundError) == (number == errno.ENOENT)
+            assert (e.errno, e.strerror, e.filename) == (number, os.strerror(number), str(path))
+            assert str(e) == f"{e.message}: {e.reason}" and e.reason.endswith(f"'{path}': {os.strerror(number)}")
+            copy = pickle.loads(pickle.dumps(e))
+            assert (type(copy), copy.message, copy.reason, copy.errno, copy.filename) == \
+                (kind, e.message, e.reason, e.errno, e.filename)
+        with pytest.raises(kind) as raised:
+            tilvex.analyse_file(path, 95)
+        assert raised.value.message + "\n" == done.stdout and done.stderr == f"tilvex: {raised.value.reason}\n"
