@@ -22,6 +22,7 @@
 #include "formats/resample_results.hpp"
 #include "formats/table.hpp"
 #include "text/error.hpp"
+#include "text/reader.hpp"
 #include "tilvex/analyse.hpp"
 
 namespace py = pybind11;
@@ -44,11 +45,17 @@ void check_level(float level, const std::string& text) {
            "confidence_level '" + text + "' is not a number");
 }
 
-tilvex::Result analyse_text(std::string_view text, float level, const std::string& level_text,
-                            const std::string& name) {
+// The program refuses an input that is empty or not a resample results
+// file (`name` is its name in the messages).
+void check_input(std::string_view text, const std::string& name) {
   if (text.empty()) refuse("unable to read " + name, "'" + name + "' is empty");
   if (std::string why = tilvex::formats::not_resample_results_file(text, "'" + name + "'"); !why.empty())
     refuse("unable to read " + name, std::move(why));
+}
+
+tilvex::Result analyse_text(std::string_view text, float level, const std::string& level_text,
+                            const std::string& name) {
+  check_input(text, name);
   check_level(level, level_text);
   py::gil_scoped_release free;
   return tilvex::analyse(text, level);
@@ -168,12 +175,18 @@ tilvex::Result analyse_records(Floats best, Floats resamples, float level, const
 using Notes = std::vector<std::tuple<std::string, std::size_t, std::size_t, std::string>>;
 using Analysed = std::pair<tilvex::Result, Notes>;
 
-Analysed with_notes(std::string_view text, float level, const std::string& level_text, const std::string& name) {
-  tilvex::Result r = analyse_text(text, level, level_text, name);
+// The health of the file `name` with the unread fields of `analysis`.
+Notes notes_of(std::string_view text, const std::string& name, const tilvex::Analysis& analysis) {
   std::vector<tilvex::formats::HealthNote> found = tilvex::formats::health_of(text, "'" + name + "'");
-  tilvex::formats::add_unread(found, "'" + name + "'", r.analysis);
+  tilvex::formats::add_unread(found, "'" + name + "'", analysis);
   Notes notes;
   for (const auto& n : found) notes.emplace_back(n.code, n.line, n.count, n.text);
+  return notes;
+}
+
+Analysed with_notes(std::string_view text, float level, const std::string& level_text, const std::string& name) {
+  tilvex::Result r = analyse_text(text, level, level_text, name);
+  Notes notes = notes_of(text, name, r.analysis);
   return {std::move(r), std::move(notes)};
 }
 
@@ -184,6 +197,43 @@ Analysed analyse_file(const std::string& path, float level, const std::string& l
 Analysed analyse_bytes(py::bytes data, float level, const std::string& name, const std::string& level_text) {
   const std::string text = data;
   return with_notes(text, level, level_text, name);
+}
+
+// The records of a resample results file as the program reads them (its
+// ResampleReader, both passes): the best fit (13 floats), the resamples
+// from pass 2 (n, 13), n counted by pass 1, and the file's health. The
+// program refuses the same files (empty, not a resample results file).
+py::tuple read_vrin(const std::string& path) {
+  const std::string text = read_file(path);
+  check_input(text, path);
+  const auto put = [](const tilvex::Record& r, float* f) {
+    std::memcpy(f, r.tensor.s, 6 * sizeof(float));
+    f[6] = r.solution.phi;
+    for (int k = 0; k < 3; ++k) {
+      f[7 + 2 * k] = r.solution.axis[k].trend;
+      f[8 + 2 * k] = r.solution.axis[k].plunge;
+    }
+  };
+  tilvex::ResampleReader reader(text);
+  py::array_t<float> best(py::ssize_t{13});
+  put(reader.best(), best.mutable_data());
+  std::size_t n = 0;
+  {
+    py::gil_scoped_release free;
+    while (reader.next_tensor()) ++n;
+    reader.restart();
+  }
+  py::array_t<float> resamples({static_cast<py::ssize_t>(n), py::ssize_t{13}});
+  float* out = resamples.mutable_data();
+  {
+    py::gil_scoped_release free;
+    for (std::size_t i = 0; i < n; ++i) put(reader.next_record(true), out + 13 * i);
+  }
+  tilvex::Analysis unread;
+  unread.unread_fields = reader.unread().count;
+  unread.first_unread_line = reader.unread().first_line;
+  unread.first_unread_field = reader.unread().first_field;
+  return py::make_tuple(best, resamples, notes_of(text, path, unread));
 }
 
 std::string format_accepted(const tilvex::Result& r, int x, int y, int z, int t) {
@@ -279,5 +329,6 @@ PYBIND11_MODULE(_tilvex, m) {
       std::vector<std::string>(columns.begin() + tilvex::formats::kThresholdColumn,
                                columns.begin() + tilvex::formats::kThresholdColumn + 22)));
   m.def("_read_table", &read_table);
+  m.def("_read_vrin", &read_vrin);
   m.def("_read_accepted", &read_accepted);
 }

@@ -28,7 +28,7 @@ from ._errors import TilvexError, TilvexFileNotFoundError, TilvexOSError, Tilvex
 from ._tilvex import Result, format_summary
 
 __all__ = ["Result", "TilvexError", "TilvexOSError", "TilvexFileNotFoundError", "TilvexWarning", "analyse", "analyse_file", "analyse_bytes", "format_summary",
-           "format_accepted", "read_table", "read_accepted", "VALUE_COLUMNS"]
+           "format_accepted", "read_vrin", "read_table", "read_accepted", "VALUE_COLUMNS"]
 __version__ = _tilvex.__version__
 
 # The float columns of tilvex-grid's table: threshold, then phi, phi_low,
@@ -84,6 +84,28 @@ def analyse_bytes(data: bytes, level: float, name: str = "<bytes>") -> Result:
     result, notes = _tilvex._analyse_bytes(bytes(data), value, name, text)
     _warn(notes)
     return result
+
+
+def read_vrin(path: _Union[str, _os.PathLike]) -> _Tuple[_np.ndarray, _np.ndarray]:
+    """Reads a resample results file into the arrays analyse() takes:
+    (best, resamples), float32 of shapes (13,) and (n, 13), each record the
+    six tensor components, phi and the three trend/plunge pairs.
+
+    The file is read by the program's own reader, as the program reads it:
+    n counts the records of its first pass; a field that does not parse
+    keeps the value it held before (the previous record's, 0 in the first
+    resample), a missing last solution line is read from its own tensor
+    line, and so on. So analyse(*read_vrin(path), level) gives what
+    analyse_file(path, level) gives on a file whose lines parse completely.
+    Where fields do not parse it can differ: the program reads the tensors
+    twice, and where the first resample's tensor line is incomplete the
+    two readings differ (the arrays hold the second, with which the program
+    accepts; its threshold comes from the first). The refusals are
+    analyse_file's (TilvexError, TilvexOSError), and so are the warnings of
+    the file's health (TilvexWarning), unparsed fields among them."""
+    best, resamples, notes = _tilvex._read_vrin(_os.fspath(path))
+    _warn(notes)
+    return best, resamples
 
 
 def _warn(notes):

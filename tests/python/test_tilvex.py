@@ -332,8 +332,8 @@ def test_a_file_that_cannot_be_read_is_an_oserror_with_its_errno(tmp_path):
                                (folder, tilvex.TilvexOSError, errno.EISDIR)):
         done = subprocess.run([BINARY, str(path), str(tmp_path / "o"), "95", str(tmp_path / "o2"), "1", "2", "3", "4"],
                               capture_output=True, text=True)
-        for call in (lambda: tilvex.analyse_file(path, 95), lambda: tilvex.read_table(path),
-                     lambda: tilvex.read_accepted(path)):
+        for call in (lambda: tilvex.analyse_file(path, 95), lambda: tilvex.read_vrin(path),
+                     lambda: tilvex.read_table(path), lambda: tilvex.read_accepted(path)):
             with pytest.raises(kind) as raised:
                 call()
             e = raised.value
@@ -347,3 +347,47 @@ def test_a_file_that_cannot_be_read_is_an_oserror_with_its_errno(tmp_path):
         with pytest.raises(kind) as raised:
             tilvex.analyse_file(path, 95)
         assert raised.value.message + "\n" == done.stdout and done.stderr == f"tilvex: {raised.value.reason}\n"
+
+
+def test_read_vrin_gives_the_records_analyse_file_reads(tmp_path):
+    """analyse(*read_vrin(p)) is analyse_file(p) where every field parses;
+    where one does not, the arrays hold what the program's reader kept."""
+    checked = 0
+    for path in inputs(tmp_path):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            try:
+                whole = tilvex.analyse_file(path, 95)
+            except tilvex.TilvexError as refused:  # read_vrin refuses it alike
+                with pytest.raises(type(refused)) as again:
+                    tilvex.read_vrin(path)
+                assert (again.value.message, again.value.reason) == (refused.message, refused.reason)
+                continue
+            best, resamples = tilvex.read_vrin(path)
+        assert best.dtype == resamples.dtype == np.float32 and best.shape == (13,)
+        assert resamples.shape == (whole.count, 13), path
+        if whole.unread_fields:
+            continue
+        for level in (95, 68.3, 100):
+            held, read = tilvex.analyse(best, resamples, level), tilvex.analyse_file(path, level)
+            assert tilvex.format_summary(held) == tilvex.format_summary(read), (path, level)
+            assert tilvex.format_accepted(held, (0, 0, 0, 0)) == tilvex.format_accepted(read, (0, 0, 0, 0))
+            assert struct.pack("f", held.threshold) == struct.pack("f", read.threshold) or np.isnan(read.threshold)
+        checked += 1
+    assert checked >= 10
+    # A field that does not parse keeps the value it held: the rest of its
+    # line too, from the previous record (0 in the first resample).
+    path = tmp_path / "unparsed.vrin"
+    path.write_text("1 0 0 0 0 -1\n0.5 10 20 120 5 240 78\n"
+                    "1 0.1 0 0 0 -1\n0.4 x 21 121 4 241 79\n"
+                    "2 x 0 0 0 -1\n0.3 11 22 oops 6 242 80\n")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        best, resamples = tilvex.read_vrin(path)
+    assert best.tolist() == [1, 0, 0, 0, 0, -1, 0.5, 10, 20, 120, 5, 240, 78]
+    assert resamples.tolist() == [[1, np.float32(0.1), 0, 0, 0, -1, np.float32(0.4), 0, 0, 0, 0, 0, 0],
+                                  [2, np.float32(0.1), 0, 0, 0, -1, np.float32(0.3), 11, 22, 0, 0, 0, 0]]
+    found = [(w.message.code, w.message.line) for w in caught if isinstance(w.message, tilvex.TilvexWarning)]
+    assert found == [("unread", 4)], found
+    with pytest.raises(tilvex.TilvexFileNotFoundError):
+        tilvex.read_vrin(tmp_path / "missing.vrin")
