@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -134,14 +135,37 @@ py::dict bounds(const tilvex::Result& r) {
   return d;
 }
 
+// A float as the shortest text that reads back to it ("0.4", "nan", "inf").
+std::string float_text(float v) {
+  if (std::isnan(v)) return "nan";
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// "<tilvex.Result count=400 threshold=0.97 accepted=380 phi=(0.5, 0.4,
+// 0.6) tr1=(...) ... pl3=(...)>": the counts, the threshold and the bounds.
+std::string result_repr(const tilvex::Result& r) {
+  const tilvex::Summary& s = r.analysis.summary;
+  std::string out = "<tilvex.Result count=" + std::to_string(r.analysis.count) +
+                    " threshold=" + float_text(r.analysis.threshold) +
+                    " accepted=" + std::to_string(r.analysis.accepted);
+  const tilvex::Bounds b[] = {s.phi, s.trend[0], s.plunge[0], s.trend[1], s.plunge[1], s.trend[2], s.plunge[2]};
+  for (int k = 0; k < 7; ++k)
+    out += std::string(" ") + tilvex::formats::quantity_name(k) + "=(" + float_text(b[k].best) + ", " +
+           float_text(b[k].low) + ", " + float_text(b[k].high) + ")";
+  return out + ">";
+}
+
 void bind_result(py::module_& m) {
-  py::class_<tilvex::Result>(m, "Result")
-      .def_property_readonly("count", [](const tilvex::Result& r) { return r.analysis.count; })
+  py::class_<tilvex::Result> result(m, "Result", "The result of one analysis (see tilvex.analyse).");
+  result.def_property_readonly("count", [](const tilvex::Result& r) { return r.analysis.count; })
       .def_property_readonly("threshold", [](const tilvex::Result& r) { return r.analysis.threshold; })
       .def_property_readonly("unread_fields", [](const tilvex::Result& r) { return r.analysis.unread_fields; })
       .def_property_readonly("accepted", &accepted_indices)
       .def_property_readonly("solutions", &accepted_solutions)
-      .def_property_readonly("bounds", &bounds);
+      .def_property_readonly("bounds", &bounds)
+      .def("__repr__", &result_repr);
+  result.attr("__module__") = "tilvex";  // re-exported there
 }
 
 using Floats = py::array_t<float, py::array::c_style | py::array::forcecast>;

@@ -391,3 +391,15 @@ def test_read_vrin_gives_the_records_analyse_file_reads(tmp_path):
     assert found == [("unread", 4)], found
     with pytest.raises(tilvex.TilvexFileNotFoundError):
         tilvex.read_vrin(tmp_path / "missing.vrin")
+
+
+def test_a_result_shows_its_counts_threshold_and_bounds():
+    """Regression: a Result printed as <tilvex._tilvex.Result object at 0x...>."""
+    r = tilvex.analyse_file(SOURCE / "examples" / "worked.vrin", 75)
+    assert repr(r) == ("<tilvex.Result count=4 threshold=0.97467947 accepted=3 phi=(0.5, 0.4, 0.55) "
+                       "tr1=(355, 350, 360) pl1=(10, 7, 12) tr2=(120, 118, 125) pl2=(5, 3, 6) "
+                       "tr3=(240, 235.00002, 250) pl3=(78, 75, 80)>")
+    assert np.float32(0.97467947) == np.float32(r.threshold) and np.float32("235.00002") == r.bounds["tr3"][1]
+    empty = tilvex.analyse(np.zeros(13), np.empty((0, 13)), 95)
+    assert repr(empty).startswith("<tilvex.Result count=0 threshold=nan accepted=0 phi=(0, 1, 0) ")
+    assert str(r) == repr(r) and type(r).__module__ == "tilvex" and tilvex.Result is type(r)
