@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/stress.hpp"
 #include "files/input_file.hpp"
 #include "formats/accepted.hpp"
 #include "formats/committed_file.hpp"
@@ -135,6 +136,30 @@ py::dict bounds(const tilvex::Result& r) {
   return d;
 }
 
+// The stress quantities of a run (analysis/stress.hpp), as tilvex-grid
+// computes them for its table: from the best fit (the summary's best values
+// are its solution as read) and the accepted solutions.
+tilvex::StressSummary stress_of(const tilvex::Result& r) {
+  const tilvex::Summary& s = r.analysis.summary;
+  tilvex::Solution best;
+  best.phi = s.phi.best;
+  for (int k = 0; k < 3; ++k) best.axis[k] = {s.trend[k].best, s.plunge[k].best};
+  return tilvex::stress_summary(best, r.solutions);
+}
+
+// The values as the table writes them: SHmax and its range each folded
+// into [0, 180) as a float, the share and A-phi rounded to float.
+py::tuple shmax(const tilvex::Result& r) {
+  const tilvex::StressBounds b = stress_of(r).shmax;
+  return py::make_tuple(tilvex::folded_float(b.best, 180.0), tilvex::folded_float(b.low, 180.0),
+                        tilvex::folded_float(b.high, 180.0));
+}
+
+py::tuple aphi(const tilvex::Result& r) {
+  const tilvex::StressBounds b = stress_of(r).regime_index;
+  return py::make_tuple(static_cast<float>(b.best), static_cast<float>(b.low), static_cast<float>(b.high));
+}
+
 // A float as the shortest text that reads back to it ("0.4", "nan", "inf").
 std::string float_text(float v) {
   if (std::isnan(v)) return "nan";
@@ -164,6 +189,16 @@ void bind_result(py::module_& m) {
       .def_property_readonly("accepted", &accepted_indices)
       .def_property_readonly("solutions", &accepted_solutions)
       .def_property_readonly("bounds", &bounds)
+      .def_property_readonly("shmax", &shmax,
+                             "SHmax (best, low, high) in degrees, each folded into [0, 180) as in tilvex-grid's "
+                             "table: the range runs clockwise from low to high (across north low is the greater)")
+      .def_property_readonly(
+          "regime", [](const tilvex::Result& r) { return std::string(tilvex::regime_code(stress_of(r).regime)); },
+          "the best fit's faulting regime: NF, NS, SS, TS, TF or U")
+      .def_property_readonly(
+          "regime_share", [](const tilvex::Result& r) { return static_cast<float>(stress_of(r).regime_share); },
+          "the share of the accepted resamples in the best fit's regime, 0 to 1 (nan when none was accepted)")
+      .def_property_readonly("aphi", &aphi, "the regime index A-phi (best, low, high)")
       .def("__repr__", &result_repr);
   result.attr("__module__") = "tilvex";  // re-exported there
 }

@@ -49,7 +49,17 @@ def analyse(best: _Sequence[float], resamples, level: float) -> Result:
     resamples), accepted (int64 indices of the accepted resamples, shape
     (m,)), solutions (their phi and trend/plunge pairs as given, float32,
     shape (m, 7)), bounds (name -> (best, low, high) for phi, tr1, pl1, tr2,
-    pl2, tr3, pl3; degrees, not folded into 0 to 360).
+    pl2, tr3, pl3; degrees, not folded into 0 to 360), and the stress
+    quantities of docs/stress.md as tilvex-grid's table gives them: shmax
+    (best, low, high), the azimuth of SHmax in degrees, each folded into
+    [0, 180) (the range runs clockwise from low to high, so across north
+    low is the greater; nan where the azimuth is undefined); regime (NF,
+    NS, SS, TS, TF or U) and regime_share (the share of the accepted
+    resamples in it, nan when none was accepted); aphi (best, low, high),
+    the regime index A-phi. They are computed in double from the best fit
+    and the accepted solutions and rounded to float32, so that they equal
+    the table's values; StressSummary in C++ gives SHmax's best in
+    (-90, 90] and its low and high unfolded, around it.
     """
     b = _np.asarray(best, dtype=_np.float32)
     if b.shape != (13,):

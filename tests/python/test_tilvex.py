@@ -403,3 +403,50 @@ def test_a_result_shows_its_counts_threshold_and_bounds():
     empty = tilvex.analyse(np.zeros(13), np.empty((0, 13)), 95)
     assert repr(empty).startswith("<tilvex.Result count=0 threshold=nan accepted=0 phi=(0, 1, 0) ")
     assert str(r) == repr(r) and type(r).__module__ == "tilvex" and tilvex.Result is type(r)
+
+
+# A bootstrap whose SHmax range crosses north: sigma 3 vertical, so SHmax
+# is sigma 1's trend, 0 for the best fit and -5 to 8 for the resamples;
+# one resample of another regime (sigma 1 steep, NF), whose SHmax is sigma
+# 2's trend, 178. The tensors are all alike: every resample is accepted.
+ACROSS_NORTH = "".join(f"1 0 0 0.5 0 0\n{phi} {t1} {p1} {t1 + 90} 0 0 {90 - p1}\n" for phi, t1, p1 in (
+    (0.5, 0, 0), (0.4, -5, 0), (0.6, 3, 0), (0.45, 8, 0), (0.55, -2, 0), (0.5, 88, 60)))
+
+
+def test_the_stress_quantities_are_the_tables(tmp_path):
+    """Result.shmax, regime, regime_share and aphi equal tilvex-grid's table
+    columns, value for value, SHmax folded into [0, 180) as there."""
+    files = [p for p in inputs(tmp_path) if p.name not in ("junk.vrin", "empty.vrin", "missing.vrin")]
+    across = tmp_path / "across.vrin"
+    across.write_text(ACROSS_NORTH)
+    files.append(across)
+    grid = tmp_path / "grid.txt"
+    grid.write_text("".join(f"{p} {i} 0 0 0\n" for i, p in enumerate(files)))
+    subprocess.run([GRID, str(grid), str(tmp_path / "s.txt"), "100", str(tmp_path / "a.txt"), "--table",
+                    str(tmp_path / "t.tsv"), "--quiet"], capture_output=True, check=True)
+    table = tilvex.read_table(tmp_path / "t.tsv")
+    assert len(table) == len(files) and list(table["status"]).count("ok") == len(files)
+    bits = lambda *v: struct.pack(f"{len(v)}f", *v)
+
+    def same(r, row):
+        assert bits(*r.shmax) == bits(row["shmax"], row["shmax_low"], row["shmax_high"]), row["input"]
+        assert r.regime == row["regime"], row["input"]
+        assert bits(r.regime_share) == bits(row["regime_share"]), row["input"]
+        assert bits(*r.aphi) == bits(row["aphi"], row["aphi_low"], row["aphi_high"]), row["input"]
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for row, path in zip(table, files):
+            r = tilvex.analyse_file(path, 100)
+            same(r, row)
+            if not r.unread_fields:
+                same(tilvex.analyse(*tilvex.read_vrin(path), 100), row)
+    r = tilvex.analyse_file(across, 100)
+    assert r.count == 5 and len(r.accepted) == 5
+    assert np.allclose(r.shmax, (0, 175, 8), atol=1e-4) and r.shmax[1] > r.shmax[2]  # low is the greater
+    assert (r.regime, r.regime_share) == ("TF", np.float32(0.8))
+    assert np.allclose(r.aphi, (2.5, 0.5, 2.6), atol=1e-6)
+    # Without resamples: the best fit's values, and no share.
+    alone = tilvex.analyse(tilvex.read_vrin(across)[0], np.empty((0, 13)), 95)
+    assert np.allclose(alone.shmax, 0, atol=1e-9) and alone.aphi == (2.5, 2.5, 2.5) and alone.regime == "TF"
+    assert np.isnan(alone.regime_share)
