@@ -24,6 +24,7 @@
 #include "formats/resample_results.hpp"
 #include "formats/table.hpp"
 #include "text/error.hpp"
+#include "text/notes.hpp"
 #include "text/reader.hpp"
 #include "tilvex/analyse.hpp"
 
@@ -389,5 +390,6 @@ PYBIND11_MODULE(_tilvex, m) {
                                columns.begin() + tilvex::formats::kThresholdColumn + 22)));
   m.def("_read_table", &read_table);
   m.def("_read_vrin", &read_vrin);
+  m.def("_level_note", [](float level, const std::string& text) { return tilvex::level_note(level, text); });
   m.def("_read_accepted", &read_accepted);
 }

@@ -43,7 +43,9 @@ def analyse(best: _Sequence[float], resamples, level: float) -> Result:
     degrees). resamples: an array of shape (n, 13), float32 (float64 is
     rounded to the nearest float32). level: the confidence level in per
     cent, such as 95; a NaN or None level is refused as the program
-    refuses it (TilvexError).
+    refuses it (TilvexError). A level at or below 1 per cent (0.95 is read
+    as 0.95 per cent, not 95), or above 100, is taken as given and warned
+    of as the programs warn of it (TilvexWarning, code "level").
 
     Returns a Result: count (n), threshold (float32 similarity, nan without
     resamples), accepted (int64 indices of the accepted resamples, shape
@@ -69,7 +71,10 @@ def analyse(best: _Sequence[float], resamples, level: float) -> Result:
         if not (r.ndim == 1 and r.size == 0):
             raise ValueError(f"resamples must have shape (n, 13), not {r.shape}")
         r = r.reshape(0, 13)
-    return _tilvex._analyse_records(b, _np.ascontiguousarray(r, dtype=_np.float32), *_level(level))
+    value, text = _level(level)
+    result = _tilvex._analyse_records(b, _np.ascontiguousarray(r, dtype=_np.float32), value, text)
+    _warn_level(value, text)
+    return result
 
 
 def analyse_file(path: _Union[str, _os.PathLike], level: float) -> Result:
@@ -79,19 +84,24 @@ def analyse_file(path: _Union[str, _os.PathLike], level: float) -> Result:
     or None level: the usage line); a file that cannot be opened or read
     raises TilvexOSError, also an OSError with its errno
     (TilvexFileNotFoundError, also a FileNotFoundError, where there is no
-    such file). What the program warns of in the file (a record cut short,
-    swapped lines, phi or a plunge out of range, ...) is issued as a
-    TilvexWarning, one a finding, with the program's words."""
-    result, notes = _tilvex._analyse_file(_os.fspath(path), *_level(level))
+    such file). The level is warned of as in analyse(). What the program
+    warns of in the file (a record cut short, swapped lines, phi or a
+    plunge out of range, fields that do not read as numbers, ...) is
+    issued as a TilvexWarning, one a finding, with the program's words."""
+    value, text = _level(level)
+    result, notes = _tilvex._analyse_file(_os.fspath(path), value, text)
+    _warn_level(value, text)
     _warn(notes)
     return result
 
 
 def analyse_bytes(data: bytes, level: float, name: str = "<bytes>") -> Result:
-    """Analyses the bytes of a resample results file, as analyse_file does;
-    `name` stands for the file's name in messages."""
+    """Analyses the bytes of a resample results file, as analyse_file does
+    (the same refusals and warnings); `name` stands for the file's name in
+    messages."""
     value, text = _level(level)
     result, notes = _tilvex._analyse_bytes(bytes(data), value, name, text)
+    _warn_level(value, text)
     _warn(notes)
     return result
 
@@ -123,11 +133,19 @@ def _warn(notes):
         _warnings.warn(TilvexWarning(text, code, line, count), stacklevel=3)
 
 
+def _warn_level(value, text):
+    """What the programs say on standard error of a level at or below 1 per
+    cent or above 100 (nothing else), as a TilvexWarning."""
+    note = _tilvex._level_note(value, text)
+    if note:
+        _warnings.warn(TilvexWarning(note, "level"), stacklevel=3)
+
+
 def _level(level):
     """The confidence level as the program takes it, a float32, and its text
-    for a refusal: NaN, None or what is not a number is refused as the
-    program refuses "nan" (TilvexError with the usage line, reason
-    "confidence_level 'nan' is not a number")."""
+    for a refusal or a warning: NaN, None or what is not a number is
+    refused as the program refuses "nan" (TilvexError with the usage line,
+    reason "confidence_level 'nan' is not a number")."""
     try:
         value = float(_np.float32(level)) if level is not None else float("nan")
     except (TypeError, ValueError):

@@ -46,10 +46,11 @@ def _file_error(message, reason, number, filename):
 
 
 class TilvexWarning(UserWarning):
-    """What the program warns of in an input (its health): ``code`` as in
-    tilvex-grid's notes column ("cut", "swapped", "phi", ...), ``line`` the
-    first line it is seen at, ``count`` how many times; str() gives the
-    program's words."""
+    """What the program warns of (on standard error), in its words (str()).
+    Of an input's health: ``code`` as in tilvex-grid's notes column ("cut",
+    "swapped", "phi", ...), ``line`` the first line it is seen at, ``count``
+    how many times. Of a confidence level at or below 1 or above 100 per
+    cent: ``code`` "level", ``line`` and ``count`` 0."""
 
     def __init__(self, text: str, code: str = "", line: int = 0, count: int = 0):
         super().__init__(text)

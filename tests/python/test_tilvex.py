@@ -450,3 +450,24 @@ def test_the_stress_quantities_are_the_tables(tmp_path):
     alone = tilvex.analyse(tilvex.read_vrin(across)[0], np.empty((0, 13)), 95)
     assert np.allclose(alone.shmax, 0, atol=1e-9) and alone.aphi == (2.5, 2.5, 2.5) and alone.regime == "TF"
     assert np.isnan(alone.regime_share)
+
+
+def test_a_level_taken_as_other_than_meant_is_warned_of_in_the_programs_words(tmp_path):
+    """0.95 is 0.95 per cent: the programs say so on standard error, and
+    the package through warnings; 95 and 100 are not warned of."""
+    worked = SOURCE / "examples" / "worked.vrin"
+    best, resamples = tilvex.read_vrin(worked)
+    for level in (0.95, 1, 0, -3, 150, float("inf"), 95, 100, 68.3):
+        done = subprocess.run([BINARY, str(worked), str(tmp_path / "o"), str(level), str(tmp_path / "o2"), "1", "2",
+                               "3", "4"], capture_output=True, text=True)
+        said = [line[len("tilvex: warning: "):] for line in done.stderr.splitlines()]
+        assert len(said) == (0 if level in (95, 100, 68.3) else 1), (level, done.stderr)
+        for analyse in (lambda: tilvex.analyse(best, resamples, level), lambda: tilvex.analyse_file(worked, level),
+                        lambda: tilvex.analyse_bytes(worked.read_bytes(), level)):
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                r = analyse()
+            found = [w for w in caught if isinstance(w.message, tilvex.TilvexWarning)]
+            assert [str(w.message) for w in found] == said, level
+            assert all(w.message.code == "level" and w.filename == __file__ for w in found)
+            assert tilvex.format_summary(r) == tilvex.format_summary(tilvex.analyse(best, resamples, np.float32(level)))
