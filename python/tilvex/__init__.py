@@ -155,8 +155,15 @@ def _level(level):
 
 def format_accepted(result: Result, grid: _Tuple[int, int, int, int]) -> str:
     """The accepted-resample lines the program appends to output_file2 for
-    grid indices (xgrid, ygrid, zgrid, tgrid)."""
-    x, y, z, t = (int(v) for v in grid)
+    grid indices (xgrid, ygrid, zgrid, tgrid): four ints."""
+    wanted = "grid must be four ints (xgrid, ygrid, zgrid, tgrid)"
+    try:
+        values = tuple(grid)
+    except TypeError:
+        raise TypeError(f"{wanted}, not {type(grid).__name__}") from None
+    if len(values) != 4:
+        raise ValueError(f"{wanted}, not {len(values)} value{'' if len(values) == 1 else 's'}")
+    x, y, z, t = (int(v) for v in values)
     return _tilvex._format_accepted(result, x, y, z, t)
 
 

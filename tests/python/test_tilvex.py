@@ -471,3 +471,14 @@ def test_a_level_taken_as_other_than_meant_is_warned_of_in_the_programs_words(tm
             assert [str(w.message) for w in found] == said, level
             assert all(w.message.code == "level" and w.filename == __file__ for w in found)
             assert tilvex.format_summary(r) == tilvex.format_summary(tilvex.analyse(best, resamples, np.float32(level)))
+
+
+def test_format_accepted_says_what_grid_it_wants():
+    r = tilvex.analyse_file(SOURCE / "examples" / "worked.vrin", 75)
+    wanted = "grid must be four ints (xgrid, ygrid, zgrid, tgrid), not "
+    for grid, kind, said in (((3, 7, 0), ValueError, "3 values"), ((3, 7, 0, 1, 2), ValueError, "5 values"),
+                             ((3,), ValueError, "1 value"), (7, TypeError, "int"), (None, TypeError, "NoneType")):
+        with pytest.raises(kind, match=re.escape(wanted + said) + "$"):
+            tilvex.format_accepted(r, grid)
+    assert tilvex.format_accepted(r, [3, 7, 0, 1]) == tilvex.format_accepted(r, np.array([3, 7, 0, 1]))
+    assert tilvex.format_accepted(r, (3, 7, 0, 1)).startswith("3 7 0 1 ")
