@@ -167,6 +167,14 @@ def format_accepted(result: Result, grid: _Tuple[int, int, int, int]) -> str:
     return _tilvex._format_accepted(result, x, y, z, t)
 
 
+def _pandas(function):
+    try:
+        import pandas
+    except ImportError as e:
+        raise ImportError(f"{function}(..., pandas=True) needs pandas (Debian: python3-pandas; pip: pandas)") from e
+    return pandas
+
+
 def read_table(path: _Union[str, _os.PathLike], pandas: bool = False):
     """Reads the table tilvex-grid writes (--table): one row per point.
 
@@ -174,37 +182,40 @@ def read_table(path: _Union[str, _os.PathLike], pandas: bool = False):
     xgrid, ygrid, zgrid, tgrid (int32), status (str objects: "ok" or the
     point's message), n and accepted (float64, nan for a failed point) and
     the float32 value columns of VALUE_COLUMNS (degrees for trends and
-    plunges; nan where there is no value), the stress columns shmax,
-    shmax_low, shmax_high (degrees in [0, 180), the range clockwise from low
-    to high), regime (str: NF, NS, SS, TS, TF or U; "nan" for a failed
-    point, empty in an older table), regime_share, aphi, aphi_low,
-    aphi_high (float32), then notes (str objects: the
-    codes of the input's health notes, ';'-separated, empty when clean or
-    in a table of the older 30 columns). The floats read back exactly as
-    the program computed them, on every machine. With pandas=True, a pandas DataFrame with the same
-    dtypes. Reads only the committed part of the file. Its memory is within
-    a few times the file's size, whatever the lengths of the names. A file
-    that cannot be read raises TilvexOSError (an OSError), a row that is not
-    of the table's format ValueError.
-    """
+    plunges, not folded; nan where there is no value), the stress columns
+    shmax, shmax_low, shmax_high (degrees in [0, 180), the range clockwise
+    from low to high), regime (str: NF, NS, SS, TS, TF or U; "nan" for a
+    failed point, empty in an older table), regime_share, aphi, aphi_low,
+    aphi_high (float32), then notes (str objects: the codes of the input's
+    health notes, ';'-separated, empty when clean or in a table of the
+    older 30 columns). The floats read back exactly as the program
+    computed them, on every machine.
+
+    With pandas=True, a pandas DataFrame of the same columns and dtypes but
+    n and accepted, which are pandas' nullable integers (Int64, <NA> for a
+    failed point); input, status, regime and notes hold str objects.
+
+    Reads only the committed part of the file. Its memory is within a few
+    times the file's size, whatever the lengths of the names. A file that
+    cannot be read raises TilvexOSError (an OSError), a row that is not
+    of the table's format ValueError."""
     columns = _tilvex._read_table(_os.fspath(path))
+    names = _table_names()  # input, the four indices, status, n, accepted, VALUE_COLUMNS, stress, notes
     if pandas:
-        try:
-            import pandas as pd
-        except ImportError as e:
-            raise ImportError("read_table(..., pandas=True) needs pandas "
-                              "(Debian: python3-pandas; pip: pandas)") from e
-        return pd.DataFrame({k: columns[k] for k in _table_names()})
+        pd = _pandas("read_table")
+        frame = pd.DataFrame({k: columns[k] for k in names})
+        for k in ("n", "accepted"):
+            frame[k] = pd.array(columns[k], dtype="Int64")
+        return frame
     # The names and statuses as str objects: each takes its own length, where
     # a fixed-width string column would take the longest for every row.
-    names = _table_names()  # input, the four indices, status, n, accepted, VALUE_COLUMNS, notes
     dtype = ([(names[0], object)] + [(g, _np.int32) for g in names[1:5]]
              + [(names[5], object), (names[6], _np.float64), (names[7], _np.float64)]
              + [(c, _np.float32) for c in VALUE_COLUMNS]
              + [(c, object if c == "regime" else _np.float32) for c in names[len(VALUE_COLUMNS) + 8:-1]]
              + [(names[-1], object)])
     table = _np.empty(len(columns[names[0]]), dtype=dtype)
-    for name in _table_names():
+    for name in names:
         table[name] = columns[name]
     return table
 
@@ -213,14 +224,19 @@ def _table_names():
     return _tilvex.TABLE_COLUMNS
 
 
-def read_accepted(path: _Union[str, _os.PathLike]):
+def read_accepted(path: _Union[str, _os.PathLike], pandas: bool = False):
     """Reads output_file2: a numpy structured array with one row per
     accepted resample, columns xgrid, ygrid, zgrid, tgrid (int32) and phi,
-    tr1, pl1, tr2, pl2, tr3, pl3 (float32, as printed: six decimals).
+    tr1, pl1, tr2, pl2, tr3, pl3 (float32, as printed: six decimals); with
+    pandas=True, a pandas DataFrame of the same columns and dtypes.
     Reads only the committed part of the file."""
     grid, values = _tilvex._read_accepted(_os.fspath(path))
     names = VALUE_COLUMNS[1::3]  # phi, tr1, pl1, tr2, pl2, tr3, pl3
     indices = _table_names()[1:5]  # xgrid, ygrid, zgrid, tgrid
+    if pandas:
+        pd = _pandas("read_accepted")
+        return pd.DataFrame({**{g: grid[:, k] for k, g in enumerate(indices)},
+                             **{n: values[:, k] for k, n in enumerate(names)}})
     out = _np.empty(len(grid), dtype=[(g, _np.int32) for g in indices] + [(n, _np.float32) for n in names])
     for k, g in enumerate(indices):
         out[g] = grid[:, k]

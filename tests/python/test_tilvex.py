@@ -482,3 +482,34 @@ def test_format_accepted_says_what_grid_it_wants():
             tilvex.format_accepted(r, grid)
     assert tilvex.format_accepted(r, [3, 7, 0, 1]) == tilvex.format_accepted(r, np.array([3, 7, 0, 1]))
     assert tilvex.format_accepted(r, (3, 7, 0, 1)).startswith("3 7 0 1 ")
+
+
+def test_pandas_frames_hold_the_counts_as_nullable_ints(tmp_path):
+    """n and accepted are Int64 with <NA> for a failed point (not floats
+    with nan); the other columns are the numpy table's, value for value."""
+    pd = pytest.importorskip("pandas")
+    files = run_grid(tmp_path)
+    table = tilvex.read_table(tmp_path / "t.tsv")
+    frame = tilvex.read_table(tmp_path / "t.tsv", pandas=True)
+    assert list(frame.columns) == list(table.dtype.names) and len(frame) == len(table) == len(files)
+    assert str(frame["n"].dtype) == str(frame["accepted"].dtype) == "Int64"
+    failed = table["status"] != "ok"
+    assert failed.any() and (~failed).any()
+    assert frame["n"][failed].isna().all() and frame["accepted"][failed].isna().all()
+    assert frame["n"][~failed].tolist() == table["n"][~failed].astype(int).tolist()
+    assert frame["accepted"][~failed].tolist() == table["accepted"][~failed].astype(int).tolist()
+    for name in table.dtype.names:
+        if name in ("n", "accepted"):
+            continue
+        assert frame[name].dtype == table.dtype[name], name
+        if table.dtype[name] == object:
+            assert all(type(v) is str for v in frame[name]) and frame[name].tolist() == table[name].tolist(), name
+        else:
+            assert frame[name].to_numpy().tobytes() == table[name].tobytes(), name
+    assert frame["regime"][failed].tolist() == ["nan"] * failed.sum()
+
+    accepted = tilvex.read_accepted(tmp_path / "a.txt")
+    frame = tilvex.read_accepted(tmp_path / "a.txt", pandas=True)
+    assert list(frame.columns) == list(accepted.dtype.names) and len(frame) == len(accepted) > 0
+    for name in accepted.dtype.names:
+        assert frame[name].dtype == accepted.dtype[name] and frame[name].to_numpy().tobytes() == accepted[name].tobytes()
