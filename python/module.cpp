@@ -296,6 +296,16 @@ py::tuple read_vrin(const std::string& path) {
   return py::make_tuple(best, resamples, notes_of(text, path, unread));
 }
 
+// `degrees` (float32) folded into [0, period) by folded_float, as the
+// table's SHmax and the netCDF file's trends are folded.
+py::array_t<float> folded(py::array_t<float, py::array::c_style | py::array::forcecast> degrees, double period) {
+  py::array_t<float> out(std::vector<py::ssize_t>(degrees.shape(), degrees.shape() + degrees.ndim()));
+  const float* in = degrees.data();
+  float* to = out.mutable_data();
+  for (py::ssize_t i = 0; i < degrees.size(); ++i) to[i] = tilvex::folded_float(in[i], period);
+  return out;
+}
+
 std::string format_accepted(const tilvex::Result& r, int x, int y, int z, int t) {
   return tilvex::format_accepted(r, tilvex::Grid{x, y, z, t});
 }
@@ -390,6 +400,7 @@ PYBIND11_MODULE(_tilvex, m) {
                                columns.begin() + tilvex::formats::kThresholdColumn + 22)));
   m.def("_read_table", &read_table);
   m.def("_read_vrin", &read_vrin);
+  m.def("_folded", &folded);
   m.def("_level_note", [](float level, const std::string& text) { return tilvex::level_note(level, text); });
   m.def("_read_accepted", &read_accepted);
 }

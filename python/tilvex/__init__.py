@@ -24,11 +24,13 @@ from typing import Sequence as _Sequence, Tuple as _Tuple, Union as _Union
 import numpy as _np
 
 from . import _tilvex
+from ._dataset import read_dataset
 from ._errors import TilvexError, TilvexFileNotFoundError, TilvexOSError, TilvexWarning
 from ._tilvex import Result, format_summary
 
-__all__ = ["Result", "TilvexError", "TilvexOSError", "TilvexFileNotFoundError", "TilvexWarning", "analyse", "analyse_file", "analyse_bytes", "format_summary",
-           "format_accepted", "read_vrin", "read_table", "read_accepted", "VALUE_COLUMNS"]
+__all__ = ["Result", "TilvexError", "TilvexOSError", "TilvexFileNotFoundError", "TilvexWarning", "analyse",
+           "analyse_file", "analyse_bytes", "format_summary", "format_accepted", "read_vrin", "read_table",
+           "read_accepted", "read_dataset", "VALUE_COLUMNS"]
 __version__ = _tilvex.__version__
 
 # The float columns of tilvex-grid's table: threshold, then phi, phi_low,

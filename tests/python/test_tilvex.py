@@ -320,7 +320,7 @@ def test_the_package_exposes_its_api_only():
     star = {}
     exec("from tilvex import *", star)
     assert set(star) - {"__builtins__"} == set(tilvex.__all__)
-    assert {"analyse", "read_table", "Result", "TilvexError", "VALUE_COLUMNS"} <= set(tilvex.__all__)
+    assert {"analyse", "read_vrin", "read_dataset", "Result", "TilvexFileNotFoundError"} <= set(tilvex.__all__)
 
 
 def test_a_file_that_cannot_be_read_is_an_oserror_with_its_errno(tmp_path):
