@@ -5,6 +5,9 @@ exact to the bit, from numpy arrays or from resample results files.
     >>> r = tilvex.analyse(best, resamples, 95.0)     # best: 13 floats, resamples: (n, 13)
     >>> r.count, r.threshold, r.bounds["tr1"]         # bounds: (best, low, high), degrees
     >>> tilvex.format_summary(r)                      # the line tilvex appends to output_file
+    >>> r.shmax, r.regime, r.aphi                     # the stress quantities, as in tilvex-grid's table
+    >>> best, resamples = tilvex.read_vrin("run.vrin")  # a file's records, as the program reads them
+    >>> tilvex.read_dataset("grid.tsv")               # a grid as an xarray.Dataset (or "grid.nc")
 
 A record is 13 numbers: the six tensor components s11 s12 s13 s22 s23 s33,
 then phi and the trend and plunge (degrees) of axes 1, 2 and 3. Everything
