@@ -22,6 +22,7 @@
 #include "formats/committed_file.hpp"
 #include "formats/health.hpp"
 #include "formats/resample_results.hpp"
+#include "formats/grid_variables.hpp"
 #include "formats/table.hpp"
 #include "text/error.hpp"
 #include "text/notes.hpp"
@@ -401,6 +402,13 @@ PYBIND11_MODULE(_tilvex, m) {
   m.def("_read_table", &read_table);
   m.def("_read_vrin", &read_vrin);
   m.def("_folded", &folded);
+  // The variables of a grid as gridded data, (name, long name, units) in
+  // the writer's order, and when a grid is too sparse to lay out whole.
+  py::list variables;
+  for (const auto& v : tilvex::formats::grid_variables()) variables.append(py::make_tuple(v.name, v.long_name, v.units));
+  m.attr("GRID_VARIABLES") = py::tuple(variables);
+  m.attr("GRID_CELLS_FREE") = tilvex::formats::kGridCellsFree;
+  m.attr("GRID_CELLS_PER_POINT") = tilvex::formats::kGridCellsPerPoint;
   m.def("_level_note", [](float level, const std::string& text) { return tilvex::level_note(level, text); });
   m.def("_read_accepted", &read_accepted);
 }

@@ -12,11 +12,15 @@ from . import _tilvex
 # The codes of the regime variable, in order of their flag values 0 to 5.
 _REGIMES = ("NF", "NS", "SS", "TS", "TF", "U")
 
-# The dense grid of a table is refused when it would hold more than this
-# many cells a point, beyond a million (docs/netcdf.md: every x and y from
-# the least to the greatest), before it takes the machine's memory.
-_CELLS_PER_POINT = 16
-_CELLS_FREE = 1 << 20
+# The dense grid of a table is refused where the netCDF writer refuses it:
+# more than a million cells and more than 64 a point (docs/netcdf.md:
+# every x and y from the least to the greatest), before it takes the
+# machine's memory.
+_CELLS_PER_POINT = _tilvex.GRID_CELLS_PER_POINT
+_CELLS_FREE = _tilvex.GRID_CELLS_FREE
+
+# The long names and units of the writer.
+_WORDS = {name: (long_name, units or None) for name, long_name, units in _tilvex.GRID_VARIABLES}
 
 
 def read_dataset(path):
@@ -93,7 +97,7 @@ def _from_table(xarray, path):
     shape = (len(ts), len(zs), len(ys), len(xs))
     cells = len(ts) * len(zs) * len(ys) * len(xs)
     rows = len(cell)
-    if cells > _CELLS_PER_POINT * rows + _CELLS_FREE:
+    if cells > _CELLS_FREE and cells > _CELLS_PER_POINT * rows:
         raise ValueError(f"{path}: its {rows} points span {len(xs)} x {len(ys)} x {len(zs)} x {len(ts)} "
                          f"cells (x, y, z, t), too sparse a grid to lay out whole")
     order = _np.argsort(cell, kind="stable")
@@ -112,48 +116,42 @@ def _from_table(xarray, path):
     nan = _np.float32("nan")
     variables = {}
 
-    def add(name, values, long_name, units=None, encoding=None, **attrs):
+    def add(name, values, encoding=None, **attrs):
+        long_name, units = _WORDS[name]
         attributes = {"long_name": long_name}
         if units is not None:
             attributes["units"] = units
         attributes.update(attrs)
+        if values.dtype == _np.float32 and name not in ("status", "regime"):
+            found = values[~_np.isnan(values)]
+            if found.size:  # as the writer gives it, for readers that show it unread
+                attributes["actual_range"] = _np.array([found.min(), found.max()], _np.float32)
         v = xarray.Variable(dims, values, attributes)
         v.encoding = encoding if encoding is not None else {"_FillValue": nan}
         variables[name] = v
 
     status = _np.array([0 if s == "ok" else 1 for s in columns["status"]], dtype=_np.float32)
-    add("status", laid_out(status, _np.float32, nan), "status of the point", encoding={"dtype": "int8", "_FillValue": -1},
+    add("status", laid_out(status, _np.float32, nan), encoding={"dtype": "int8", "_FillValue": -1},
         flag_values=_np.array([0, 1], _np.int8), flag_meanings="ok failed")
-    add("n", laid_out(columns["n"], _np.float64, _np.nan), "number of resample records", "1",
-        {"dtype": "int64", "_FillValue": -1})
-    add("accepted", laid_out(columns["accepted"], _np.float64, _np.nan), "number of accepted resamples", "1",
-        {"dtype": "int64", "_FillValue": -1})
-    add("threshold", laid_out(columns["threshold"], _np.float32, nan), "similarity threshold", "1")
+    add("n", laid_out(columns["n"], _np.float64, _np.nan), {"dtype": "int64", "_FillValue": -1})
+    add("accepted", laid_out(columns["accepted"], _np.float64, _np.nan), {"dtype": "int64", "_FillValue": -1})
+    add("threshold", laid_out(columns["threshold"], _np.float32, nan))
     for name in _tilvex.VALUE_COLUMNS[1:]:
-        quantity, _, end = name.partition("_")
         values = columns[name]
-        if quantity == "phi":
-            what, units = "shape ratio phi", "1"
-        else:
-            what = f"{'trend' if quantity[:2] == 'tr' else 'plunge'} of axis {quantity[2]}"
-            units = "degree"
-            if quantity[:2] == "tr":
-                values = _tilvex._folded(values, 360.0)
-        add(name, laid_out(values, _np.float32, nan), _bound(what, end), units)
+        if name[:2] == "tr":
+            values = _tilvex._folded(values, 360.0)
+        add(name, laid_out(values, _np.float32, nan))
     for name in ("shmax", "shmax_low", "shmax_high"):
-        add(name, laid_out(columns[name], _np.float32, nan), _bound("azimuth of SHmax", name[6:]), "degree")
+        add(name, laid_out(columns[name], _np.float32, nan))
     code = {r: _np.float32(k) for k, r in enumerate(_REGIMES)}
     regime = _np.array([code.get(r, nan) for r in columns["regime"]], dtype=_np.float32)
-    add("regime", laid_out(regime, _np.float32, nan), "faulting regime", encoding={"dtype": "int8", "_FillValue": -1},
+    add("regime", laid_out(regime, _np.float32, nan), encoding={"dtype": "int8", "_FillValue": -1},
         flag_values=_np.arange(6, dtype=_np.int8), flag_meanings=" ".join(_REGIMES))
-    add("regime_share", laid_out(columns["regime_share"], _np.float32, nan),
-        "share of the accepted resamples in the regime", "1")
+    add("regime_share", laid_out(columns["regime_share"], _np.float32, nan))
     for name in ("aphi", "aphi_low", "aphi_high"):
-        add(name, laid_out(columns[name], _np.float32, nan), _bound("regime index A-phi", name[5:]), "1")
-    add("input", laid_out(_np.array(columns["input"], dtype=object), object, ""), "resample results file",
-        encoding={})
-    add("notes", laid_out(_np.array(columns["notes"], dtype=object), object, ""), "health notes of the input",
-        encoding={})
+        add(name, laid_out(columns[name], _np.float32, nan))
+    add("input", laid_out(_np.array(columns["input"], dtype=object), object, ""), encoding={})
+    add("notes", laid_out(_np.array(columns["notes"], dtype=object), object, ""), encoding={})
 
     coordinates = {}
     for name, values in zip(dims, (ts, zs, ys, xs)):
@@ -163,9 +161,3 @@ def _from_table(xarray, path):
                   "source": f"tilvex.read_dataset {_tilvex.__version__}",
                   "history": f"{now} tilvex.read_dataset {path}", "table": path}
     return xarray.Dataset(variables, coordinates, attributes)
-
-
-def _bound(what, end):
-    """The long name of a value ("trend of axis 1") or of an end of its
-    range ("low" or "high")."""
-    return {"": what, "low": f"lower bound of the {what}", "high": f"upper bound of the {what}"}[end]

@@ -47,7 +47,7 @@ float folded_float(double degrees, double period) {
   double a = std::fmod(degrees, period);
   if (a < 0.0) a += period;
   const auto f = static_cast<float>(a);
-  return f >= static_cast<float>(period) ? 0.0f : f;
+  return f >= static_cast<float>(period) ? 0.0f : f + 0.0f;  // -0 is 0
 }
 
 double shmax_azimuth(const Solution& s) {

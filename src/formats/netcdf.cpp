@@ -11,6 +11,7 @@
 #include <map>
 #include <vector>
 
+#include "grid_variables.hpp"
 #include "text/error.hpp"
 
 namespace tilvex::formats {
@@ -66,45 +67,24 @@ signed char regime_flag(const std::string& code) {
   return -1;
 }
 
-// A float variable: its name, long name, units and value in a row.
-struct FloatColumn {
-  std::string name, long_name, units;
-  std::function<float(const TableRow&)> value;
-};
-
-std::vector<FloatColumn> float_columns() {
-  std::vector<FloatColumn> c;
-  c.push_back({"threshold", "similarity threshold of the accepted resamples", "1",
-               [](const TableRow& r) { return r.values[0]; }});
-  const char* bound_names[] = {"", "_low", "_high"};
-  const char* bound_words[] = {"", ", low end of its range", ", high end of its range"};
-  for (int q = 0; q < 7; ++q) {
-    const std::string name = quantity_name(q);
-    std::string long_name = "shape ratio phi = (sigma2 - sigma3) / (sigma1 - sigma3)";
-    if (q > 0) {
-      const std::string axis = "sigma" + std::to_string((q + 1) / 2);
-      long_name = q % 2 == 1 ? "trend of the " + axis + " axis, clockwise from north, in [0, 360)"
-                             : "plunge of the " + axis + " axis, positive down";
-    }
+// The value of each float variable (grid_variables()) in a row: the
+// table's, the trends folded into [0, 360).
+std::map<std::string, std::function<float(const TableRow&)>> float_values() {
+  std::map<std::string, std::function<float(const TableRow&)>> v;
+  v["threshold"] = [](const TableRow& r) { return r.values[0]; };
+  const char* ends[] = {"", "_low", "_high"};
+  for (int q = 0; q < 7; ++q)
     for (int k = 0; k < 3; ++k)
-      c.push_back({name + bound_names[k], long_name + bound_words[k], q == 0 ? "1" : "degree",
-                   [q, k](const TableRow& r) {
-                     const float v = r.value(q, k);
-                     return q % 2 == 1 ? folded_trend(v) : v;
-                   }});
+      v[quantity_name(q) + std::string(ends[k])] = [q, k](const TableRow& r) {
+        const float value = r.value(q, k);
+        return q % 2 == 1 ? folded_trend(value) : value;
+      };
+  for (int k = 0; k < 3; ++k) {
+    v[std::string("shmax") + ends[k]] = [k](const TableRow& r) { return r.shmax[k]; };
+    v[std::string("aphi") + ends[k]] = [k](const TableRow& r) { return r.aphi[k]; };
   }
-  for (int k = 0; k < 3; ++k)
-    c.push_back({std::string("shmax") + bound_names[k],
-                 std::string("azimuth of the maximum horizontal stress, clockwise from north, in [0, 180)") +
-                     bound_words[k],
-                 "degree", [k](const TableRow& r) { return r.shmax[k]; }});
-  c.push_back({"regime_share", "share of the accepted resamples in the best fit's regime", "1",
-               [](const TableRow& r) { return r.regime_share; }});
-  for (int k = 0; k < 3; ++k)
-    c.push_back({std::string("aphi") + bound_names[k],
-                 std::string("regime index A-phi (Simpson 1997)") + bound_words[k], "1",
-                 [k](const TableRow& r) { return r.aphi[k]; }});
-  return c;
+  v["regime_share"] = [](const TableRow& r) { return r.regime_share; };
+  return v;
 }
 
 // A file being made in memory, closed (and its memory freed) however it ends.
@@ -148,17 +128,6 @@ int define(int id, const std::string& name, nc_type type, const int* dims, const
   return var;
 }
 
-// A byte variable of flags, -1 where there is none.
-int define_flags(int id, const std::string& name, const int* dims, const std::string& long_name,
-                 const std::vector<signed char>& values, const std::string& meanings) {
-  const int var = define(id, name, NC_BYTE, dims, long_name, "");
-  const signed char fill = -1;
-  check(nc_def_var_fill(id, var, 0, &fill), "fill of " + name);
-  check(nc_put_att_schar(id, var, "flag_values", NC_BYTE, values.size(), values.data()), "flags of " + name);
-  text_attribute(id, var, "flag_meanings", meanings);
-  return var;
-}
-
 }  // namespace
 
 float folded_trend(float degrees) { return folded_float(static_cast<double>(degrees), 360.0); }
@@ -181,7 +150,7 @@ std::string netcdf_fault(std::span<const TableRow> rows) {
     planes *= static_cast<double>(std::unique(v.begin(), v.end()) - v.begin());
   }
   const double cells = span_of(rows, &Grid::x) * span_of(rows, &Grid::y) * planes;
-  if (cells > 1e6 && cells > 64.0 * static_cast<double>(rows.size()))
+  if (cells > kGridCellsFree && cells > kGridCellsPerPoint * static_cast<double>(rows.size()))
     return "the grid indices of " + std::to_string(rows.size()) + " points span " +
            std::to_string(static_cast<long long>(cells)) + " cells; too sparse for a netCDF grid";
   return {};
@@ -221,63 +190,67 @@ std::string grid_netcdf(std::span<const TableRow> rows, const GridAttributes& a)
     text_attribute(id, coordinates[k], "axis", cf_axes[k]);
   }
 
-  const int status = define_flags(id, "status", dims, "status of the point's analysis", {0, 1}, "ok failed");
-  int counts[2];
-  const char* count_names[2] = {"n", "accepted"};
-  const char* count_words[2] = {"resample records", "accepted resamples"};
-  for (int k = 0; k < 2; ++k) {
-    counts[k] = define(id, count_names[k], NC_INT64, dims, count_words[k], "1");
-    const long long fill = -1;
-    check(nc_def_var_fill(id, counts[k], 0, &fill), std::string("fill of ") + count_names[k]);
+  const auto values = float_values();
+  std::vector<int> ids;
+  for (const GridVariable& v : grid_variables()) {
+    const int var = v.kind == GridVariable::flags   ? define(id, v.name, NC_BYTE, dims, v.long_name, v.units)
+                    : v.kind == GridVariable::count ? define(id, v.name, NC_INT64, dims, v.long_name, v.units)
+                    : v.kind == GridVariable::value ? define(id, v.name, NC_FLOAT, dims, v.long_name, v.units)
+                                                    : define(id, v.name, NC_STRING, dims, v.long_name, v.units);
+    ids.push_back(var);
+    if (v.kind == GridVariable::flags) {
+      const signed char fill = -1;
+      check(nc_def_var_fill(id, var, 0, &fill), "fill of " + v.name);
+      const bool status = v.name == "status";
+      const std::vector<signed char> flags = status ? std::vector<signed char>{0, 1}
+                                                    : std::vector<signed char>{0, 1, 2, 3, 4, 5};
+      check(nc_put_att_schar(id, var, "flag_values", NC_BYTE, flags.size(), flags.data()), "flags of " + v.name);
+      text_attribute(id, var, "flag_meanings", status ? "ok failed" : "NF NS SS TS TF U");
+    } else if (v.kind == GridVariable::count) {
+      const long long fill = -1;
+      check(nc_def_var_fill(id, var, 0, &fill), "fill of " + v.name);
+    } else if (v.kind == GridVariable::value) {
+      const float fill = std::nanf("");
+      check(nc_def_var_fill(id, var, 0, &fill), "fill of " + v.name);
+      // The least and greatest value, which readers (GMT) show without
+      // reading the data; none where every value is NaN.
+      float range[2] = {INFINITY, -INFINITY};
+      for (const TableRow& r : rows)
+        if (const float value = values.at(v.name)(r); !std::isnan(value))
+          range[0] = std::fmin(range[0], value), range[1] = std::fmax(range[1], value);
+      if (range[0] <= range[1])
+        check(nc_put_att_float(id, var, "actual_range", NC_FLOAT, 2, range), "range of " + v.name);
+    }
   }
-  const std::vector<FloatColumn> columns = float_columns();
-  std::vector<int> floats;
-  for (const FloatColumn& c : columns) {
-    floats.push_back(define(id, c.name, NC_FLOAT, dims, c.long_name, c.units));
-    const float fill = std::nanf("");
-    check(nc_def_var_fill(id, floats.back(), 0, &fill), "fill of " + c.name);
-    // The least and greatest value, which readers (GMT) show without
-    // reading the data; none where every value is NaN.
-    float range[2] = {INFINITY, -INFINITY};
-    for (const TableRow& r : rows)
-      if (const float v = c.value(r); !std::isnan(v)) range[0] = std::fmin(range[0], v), range[1] = std::fmax(range[1], v);
-    if (range[0] <= range[1])
-      check(nc_put_att_float(id, floats.back(), "actual_range", NC_FLOAT, 2, range), "range of " + c.name);
-  }
-  const int regime = define_flags(id, "regime", dims, "faulting regime of the best fit (World Stress Map)",
-                                  {0, 1, 2, 3, 4, 5}, "NF NS SS TS TF U");
-  const int input = define(id, "input", NC_STRING, dims, "resample results file of the point", "");
-  const int notes = define(id, "notes", NC_STRING, dims, "codes of the health notes of the point's input", "");
   check(nc_enddef(id), "define");
 
   for (int k = 0; k < 4; ++k)
     check(nc_put_var_int(id, coordinates[k], axes[k]->values.data()), std::string("write ") + names[k]);
-  {
-    std::vector<signed char> flags(cells, -1), regimes(cells, -1);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      flags[cell_of[i]] = rows[i].ok() ? 0 : 1;
-      regimes[cell_of[i]] = rows[i].ok() ? regime_flag(rows[i].regime) : -1;
+  for (std::size_t n = 0; n < ids.size(); ++n) {
+    const GridVariable& v = grid_variables()[n];
+    if (v.kind == GridVariable::flags) {
+      std::vector<signed char> flags(cells, -1);
+      for (std::size_t i = 0; i < rows.size(); ++i)
+        flags[cell_of[i]] = v.name == "status" ? (rows[i].ok() ? 0 : 1)
+                                               : (rows[i].ok() ? regime_flag(rows[i].regime) : -1);
+      check(nc_put_var_schar(id, ids[n], flags.data()), "write " + v.name);
+    } else if (v.kind == GridVariable::count) {
+      std::vector<long long> counts(cells, -1);
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        const double c = v.name == "n" ? rows[i].n : rows[i].accepted;
+        if (!std::isnan(c)) counts[cell_of[i]] = static_cast<long long>(c);
+      }
+      check(nc_put_var_longlong(id, ids[n], counts.data()), "write " + v.name);
+    } else if (v.kind == GridVariable::value) {
+      std::vector<float> floats(cells, std::nanf(""));
+      for (std::size_t i = 0; i < rows.size(); ++i) floats[cell_of[i]] = values.at(v.name)(rows[i]);
+      check(nc_put_var_float(id, ids[n], floats.data()), "write " + v.name);
+    } else {
+      std::vector<const char*> texts(cells, "");
+      for (std::size_t i = 0; i < rows.size(); ++i)
+        texts[cell_of[i]] = (v.name == "input" ? rows[i].input : rows[i].notes).c_str();
+      check(nc_put_var_string(id, ids[n], texts.data()), "write " + v.name);
     }
-    check(nc_put_var_schar(id, status, flags.data()), "write status");
-    check(nc_put_var_schar(id, regime, regimes.data()), "write regime");
-  }
-  for (int k = 0; k < 2; ++k) {
-    std::vector<long long> v(cells, -1);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const double n = k == 0 ? rows[i].n : rows[i].accepted;
-      if (!std::isnan(n)) v[cell_of[i]] = static_cast<long long>(n);
-    }
-    check(nc_put_var_longlong(id, counts[k], v.data()), std::string("write ") + count_names[k]);
-  }
-  for (std::size_t c = 0; c < columns.size(); ++c) {
-    std::vector<float> v(cells, std::nanf(""));
-    for (std::size_t i = 0; i < rows.size(); ++i) v[cell_of[i]] = columns[c].value(rows[i]);
-    check(nc_put_var_float(id, floats[c], v.data()), "write " + columns[c].name);
-  }
-  for (const auto& [var, text] : {std::pair{input, &TableRow::input}, std::pair{notes, &TableRow::notes}}) {
-    std::vector<const char*> v(cells, "");
-    for (std::size_t i = 0; i < rows.size(); ++i) v[cell_of[i]] = (rows[i].*text).c_str();
-    check(nc_put_var_string(id, var, v.data()), "write strings");
   }
   return file.bytes();
 }

@@ -36,11 +36,12 @@ def table_text(rows):
 
 def folded(values):
     """Trends folded into [0, 360) as the C++ writer folds them: in double,
-    a = fmod(v, 360), a += 360 if a < 0, rounded to float32, 360 is 0."""
+    a = fmod(v, 360), a += 360 if a < 0, rounded to float32, 360 is 0 and
+    so is -0."""
     with np.errstate(invalid="ignore"):
         a = np.fmod(np.asarray(values, np.float32).astype(np.float64), 360.0)
     a = np.where(a < 0, a + 360.0, a).astype(np.float32)
-    return np.where(a == np.float32(360), np.float32(0), a)
+    return np.where((a == np.float32(360)) | (a == 0), np.float32(0), a)
 
 
 def bits(a):
@@ -81,7 +82,7 @@ def test_a_table_is_laid_out_as_the_netcdf_file_holds_it(tmp_path):
 
     a = ds.sel(t=7, z=0, y=0, x=0)
     assert (a.status, a.n, a.accepted, a.threshold) == (0, 100, 95, np.float32(0.9))
-    assert bits([a[v] for v in TRENDS]) == bits([350, 340, 5, 10, 0, 0.5, 240, -0.0, np.float32("359.99997")])
+    assert bits([a[v] for v in TRENDS]) == bits([350, 340, 5, 10, 0, 0.5, 240, 0.0, np.float32("359.99997")])
     assert bits([a[v] for v in ("pl1", "pl1_low", "pl1_high", "shmax", "shmax_low", "shmax_high")]) == \
         bits([10, 5, 15, 170, 160, 10])
     assert (a.regime, a.regime_share, a.aphi_low) == (2, np.float32(0.75), np.float32(1.3))
@@ -176,9 +177,18 @@ def test_a_grid_tilvex_grid_ran_is_laid_out_row_for_row(tmp_path):
     lines.append(f"{tmp_path / 'missing.vrin'} 1 1 1 0\n")
     (tmp_path / "grid.txt").write_text("".join(lines))
     subprocess.run([GRID, str(tmp_path / "grid.txt"), str(tmp_path / "s.txt"), "95", str(tmp_path / "a.txt"),
-                    "--table", str(tmp_path / "t.tsv"), "--quiet"], capture_output=True)
+                    "--table", str(tmp_path / "t.tsv"), "--netcdf", str(tmp_path / "g.nc"), "--quiet"],
+                   capture_output=True)
     table = tilvex.read_table(tmp_path / "t.tsv")
     ds = tilvex.read_dataset(tmp_path / "t.tsv")
+    # The file tilvex-grid wrote reads as the table does: values, types and
+    # each variable's words, but for the global attributes that name the
+    # program.
+    written = tilvex.read_dataset(tmp_path / "g.nc")
+    assert written.attrs["source"] == f"tilvex-grid {tilvex.__version__}"
+    assert written.attrs["confidence_level"] == "95" and written.attrs["grid_list"] == str(tmp_path / "grid.txt")
+    written.attrs = dict(ds.attrs)
+    xr.testing.assert_identical(written, ds)
     assert dict(ds.sizes) == {"t": 2, "z": 2, "y": 3, "x": 4} and len(table) == 6
     floats = [n for n in NAMES[8:-1] if n != "regime"]
     for row in table:

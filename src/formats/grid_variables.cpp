@@ -1,0 +1,50 @@
+#include "grid_variables.hpp"
+
+#include "table.hpp"
+
+namespace tilvex::formats {
+
+namespace {
+
+std::vector<GridVariable> make() {
+  std::vector<GridVariable> v;
+  v.push_back({"status", "status of the point's analysis", "", GridVariable::flags});
+  v.push_back({"n", "resample records", "1", GridVariable::count});
+  v.push_back({"accepted", "accepted resamples", "1", GridVariable::count});
+  v.push_back({"threshold", "similarity threshold of the accepted resamples", "1", GridVariable::value});
+  const char* ends[] = {"", "_low", "_high"};
+  const char* end_words[] = {"", ", low end of its range", ", high end of its range"};
+  for (int q = 0; q < 7; ++q) {
+    std::string long_name = "shape ratio phi = (sigma2 - sigma3) / (sigma1 - sigma3)";
+    if (q > 0) {
+      const std::string axis = "sigma" + std::to_string((q + 1) / 2);
+      long_name = q % 2 == 1 ? "trend of the " + axis + " axis, clockwise from north, in [0, 360)"
+                             : "plunge of the " + axis + " axis, positive down";
+    }
+    for (int k = 0; k < 3; ++k)
+      v.push_back({quantity_name(q) + std::string(ends[k]), long_name + end_words[k], q == 0 ? "1" : "degree",
+                   GridVariable::value});
+  }
+  for (int k = 0; k < 3; ++k)
+    v.push_back({std::string("shmax") + ends[k],
+                 std::string("azimuth of the maximum horizontal stress, clockwise from north, in [0, 180)") +
+                     end_words[k],
+                 "degree", GridVariable::value});
+  v.push_back({"regime_share", "share of the accepted resamples in the best fit's regime", "1", GridVariable::value});
+  for (int k = 0; k < 3; ++k)
+    v.push_back({std::string("aphi") + ends[k], std::string("regime index A-phi (Simpson 1997)") + end_words[k],
+                 "1", GridVariable::value});
+  v.push_back({"regime", "faulting regime of the best fit (World Stress Map)", "", GridVariable::flags});
+  v.push_back({"input", "resample results file of the point", "", GridVariable::text});
+  v.push_back({"notes", "codes of the health notes of the point's input", "", GridVariable::text});
+  return v;
+}
+
+}  // namespace
+
+const std::vector<GridVariable>& grid_variables() {
+  static const std::vector<GridVariable> variables = make();
+  return variables;
+}
+
+}  // namespace tilvex::formats
