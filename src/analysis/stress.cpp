@@ -11,22 +11,76 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The horizontal 2x2 part of a tensor in the north-east frame.
-struct Horizontal {
-  double nn = 0.0, ee = 0.0, ne = 0.0;
+// The sine and cosine of each whole degree from -180 to 180, from the C
+// library (within an ulp), made once.
+struct DegreeTable {
+  double sine[361], cosine[361];
+  DegreeTable() {
+    for (int n = -180; n <= 180; ++n) {
+      sine[n + 180] = std::sin(n * kRadiansPerDegree);
+      cosine[n + 180] = std::cos(n * kRadiansPerDegree);
+    }
+  }
 };
+const DegreeTable kDegrees;
 
-// Adds sigma v v' for the unit vector v of the axis (trend, plunge), in
-// degrees: v = (cos t cos p, sin t cos p, sin p) north, east, down. Only the
-// horizontal part (cos p times the trend's direction) counts, so an axis
-// pointing up adds what the same axis pointing down adds.
-void add_axis(Horizontal& h, const Axis& axis, double sigma) {
-  const double t = static_cast<double>(axis.trend) * kRadiansPerDegree;
-  const double p = static_cast<double>(axis.plunge) * kRadiansPerDegree;
-  const double north = std::cos(t) * std::cos(p), east = std::sin(t) * std::cos(p);
-  h.nn += sigma * (north * north);
-  h.ee += sigma * (east * east);
-  h.ne += sigma * (north * east);
+// The nearest whole number to x, |x| < 2^51: adding and taking away
+// 1.5 * 2^52 rounds to one (the rounding mode being to nearest).
+inline double nearest_whole(double x) { return (x + 0x1.8p52) - 0x1.8p52; }
+
+// The sine and cosine of `degrees`, in double, with little of the C
+// library's trigonometry (a grid takes them for every accepted resample):
+// `degrees` = 360 m + n + f exactly, n a whole number in [-180, 180] (fmod
+// first for angles beyond 2^40 degrees: exact too) and |f| <= 1/2; then
+// sin and cos of n from the table, of f (in radians, one rounding, |f| <
+// 0.0088) by Taylor polynomials whose remainders are below 1e-19, and the
+// sum formulas: an error of a few ulps. The caller has checked that
+// `degrees` is finite.
+[[gnu::always_inline]] inline void sincos_degrees(double degrees, double& sine, double& cosine) {
+  if (std::fabs(degrees) > 0x1p40) degrees = std::fmod(degrees, 360.0);
+  const double whole = nearest_whole(degrees);
+  // whole - 360 m is exact, and within [-180, 180] whichever way m rounds
+  // near a half turn.
+  const double n = whole - 360.0 * nearest_whole(whole * (1.0 / 360.0));
+  const double f = (degrees - whole) * kRadiansPerDegree, f2 = f * f;
+  const double sf = f * (1.0 + f2 * (-1.0 / 6 + f2 * (1.0 / 120)));
+  const double cf = 1.0 + f2 * (-0.5 + f2 * (1.0 / 24 + f2 * (-1.0 / 720)));
+  const auto at = static_cast<std::size_t>(static_cast<int>(n) + 180);
+  const double sn = kDegrees.sine[at], cn = kDegrees.cosine[at];
+  sine = sn * cf + cn * sf;
+  cosine = cn * cf - sn * sf;
+}
+
+// Half the difference of the horizontal principal stresses as a vector at
+// twice SHmax's azimuth: (d, ne) with d = (S_NN - S_EE) / 2 and ne = S_NE of
+// sigma1 v1 v1' + sigma2 v2 v2' (sigma1 = 1, sigma2 = phi; sigma3 = 0 adds
+// nothing). Each axis adds sigma cos^2 p (cos 2t, sin 2t) / 2, with cos^2 p
+// = (1 + cos 2p) / 2: its horizontal part, the same for the axis pointing
+// up. False where phi or an angle is NaN or infinite, or where the
+// horizontal stress is isotropic (|(d, ne)| <= kIsotropicHorizontal).
+bool horizontal_difference(const Solution& s, double& d, double& ne) {
+  const double phi = static_cast<double>(s.phi);
+  const double t1 = s.axis[0].trend, p1 = s.axis[0].plunge, t2 = s.axis[1].trend, p2 = s.axis[1].plunge;
+  if (!std::isfinite(phi) || !std::isfinite(t1) || !std::isfinite(p1) || !std::isfinite(t2) || !std::isfinite(p2))
+    return false;
+  d = 0.0, ne = 0.0;
+  const double trends[2] = {t1, t2}, plunges[2] = {p1, p2}, sigmas[2] = {1.0, phi};
+  for (int k = 0; k < 2; ++k) {
+    double s2t = 0, c2t = 0, s2p = 0, c2p = 0;
+    sincos_degrees(2.0 * trends[k], s2t, c2t);  // doubling is exact
+    sincos_degrees(2.0 * plunges[k], s2p, c2p);
+    const double w = sigmas[k] * (0.25 * (1.0 + c2p));
+    d += w * c2t;
+    ne += w * s2t;
+  }
+  return d * d + ne * ne > kIsotropicHorizontal * kIsotropicHorizontal;
+}
+
+// A number that grows with the angle of (x, y) over (-pi, pi], without
+// an arctangent: 0 at (1, 0), 1 at (0, 1), 2 at (-1, 0), below 0 for y < 0.
+double pseudo_angle(double x, double y) {
+  const double p = 1.0 - x / (std::fabs(x) + std::fabs(y));
+  return y >= 0.0 ? p : -p;
 }
 
 }  // namespace
@@ -51,22 +105,14 @@ float folded_float(double degrees, double period) {
 }
 
 double shmax_azimuth(const Solution& s) {
-  const double phi = static_cast<double>(s.phi);
-  if (!std::isfinite(phi)) return kNaN;
-  // sigma1 = 1, sigma2 = phi, sigma3 = 0.
-  Horizontal h;
-  add_axis(h, s.axis[0], 1.0);
-  add_axis(h, s.axis[1], phi);
   // The normal stress on the vertical plane whose normal has azimuth a is
-  //   nn cos^2 a + 2 ne sin a cos a + ee sin^2 a
-  //   = (nn + ee) / 2 + d cos 2a + ne sin 2a,  d = (nn - ee) / 2,
-  // greatest at 2a = atan2(ne, d) (tan 2a = 2 ne / (nn - ee)), where it
-  // exceeds the least, at a + 90, by 2 r, r = hypot(d, ne).
-  const double d = 0.5 * (h.nn - h.ee);
-  const double r = std::hypot(d, h.ne);
-  if (!(r > kIsotropicHorizontal)) return kNaN;  // also a NaN r
+  //   (S_NN + S_EE) / 2 + d cos 2a + ne sin 2a,
+  // greatest at 2a = atan2(ne, d), where it exceeds the least, at a + 90,
+  // by 2 |(d, ne)|.
+  double d = 0, ne = 0;
+  if (!horizontal_difference(s, d, ne)) return kNaN;
   // atan2 is in [-pi, pi], so a is in [-90, 90]; the fold takes -90 to 90.
-  return fold_azimuth(0.5 * (std::atan2(h.ne, d) * kDegreesPerRadian));
+  return fold_azimuth(0.5 * (std::atan2(ne, d) * kDegreesPerRadian));
 }
 
 std::string_view regime_code(Regime r) {
@@ -107,17 +153,28 @@ double regime_index(const Solution& s) {
   return (n + 0.5) + (n == 1 ? -centred : centred);
 }
 
-StressRanges::StressRanges(const Solution& best)
-    : shmax_(shmax_azimuth(best)), regime_(regime(best)) {
+StressRanges::StressRanges(const Solution& best) : shmax_(shmax_azimuth(best)), regime_(regime(best)) {
+  double d = 0, ne = 0;
+  if (horizontal_difference(best, d, ne)) {
+    const double r = std::hypot(d, ne);
+    best_[0] = d / r;
+    best_[1] = ne / r;
+  }
   const double index = regime_index(best);
   index_ = {index, index, index};
 }
 
 void StressRanges::take(const Solution& s) {
-  // A NaN deviation (a NaN azimuth on either side) fails both tests.
-  const double deviation = fold_azimuth(shmax_azimuth(s) - shmax_);
-  if (deviation < low_) low_ = deviation;
-  if (deviation > high_) high_ = deviation;
+  // The resample's vector turned back by the best fit's angle: its angle is
+  // twice the deviation of its SHmax. The extremes are kept by a number
+  // that grows with the angle; their angles are taken once, in finish().
+  double d = 0, ne = 0;
+  if (!std::isnan(shmax_) && horizontal_difference(s, d, ne)) {
+    const Turned t = {d * best_[0] + ne * best_[1], ne * best_[0] - d * best_[1]};
+    const double p = pseudo_angle(t.x, t.y);
+    if (p < low_.order) low_ = {p, t.x, t.y};
+    if (p > high_.order) high_ = {p, t.x, t.y};
+  }
   ++taken_;
   if (regime(s) == regime_) ++same_regime_;
   // fmin and fmax leave a NaN out.
@@ -127,8 +184,10 @@ void StressRanges::take(const Solution& s) {
 }
 
 StressSummary StressRanges::finish() const {
+  // Half the angle, in (-90, 90]: a turn by -pi (y = -0) is one by pi.
+  const auto deviation = [](const Extreme& e) { return 0.5 * (std::atan2(e.y + 0.0, e.x) * kDegreesPerRadian); };
   StressSummary out;
-  out.shmax = {shmax_, shmax_ + low_, shmax_ + high_};
+  out.shmax = {shmax_, shmax_ + deviation(low_), shmax_ + deviation(high_)};
   out.regime = regime_;
   out.regime_count = same_regime_;
   out.regime_share =

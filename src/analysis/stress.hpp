@@ -118,8 +118,17 @@ class StressRanges {
   StressSummary finish() const;
 
  private:
+  // A deviation from the best fit's SHmax, kept as the vector (x, y) at
+  // twice its angle, with a number that orders such angles.
+  struct Extreme {
+    double order = 0.0, x = 1.0, y = 0.0;  // 0: no deviation
+  };
+  struct Turned {
+    double x, y;
+  };
   double shmax_;                      // of the best fit
-  double low_ = 0.0, high_ = 0.0;     // deviations from it, folded
+  double best_[2] = {1.0, 0.0};       // the unit vector at twice its angle
+  Extreme low_, high_;                // the least and greatest deviation
   Regime regime_;
   std::size_t taken_ = 0, same_regime_ = 0;
   StressBounds index_;
