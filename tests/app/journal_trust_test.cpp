@@ -93,6 +93,7 @@ TEST(JournalTrust, ACommittedRunIsNeverCutByAJournalFoundLater) {
     ScratchDir dir;
     fs::create_directory(dir / "a");
     fs::create_directory(dir / "b");
+    fs::create_directory(dir / "c");  // for the second run's other file: never renamed
     const std::string sum = dir / "a/sum.txt";
     const std::string acc = dir / (c == folder_renamed ? "b/acc.txt" : "a/acc.txt");
     if (c == between_journals) {
@@ -136,7 +137,7 @@ TEST(JournalTrust, ACommittedRunIsNeverCutByAJournalFoundLater) {
     const std::string kept = sum_commits ? acc : sum, part = sum_commits ? second.lines : second.summary;
     const auto second_run = [&] {
       return run(TILVEX_BINARY,
-                 sum_commits ? args(dir / "b/sum2.txt", acc, "90", "2") : args(sum, dir / "b/acc2.txt", "90", "2"),
+                 sum_commits ? args(dir / "c/sum2.txt", acc, "90", "2") : args(sum, dir / "c/acc2.txt", "90", "2"),
                  dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
     };
     if (c == folder_renamed) {
