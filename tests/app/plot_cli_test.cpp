@@ -20,18 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "../plot/svg_reading.hpp"
 #include "../support/run.hpp"
 
 namespace tilvex::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::size_t occurrences(const std::string& s, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
-  return n;
-}
 
 const std::string kTwoGrids =
     "3 7 0 1 0.45 0 12 125 3 250 80\n3 7 0 1 0.55 350 7 300 -4 235 75\n"
@@ -221,41 +216,6 @@ const std::string kTableHeader =
     "input\txgrid\tygrid\tzgrid\ttgrid\tstatus\tn\taccepted\tthreshold\tphi\tphi_low\tphi_high\ttr1\ttr1_low\t"
     "tr1_high\tpl1\tpl1_low\tpl1_high\ttr2\ttr2_low\ttr2_high\tpl2\tpl2_low\tpl2_high\ttr3\ttr3_low\ttr3_high\t"
     "pl3\tpl3_low\tpl3_high\n";
-
-// The numbers of each `<tag ... class="name" ... attr="...">` in order: the
-// value of `attr`, split at blanks and letters into numbers.
-std::vector<std::vector<double>> numbers_of(const std::string& svg, const std::string& cls,
-                                            const std::string& attr) {
-  std::vector<std::vector<double>> out;
-  for (std::size_t at = svg.find("class=\"" + cls + "\""); at != std::string::npos;
-       at = svg.find("class=\"" + cls + "\"", at + 1)) {
-    const std::size_t open = svg.rfind('<', at), close = svg.find('>', at);
-    const std::string element = svg.substr(open, close - open);
-    const std::size_t v = element.find(" " + attr + "=\"") + attr.size() + 3;
-    std::string value = element.substr(v, element.find('"', v) - v);
-    for (char& c : value)
-      if (std::isalpha(static_cast<unsigned char>(c))) c = ' ';
-    std::istringstream in(value);
-    std::vector<double> numbers;
-    for (double d; in >> d;) numbers.push_back(d);
-    out.push_back(numbers);
-  }
-  return out;
-}
-
-// The labels drawn with class `cls`: text -> its anchor's (x, y).
-std::map<std::string, std::pair<double, double>> labels_of(const std::string& svg, const std::string& cls) {
-  std::map<std::string, std::pair<double, double>> out;
-  for (std::size_t at = svg.find("class=\"" + cls + "\""); at != std::string::npos;
-       at = svg.find("class=\"" + cls + "\"", at + 1)) {
-    const std::size_t open = svg.rfind('<', at), close = svg.find('>', at);
-    const std::string label = svg.substr(close + 1, svg.find('<', close) - close - 1);
-    const auto x = numbers_of(svg.substr(open, close - open + 1), cls, "x");
-    const auto y = numbers_of(svg.substr(open, close - open + 1), cls, "y");
-    out[label] = {x.at(0).at(0), y.at(0).at(0)};
-  }
-  return out;
-}
 
 // Runs tilvex-plot --map on `table` within 256 MiB of address space and 10 s
 // of processor time (a loop that never ends is stopped by SIGXCPU, whatever
