@@ -361,6 +361,10 @@ TEST(Map, TheCanvasFitsThePoints) {
   std::vector<Point> every_key = grid(3, 2);
   every_key[1].shmax = "nan", every_key[2].kind = Point::failed, every_key[3].kind = Point::older;
   every_key[4].y = 7;  // y sparse: 0, 1, 7 of a span of 8
+  std::vector<Point> strip = grid(8, 1);  // a key taller than the frame
+  const char* regimes[] = {"NF", "NS", "SS", "TS", "TF", "U", "NF", "NF"};
+  for (std::size_t i = 0; i < strip.size(); ++i) strip[i].regime = regimes[i];
+  strip[6].shmax = "nan", strip[7].kind = Point::failed;
   MapStyle aphi;
   aphi.field = MapField::aphi;
   MapStyle axis1;
@@ -376,6 +380,7 @@ TEST(Map, TheCanvasFitsThePoints) {
       {"1 x 30", grid(1, 30), 1, 30},
       {"INT_MIN and INT_MAX", extremes, 2, 2},
       {"every key", every_key, 3, 3, "t", aphi},
+      {"a strip with a tall key", strip, 8, 1, "t", aphi},
       {"axis 1, a long title", grid(2, 2), 2, 2, long_title + " slice z 0 t 0", axis1},
   };
   for (const Case& c : cases) {
