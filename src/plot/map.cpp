@@ -294,6 +294,13 @@ std::string point(const formats::TableRow& row, const MapStyle& style, double cx
   return svg + bar("bar", cx, cy, azimuth, r, colour, stroke);
 }
 
+// A gradient stop's offset (0 to 1), to four decimals.
+std::string offset(double f) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%.4f", f);
+  return buf;
+}
+
 // The key, from (x, y) down: the regimes and symbols shown, the field's
 // colour bar, how the indices are laid out (`unit`: unit steps on both
 // axes). Its width and height in px.
@@ -301,13 +308,6 @@ struct Key {
   std::string svg;
   double width = 0, height = 0;
 };
-
-// A gradient stop's offset (0 to 1), to four decimals.
-std::string offset(double f) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%.4f", f);
-  return buf;
-}
 
 Key key(double x, double y0, const Shown& shown, const MapStyle& style, bool unit) {
   Key k;
