@@ -4,7 +4,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: demo test bench mutation python python-test pytest build configure tools gtest cli11 clean
+.PHONY: demo test bench mutation python python-test pytest build configure tools gtest cli11 netcdf clean
 
 tools:
 	@command -v cmake >/dev/null 2>&1 || { echo "make: cmake is missing; install the Debian package cmake"; exit 1; }
@@ -18,7 +18,11 @@ gtest: tools
 cli11: tools
 	@printf '#include <CLI/CLI.hpp>\n' | $${CXX:-c++} -std=c++20 -E -x c++ - >/dev/null 2>&1 || { echo "make: CLI11 is missing; install the Debian package libcli11-dev"; exit 1; }
 
-configure: tools cli11
+# tilvex-grid writes netCDF files with libnetcdf.
+netcdf: tools
+	@printf '#include <netcdf.h>\n' | $${CXX:-c++} -std=c++20 -E -x c++ - >/dev/null 2>&1 && command -v pkg-config >/dev/null 2>&1 || { echo "make: libnetcdf is missing; install the Debian packages libnetcdf-dev pkg-config"; exit 1; }
+
+configure: tools cli11 netcdf
 	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS) >/dev/null
 
 build: configure
@@ -40,9 +44,11 @@ demo: configure
 	  $(BUILD)/tilvex-generate 400 $$((100 + 4 * x + y)) > $(BUILD)/demo/point_$${x}_$${y}.vrin; \
 	  echo "$(BUILD)/demo/point_$${x}_$${y}.vrin $$x $$y 0 0"; done; done > $(BUILD)/demo/grid.txt
 	@$(BUILD)/tilvex-grid $(BUILD)/demo/grid.txt $(BUILD)/demo/grid-summary.txt 95 \
-	  $(BUILD)/demo/grid-accepted.txt --table $(BUILD)/demo/grid.tsv --quiet
+	  $(BUILD)/demo/grid-accepted.txt --table $(BUILD)/demo/grid.tsv --netcdf $(BUILD)/demo/grid.nc --quiet
 	@$(BUILD)/tilvex-plot --map $(BUILD)/demo/grid.tsv -o $(BUILD)/demo/map.svg
 	@echo "== a generated grid of 5 x 4 points by tilvex-grid, and its map: $(BUILD)/demo/map.svg"
+	@echo "== its table: $(BUILD)/demo/grid.tsv; as a netCDF file: $(BUILD)/demo/grid.nc; SHmax and regime of the first points:"
+	@cut -f 2,3,31-34 $(BUILD)/demo/grid.tsv | head -n 5
 
 test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure

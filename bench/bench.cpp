@@ -168,7 +168,7 @@ double read_floor(const std::vector<std::string>& inputs) {
   return seconds_since(start);
 }
 
-double analysis_floor(const std::vector<std::string>& inputs, unsigned jobs) {
+double analysis_floor(const std::vector<std::string>& inputs, unsigned jobs, bool stress = true) {
   const auto start = Clock::now();
   std::atomic<std::size_t> next{0};
   std::vector<std::thread> threads;
@@ -177,7 +177,7 @@ double analysis_floor(const std::vector<std::string>& inputs, unsigned jobs) {
       for (std::size_t i; (i = next++) < inputs.size();) {
         tilvex::InputFile f;
         if (!f.open(inputs[i]) || !f.read()) std::exit(1);
-        const tilvex::RunTexts t = tilvex::analyse_in_place(f.bytes(), 95.0f, tilvex::Grid{1, 2, 3, 4});
+        const tilvex::RunTexts t = tilvex::analyse_in_place(f.bytes(), 95.0f, tilvex::Grid{1, 2, 3, 4}, stress);
         if (t.summary.empty()) std::exit(1);
       }
     });
@@ -227,11 +227,17 @@ void bench_grid(const fs::path& dir, int points, int resamples, int runs) {
                              " -L 1 sh -c '\"$0\" \"$1\" " + s + " 95 " + a +
                              " \"$2\" \"$3\" \"$4\" \"$5\"' " + TILVEX_BINARY + " < " + list;
   const Figure xargs = time_command({"/bin/sh", "-c", recipe}, dir, runs);
-  std::vector<double> floor_read, floor_analysis;
+  std::vector<double> floor_read, floor_analysis, with_stress, without_stress;
   for (int r = 0; r < runs; ++r) {
     floor_read.push_back(read_floor(inputs));
     floor_analysis.push_back(analysis_floor(inputs, n));
+    // The stress quantities (SHmax, regime, A-phi over the accepted
+    // resamples), which tilvex-grid gathers in pass 2: one thread, with
+    // and without, taken in turn.
+    with_stress.push_back(analysis_floor(inputs, 1, true));
+    without_stress.push_back(analysis_floor(inputs, 1, false));
   }
+  const double stress = (median(with_stress) - median(without_stress)) / points;
   const double floor = median(floor_analysis);
   std::printf("  reading every input, one thread       %8.1f ms\n", median(floor_read) * 1e3);
   std::printf("  analysis floor, %u threads, no appends %8.1f ms\n", n, floor * 1e3);
@@ -241,6 +247,8 @@ void bench_grid(const fs::path& dir, int points, int resamples, int runs) {
               one.seconds * 1e3, n, one.seconds / all.seconds, static_cast<double>(one.peak_kib) / 1024.0);
   std::printf("  xargs -P %u, a tilvex run per point    %8.1f ms  (%.2fx tilvex-grid's time)\n", n,
               xargs.seconds * 1e3, xargs.seconds / all.seconds);
+  std::printf("  stress quantities, per point          %8.1f us  (%+.1f%% of tilvex-grid --jobs 1's time)\n",
+              stress * 1e6, stress * points / one.seconds * 100);
   std::fflush(stdout);
   fs::remove_all(dir / "grid");
 }

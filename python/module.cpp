@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/stress.hpp"
 #include "files/input_file.hpp"
 #include "formats/accepted.hpp"
 #include "formats/committed_file.hpp"
@@ -22,6 +24,8 @@
 #include "formats/resample_results.hpp"
 #include "formats/table.hpp"
 #include "text/error.hpp"
+#include "text/notes.hpp"
+#include "text/reader.hpp"
 #include "tilvex/analyse.hpp"
 
 namespace py = pybind11;
@@ -44,32 +48,47 @@ void check_level(float level, const std::string& text) {
            "confidence_level '" + text + "' is not a number");
 }
 
-tilvex::Result analyse_text(std::string_view text, float level, const std::string& level_text,
-                            const std::string& name) {
+// The program refuses an input that is empty or not a resample results
+// file (`name` is its name in the messages).
+void check_input(std::string_view text, const std::string& name) {
   if (text.empty()) refuse("unable to read " + name, "'" + name + "' is empty");
   if (std::string why = tilvex::formats::not_resample_results_file(text, "'" + name + "'"); !why.empty())
     refuse("unable to read " + name, std::move(why));
+}
+
+tilvex::Result analyse_text(std::string_view text, float level, const std::string& level_text,
+                            const std::string& name) {
+  check_input(text, name);
   check_level(level, level_text);
   py::gil_scoped_release free;
   return tilvex::analyse(text, level);
 }
 
-// The bytes of a file as the program reads them.
+// The bytes of a file as the program reads them; a FileError (with the
+// program's words and the system's errno) where it cannot be opened or read.
 std::string read_file(const std::string& path) {
   tilvex::InputFile f;
-  if (!f.open(path)) refuse("unable to open " + path, "cannot open '" + path + "': " + std::strerror(errno));
-  if (!f.read()) refuse("unable to read " + path, "cannot read '" + path + "': " + std::strerror(f.error()));
+  if (!f.open(path)) throw tilvex::formats::FileError(path, false, errno);
+  if (!f.read()) throw tilvex::formats::FileError(path, true, f.error());
   return std::string(f.text());
 }
 
-// At the boundary, how a tilvex::Error reaches Python: a refusal of the
-// program (an error with tilvex's fixed message, such as a FileError of a
-// file that cannot be opened or read) as TilvexError(message, reason), any
-// other (a row of a table that is not of its format) as a ValueError with
-// its reason. Registered for the functions of this module only.
+// At the boundary, how a tilvex::Error reaches Python: a FileError of a
+// file that cannot be opened or read as a TilvexOSError (a TilvexError that
+// is also an OSError with its errno; TilvexFileNotFoundError for ENOENT),
+// any other refusal of the program (an error with tilvex's fixed message)
+// as TilvexError(message, reason), any other error (a row of a table that
+// is not of its format) as a ValueError with its reason. Registered for the
+// functions of this module only.
 void raise_error(std::exception_ptr p) {
   try {
     if (p) std::rethrow_exception(p);
+  } catch (const tilvex::formats::FileError& e) {
+    static py::handle file_error = py::module_::import("tilvex._errors").attr("_file_error");
+    // fixed() is "unable to open NAME" or "unable to read NAME".
+    const std::string name = e.fixed().substr(std::string_view("unable to open ").size());
+    py::object error = file_error(e.fixed(), e.reason(), e.error_number(), name);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
   } catch (const tilvex::Error& e) {
     if (e.fixed().empty()) {
       PyErr_SetString(PyExc_ValueError, e.reason().c_str());
@@ -118,14 +137,71 @@ py::dict bounds(const tilvex::Result& r) {
   return d;
 }
 
+// The stress quantities of a run (analysis/stress.hpp), as tilvex-grid
+// computes them for its table: from the best fit (the summary's best values
+// are its solution as read) and the accepted solutions.
+tilvex::StressSummary stress_of(const tilvex::Result& r) {
+  const tilvex::Summary& s = r.analysis.summary;
+  tilvex::Solution best;
+  best.phi = s.phi.best;
+  for (int k = 0; k < 3; ++k) best.axis[k] = {s.trend[k].best, s.plunge[k].best};
+  return tilvex::stress_summary(best, r.solutions);
+}
+
+// The values as the table writes them: SHmax and its range each folded
+// into [0, 180) as a float, the share and A-phi rounded to float.
+py::tuple shmax(const tilvex::Result& r) {
+  const tilvex::StressBounds b = stress_of(r).shmax;
+  return py::make_tuple(tilvex::folded_float(b.best, 180.0), tilvex::folded_float(b.low, 180.0),
+                        tilvex::folded_float(b.high, 180.0));
+}
+
+py::tuple aphi(const tilvex::Result& r) {
+  const tilvex::StressBounds b = stress_of(r).regime_index;
+  return py::make_tuple(static_cast<float>(b.best), static_cast<float>(b.low), static_cast<float>(b.high));
+}
+
+// A float as the shortest text that reads back to it ("0.4", "nan", "inf").
+std::string float_text(float v) {
+  if (std::isnan(v)) return "nan";
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// "<tilvex.Result count=400 threshold=0.97 accepted=380 phi=(0.5, 0.4,
+// 0.6) tr1=(...) ... pl3=(...)>": the counts, the threshold and the bounds.
+std::string result_repr(const tilvex::Result& r) {
+  const tilvex::Summary& s = r.analysis.summary;
+  std::string out = "<tilvex.Result count=" + std::to_string(r.analysis.count) +
+                    " threshold=" + float_text(r.analysis.threshold) +
+                    " accepted=" + std::to_string(r.analysis.accepted);
+  const tilvex::Bounds b[] = {s.phi, s.trend[0], s.plunge[0], s.trend[1], s.plunge[1], s.trend[2], s.plunge[2]};
+  for (int k = 0; k < 7; ++k)
+    out += std::string(" ") + tilvex::formats::quantity_name(k) + "=(" + float_text(b[k].best) + ", " +
+           float_text(b[k].low) + ", " + float_text(b[k].high) + ")";
+  return out + ">";
+}
+
 void bind_result(py::module_& m) {
-  py::class_<tilvex::Result>(m, "Result")
-      .def_property_readonly("count", [](const tilvex::Result& r) { return r.analysis.count; })
+  py::class_<tilvex::Result> result(m, "Result", "The result of one analysis (see tilvex.analyse).");
+  result.def_property_readonly("count", [](const tilvex::Result& r) { return r.analysis.count; })
       .def_property_readonly("threshold", [](const tilvex::Result& r) { return r.analysis.threshold; })
       .def_property_readonly("unread_fields", [](const tilvex::Result& r) { return r.analysis.unread_fields; })
       .def_property_readonly("accepted", &accepted_indices)
       .def_property_readonly("solutions", &accepted_solutions)
-      .def_property_readonly("bounds", &bounds);
+      .def_property_readonly("bounds", &bounds)
+      .def_property_readonly("shmax", &shmax,
+                             "SHmax (best, low, high) in degrees, each folded into [0, 180) as in tilvex-grid's "
+                             "table: the range runs clockwise from low to high (across north low is the greater)")
+      .def_property_readonly(
+          "regime", [](const tilvex::Result& r) { return std::string(tilvex::regime_code(stress_of(r).regime)); },
+          "the best fit's faulting regime: NF, NS, SS, TS, TF or U")
+      .def_property_readonly(
+          "regime_share", [](const tilvex::Result& r) { return static_cast<float>(stress_of(r).regime_share); },
+          "the share of the accepted resamples in the best fit's regime, 0 to 1 (nan when none was accepted)")
+      .def_property_readonly("aphi", &aphi, "the regime index A-phi (best, low, high)")
+      .def("__repr__", &result_repr);
+  result.attr("__module__") = "tilvex";  // re-exported there
 }
 
 using Floats = py::array_t<float, py::array::c_style | py::array::forcecast>;
@@ -159,12 +235,18 @@ tilvex::Result analyse_records(Floats best, Floats resamples, float level, const
 using Notes = std::vector<std::tuple<std::string, std::size_t, std::size_t, std::string>>;
 using Analysed = std::pair<tilvex::Result, Notes>;
 
-Analysed with_notes(std::string_view text, float level, const std::string& level_text, const std::string& name) {
-  tilvex::Result r = analyse_text(text, level, level_text, name);
+// The health of the file `name` with the unread fields of `analysis`.
+Notes notes_of(std::string_view text, const std::string& name, const tilvex::Analysis& analysis) {
   std::vector<tilvex::formats::HealthNote> found = tilvex::formats::health_of(text, "'" + name + "'");
-  tilvex::formats::add_unread(found, "'" + name + "'", r.analysis);
+  tilvex::formats::add_unread(found, "'" + name + "'", analysis);
   Notes notes;
   for (const auto& n : found) notes.emplace_back(n.code, n.line, n.count, n.text);
+  return notes;
+}
+
+Analysed with_notes(std::string_view text, float level, const std::string& level_text, const std::string& name) {
+  tilvex::Result r = analyse_text(text, level, level_text, name);
+  Notes notes = notes_of(text, name, r.analysis);
   return {std::move(r), std::move(notes)};
 }
 
@@ -175,6 +257,53 @@ Analysed analyse_file(const std::string& path, float level, const std::string& l
 Analysed analyse_bytes(py::bytes data, float level, const std::string& name, const std::string& level_text) {
   const std::string text = data;
   return with_notes(text, level, level_text, name);
+}
+
+// The records of a resample results file as the program reads them (its
+// ResampleReader, both passes): the best fit (13 floats), the resamples
+// from pass 2 (n, 13), n counted by pass 1, and the file's health. The
+// program refuses the same files (empty, not a resample results file).
+py::tuple read_vrin(const std::string& path) {
+  const std::string text = read_file(path);
+  check_input(text, path);
+  const auto put = [](const tilvex::Record& r, float* f) {
+    std::memcpy(f, r.tensor.s, 6 * sizeof(float));
+    f[6] = r.solution.phi;
+    for (int k = 0; k < 3; ++k) {
+      f[7 + 2 * k] = r.solution.axis[k].trend;
+      f[8 + 2 * k] = r.solution.axis[k].plunge;
+    }
+  };
+  tilvex::ResampleReader reader(text);
+  py::array_t<float> best(py::ssize_t{13});
+  put(reader.best(), best.mutable_data());
+  std::size_t n = 0;
+  {
+    py::gil_scoped_release free;
+    while (reader.next_tensor()) ++n;
+    reader.restart();
+  }
+  py::array_t<float> resamples({static_cast<py::ssize_t>(n), py::ssize_t{13}});
+  float* out = resamples.mutable_data();
+  {
+    py::gil_scoped_release free;
+    for (std::size_t i = 0; i < n; ++i) put(reader.next_record(true), out + 13 * i);
+  }
+  tilvex::Analysis unread;
+  unread.unread_fields = reader.unread().count;
+  unread.first_unread_line = reader.unread().first_line;
+  unread.first_unread_field = reader.unread().first_field;
+  return py::make_tuple(best, resamples, notes_of(text, path, unread));
+}
+
+// `degrees` (float32) folded into [0, period) by folded_float, as the
+// table's SHmax and the netCDF file's trends are folded.
+py::array_t<float> folded(py::array_t<float, py::array::c_style | py::array::forcecast> degrees, double period) {
+  py::array_t<float> out(std::vector<py::ssize_t>(degrees.shape(), degrees.shape() + degrees.ndim()));
+  const float* in = degrees.data();
+  float* to = out.mutable_data();
+  for (py::ssize_t i = 0; i < degrees.size(); ++i) to[i] = tilvex::folded_float(in[i], period);
+  return out;
 }
 
 std::string format_accepted(const tilvex::Result& r, int x, int y, int z, int t) {
@@ -270,5 +399,8 @@ PYBIND11_MODULE(_tilvex, m) {
       std::vector<std::string>(columns.begin() + tilvex::formats::kThresholdColumn,
                                columns.begin() + tilvex::formats::kThresholdColumn + 22)));
   m.def("_read_table", &read_table);
+  m.def("_read_vrin", &read_vrin);
+  m.def("_folded", &folded);
+  m.def("_level_note", [](float level, const std::string& text) { return tilvex::level_note(level, text); });
   m.def("_read_accepted", &read_accepted);
 }

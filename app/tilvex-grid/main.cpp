@@ -1,7 +1,7 @@
 // tilvex-grid: a whole grid in one command, on every core, in list order.
 //
 // tilvex-grid GRID_LIST output_file confidence_level output_file2
-//             [--jobs N] [--part K/N] [--table FILE] [--resume | --again] [--quiet]
+//             [--jobs N] [--part K/N] [--table FILE] [--netcdf FILE] [--resume | --again] [--quiet]
 //
 // Appends to output_file and output_file2 exactly what a loop of tilvex runs
 // over the list's points appends, and prints what those runs would print.
@@ -98,6 +98,8 @@ tilvex::grid::Options grid_options(const CommandLine& line) {
   o.part_k = line.part_k;
   o.part_n = line.part_n;
   o.table = line.table;
+  o.netcdf = line.netcdf;
+  o.list = line.operands[0];
   o.resume = line.resume;
   o.again = line.again;
   if (const std::string fault = settings_fault(); !fault.empty()) throw Error(fault, 2);
@@ -125,8 +127,11 @@ std::vector<tilvex::grid::Point> grid_points(const std::string& list_name, const
     throw Error(list_name + ": cannot read the list: " + std::strerror(errno), 2);
   if (!list.read()) throw Error(list_name + ": cannot read the list: " + std::strerror(list.error()), 2);
   std::vector<grid::Point> points = grid::read_list(list.text(), list_name);
+  const grid::GridFiles files{list_name, o.output, o.output2, o.progress, points};
   if (!o.table.empty())
-    if (std::string why = grid::table_fault(o.table, {list_name, o.output, o.output2, o.progress, points});
+    if (std::string why = grid::table_fault(o.table, files); !why.empty()) throw Error(std::move(why), 2);
+  if (!o.netcdf.empty())
+    if (std::string why = grid::netcdf_fault(o.netcdf, o.table, files, grid::part_of(points, o.part_k, o.part_n));
         !why.empty())
       throw Error(std::move(why), 2);
   return points;

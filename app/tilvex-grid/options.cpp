@@ -7,7 +7,7 @@
 namespace tilvex::grid_cli {
 namespace {
 
-enum Key { kJobs, kPart, kTable, kResume, kAgain, kQuiet, kRecover, kHelp, kVersion };
+enum Key { kJobs, kPart, kTable, kNetcdf, kResume, kAgain, kQuiet, kRecover, kHelp, kVersion };
 
 using cli::Placing;
 
@@ -26,6 +26,8 @@ const cli::Interface kInterface{
                  .refusal = "--part takes K/N, with 0 <= K < N"},
                 {.key = kTable, .name = "--table", .values = {"FILE"},
                  .help = "a tab-separated row per point, pairing it with its summary"},
+                {.key = kNetcdf, .name = "--netcdf", .values = {"FILE"},
+                 .help = "the grid's results as a netCDF-4 file (CF conventions)"},
                 {.key = kResume, .name = "--resume", .help = "go on with a grid that was stopped or killed"},
                 {.key = kAgain, .name = "--again", .help = "append a grid that is recorded beside output_file once more"},
                 {.key = kQuiet, .name = "--quiet", .help = "no progress line, even on a terminal"},
@@ -41,6 +43,7 @@ const cli::Interface kInterface{
                   {{"--jobs"}, true},
                   {{"--part"}, true},
                   {{"--table"}, true},
+                  {{"--netcdf"}, true},
                   {{"--resume", "--again"}, true},
                   {{"--quiet"}, true}},
                  {{{"--recover"}}}},
@@ -87,6 +90,7 @@ void take(CommandLine& line, const std::vector<cli::Word>& words) {
       case kJobs: line.jobs = jobs(w); break;
       case kPart: part(w, line); break;
       case kTable: line.table = cli::values(w)[0]; break;
+      case kNetcdf: line.netcdf = cli::values(w)[0]; break;
       case kResume: line.resume = true; break;
       case kAgain: line.again = true; break;
       case kQuiet: line.quiet = true; break;

@@ -19,7 +19,8 @@ struct CommandLine : cli::Reading {
   std::vector<std::string> operands;  // GRID_LIST output_file confidence_level output_file2, or the FILEs
   std::optional<unsigned> jobs;       // 1 to 1024
   std::size_t part_k = 0, part_n = 1;
-  std::string table;  // empty for none
+  std::string table;   // empty for none
+  std::string netcdf;  // empty for none
   bool resume = false, again = false, quiet = false;
 };
 

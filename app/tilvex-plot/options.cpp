@@ -15,8 +15,8 @@ const cli::Interface kInterface{
     .program = "tilvex-plot",
     .about = "Figures of tilvex's results as standalone SVG, on standard output without -o:\n"
              "the accepted resamples of one grid point on a lower-hemisphere equal-area net,\n"
-             "with Kamb density contours and a histogram of phi; or a map of a grid's table\n"
-             "(SHmax and the faulting regime at each point).\n",
+             "with the regions holding 50, 90 and 95% of each axis and a histogram of phi;\n"
+             "or a map of a grid's table (SHmax and the faulting regime at each point).\n",
     .operands = {{"ACCEPTED_FILE", "the accepted resamples (tilvex's output_file2) to draw"}},
     .options = {{.key = kGrid, .name = "--grid", .values = {"X", "Y", "Z", "T"},
                  .help = "the grid point to draw, where the file holds several"},
@@ -35,7 +35,7 @@ const cli::Interface kInterface{
                 {.key = kField, .name = "--field", .values = {"aphi|phi"},
                  .help = "shade the map's cells by A-phi or phi (default: none)",
                  .refusal = "--field takes aphi or phi"},
-                {.key = kSigma, .name = "--sigma", .help = "call the axes sigma 1, 2, 3 (for a stress tensor)"},
+                {.key = kSigma, .name = "--sigma", .help = "call the axes \u03c3\u2081, \u03c3\u2082, \u03c3\u2083 (for a stress tensor)"},
                 {.key = kOutput, .name = "-o", .values = {"OUT.svg"},
                  .help = "write the figure to OUT.svg, whole or not at all"},
                 {.key = kHelp, .name = "--help", .help = "this text", .placing = Placing::alone},

@@ -6,7 +6,8 @@
    axes scatter about it.
 2. Runs a small grid of such bootstraps through tilvex-grid (if it is on
    PATH, or named by TILVEX_GRID) and reads its table into pandas (if pandas
-   is installed; else as a numpy array).
+   is installed; else as a numpy array), and as an xarray dataset (if xarray
+   is installed).
 3. Draws a map of the grid: axis 1's trend at each point, coloured by phi,
    with matplotlib, if it is installed.
 """
@@ -59,6 +60,7 @@ def main():
     print(f"{r.count} resamples, {len(r.accepted)} accepted, threshold {r.threshold:.6f}")
     print("trend of axis 1: %.2f, from %.2f to %.2f" % r.bounds["tr1"])
     print(tilvex.format_summary(r), end="")
+    print("SHmax %.1f, from %.1f to %.1f; regime" % r.shmax, r.regime, f"({r.regime_share:.0%} of the accepted)")
 
     # 2. A grid of 4 x 3 points through tilvex-grid, as files.
     grid = os.environ.get("TILVEX_GRID") or shutil.which("tilvex-grid")
@@ -84,6 +86,11 @@ def main():
     except ImportError:
         table = tilvex.read_table(work / "grid.tsv")
     print(f"{len(table)} points in the table")
+    try:
+        ds = tilvex.read_dataset(work / "grid.tsv")  # as tilvex-grid --netcdf would write it
+        print("phi on the grid, a row per y and a column per x:", ds["phi"].isel(t=0, z=0).values.round(2), sep="\n")
+    except ImportError:
+        print("xarray is not installed: no dataset")
 
     # 3. A map, if matplotlib is there.
     try:

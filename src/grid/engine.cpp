@@ -3,12 +3,17 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <array>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "commit.hpp"
+#include "formats/netcdf.hpp"
+#include "text/error.hpp"
 #include "opening.hpp"
 #include "point.hpp"
 #include "progress.hpp"
@@ -130,7 +135,37 @@ struct Writer {
   }
 };
 
-// After the last commit: the table, whole or not at all, then the
+// The time now, as an ISO date and time in UTC.
+std::string utc_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm t{};
+  gmtime_r(&now, &t);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &t);
+  return text;
+}
+
+// The netCDF file of the rows in the record, whole or not at all; false
+// (and why, told) if it cannot be written.
+bool write_netcdf(const Options& o, const Files& f, const Progress& progress) {
+  std::string bytes;
+  try {
+    const formats::GridAttributes at{"tilvex-grid " TILVEX_VERSION, utc_now() + " tilvex-grid", o.level_text,
+                                     o.list, std::nullopt};
+    bytes = formats::grid_netcdf(formats::read_table(progress.rows, o.progress), at);
+  } catch (const Error& e) {
+    f.tell("'" + o.netcdf + "': " + e.reason());
+    return false;
+  }
+  if (!write_table(o.netcdf, bytes, o.sync)) {
+    f.tell("cannot write '" + o.netcdf + "': " + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// After the last commit: the table and the netCDF file, each whole or not
+// at all, then the
 // record's last line, then the files closed.
 void finish(const Options& o, Files& f, const Progress& progress, Report& r) {
   const auto failed = [&r](int status, const std::string& name, bool resumable = false) {
@@ -142,6 +177,7 @@ void finish(const Options& o, Files& f, const Progress& progress, Report& r) {
     const std::string text = (o.part_k == 0 ? table_header() : std::string()) + progress.rows;
     if (!write_table(o.table, text, o.sync)) return failed(kOutput, o.table, f.keeps_record);
   }
+  if (!o.netcdf.empty() && !write_netcdf(o, f, progress)) return failed(kOutput, o.netcdf, f.keeps_record);
   if (f.keeps_record && !progress.complete && !write_text(f.record, kComplete, f.tell))
     return failed(kOutput, o.progress);
   if (!f.output2.close()) return failed(kOutput2, o.output2);

@@ -13,6 +13,8 @@ struct Options {
   unsigned jobs = 1;
   std::size_t part_k = 0, part_n = 1;
   std::string table;     // the table's path; empty for none
+  std::string netcdf;    // the netCDF file's path; empty for none
+  std::string list;      // the list's name as given ("-": standard input)
   std::string progress;  // the record's path
   bool resume = false;
   bool again = false;  // a new copy of a grid that is recorded

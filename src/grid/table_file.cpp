@@ -7,9 +7,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <array>
 #include <filesystem>
+#include <map>
+#include <vector>
 
 #include "files/posix.hpp"
+#include "formats/netcdf.hpp"
 #include "formats/table.hpp"
 #include "text/error.hpp"
 
@@ -68,13 +72,13 @@ bool looks_like_a_table(const std::string& table) {
   }
 }
 
-}  // namespace
-
-std::string table_fault(const std::string& table, const GridFiles& files) {
-  struct stat t {};
-  const bool exists = ::stat(table.c_str(), &t) == 0;
+// Why `table`, the file of `option`, must not be written, but for what
+// it holds: the files the grid reads or appends to.
+std::string named_fault(const std::string& table, const std::string& option, const GridFiles& files,
+                        struct stat& t, bool& exists) {
+  exists = ::stat(table.c_str(), &t) == 0;
   const struct stat* found = exists ? &t : nullptr;
-  const std::string name = "--table '" + table + "' is ";
+  const std::string name = option + " '" + table + "' is ";
   const std::string after = "; nothing written";
   if (is_file(table, found, files.list)) return name + "the grid list" + after;
   if (is_file(table, found, files.output)) return name + "output_file" + after;
@@ -83,8 +87,60 @@ std::string table_fault(const std::string& table, const GridFiles& files) {
   for (const Point& p : files.points)
     if (is_file(table, found, p.input))
       return name + "the input of line " + std::to_string(p.line) + " of the list" + after;
+  return {};
+}
+
+// A netCDF file of a grid's results, read whole (at most 1 GiB) through
+// no symlink.
+bool holds_a_grid(const std::string& name) {
+  const posix::Fd fd(posix::open_no_symlinks(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || text.size() > (std::size_t{1} << 30)) return false;
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  return formats::is_grid_netcdf(text);
+}
+
+}  // namespace
+
+std::string table_fault(const std::string& table, const GridFiles& files) {
+  struct stat t {};
+  bool exists = false;
+  if (std::string why = named_fault(table, "--table", files, t, exists); !why.empty()) return why;
   if (exists && (!S_ISREG(t.st_mode) || !looks_like_a_table(table)))
-    return name + "a file that is not a table of tilvex-grid's; it is left as it is";
+    return "--table '" + table + "' is a file that is not a table of tilvex-grid's; it is left as it is";
+  return {};
+}
+
+std::string netcdf_fault(const std::string& netcdf, const std::string& table, const GridFiles& files,
+                         std::span<const Point> part) {
+  struct stat t {};
+  bool exists = false;
+  if (std::string why = named_fault(netcdf, "--netcdf", files, t, exists); !why.empty()) return why;
+  const std::string name = "--netcdf '" + netcdf + "' is ";
+  if (!table.empty()) {
+    struct stat s {};
+    if (exists ? ::stat(table.c_str(), &s) == 0 && same(s, t) : normal(table) == normal(netcdf))
+      return name + "the table; nothing written";
+  }
+  if (exists && (!S_ISREG(t.st_mode) || !holds_a_grid(netcdf)))
+    return name + "a file that is not a netCDF file of tilvex-grid's; it is left as it is";
+  std::map<std::array<int, 4>, const Point*> seen;
+  for (const Point& p : part) {
+    const auto [at, fresh] = seen.emplace(std::array<int, 4>{p.grid.x, p.grid.y, p.grid.z, p.grid.t}, &p);
+    if (!fresh)
+      return "--netcdf: lines " + std::to_string(at->second->line) + " and " + std::to_string(p.line) +
+             " of the list have the same grid indices; a netCDF grid holds one point a cell; nothing appended";
+  }
+  std::vector<formats::TableRow> rows(part.size());
+  for (std::size_t i = 0; i < part.size(); ++i) rows[i].grid = part[i].grid;
+  if (std::string why = formats::netcdf_fault(rows); !why.empty()) return "--netcdf: " + why + "; nothing appended";
   return {};
 }
 

@@ -35,6 +35,14 @@ struct GridFiles {
 // a row of a table, now or older; an empty file is taken).
 std::string table_fault(const std::string& table, const GridFiles& files);
 
+// Why `netcdf` must not be written, in words; empty if it may. Refused as
+// a table is (the list, an input, an output, the record), the table
+// itself, an existing file that is not a netCDF file of a grid's results,
+// and a part (`part`) whose points cannot make one netCDF grid: two points
+// of the same grid indices, or indices too sparse.
+std::string netcdf_fault(const std::string& netcdf, const std::string& table, const GridFiles& files,
+                         std::span<const Point> part);
+
 // Writes `text` to a fresh file of a random name in the table's folder
 // (never through a symlink, never over a file) and renames it to `table`;
 // with `sync`, the file is synced before the rename and its folder after.

@@ -54,6 +54,65 @@ DensityGrid kamb_density(const std::vector<Direction>& axes, const std::vector<d
   return g;
 }
 
+DensityGrid smoothed_density(const std::vector<Direction>& axes, const std::vector<double>& weights,
+                             double total, int size) {
+  DensityGrid g;
+  g.size = size;
+  g.sigmas.assign(static_cast<std::size_t>(size * size), 0.0);
+  if (total <= 0) return g;
+  const double k = 2.0 / counting_area(static_cast<std::size_t>(total));
+  const double uniform = total * (1.0 - std::exp(-k)) / k;
+  // Beyond |a . n| < 1 - 40 / k an axis weighs less than e^-40: left out.
+  const double nearest = 1.0 - 40.0 / k;
+  for (int row = 0; row < size; ++row) {
+    for (int column = 0; column < size; ++column) {
+      const double east = -1.0 + 2.0 * column / (size - 1), north = 1.0 - 2.0 * row / (size - 1);
+      const Direction n = direction_at(east, north);
+      double sum = 0;
+      for (std::size_t i = 0; i < axes.size(); ++i) {
+        const Direction& a = axes[i];
+        const double c = std::fabs(a[0] * n[0] + a[1] * n[1] + a[2] * n[2]);
+        if (c >= nearest) sum += weights[i] * std::exp(k * (c - 1.0));
+      }
+      const double v = sum / uniform;
+      g.sigmas[static_cast<std::size_t>(row * size + column)] = v;
+      g.peak = std::max(g.peak, v);
+    }
+  }
+  return g;
+}
+
+double density_at(const DensityGrid& g, double east, double north) {
+  if (g.size < 2) return 0.0;
+  const double last = g.size - 1;
+  const double x = std::clamp((east + 1.0) / 2.0 * last, 0.0, last);
+  const double y = std::clamp((1.0 - north) / 2.0 * last, 0.0, last);
+  const int c = std::min(static_cast<int>(x), g.size - 2), r = std::min(static_cast<int>(y), g.size - 2);
+  const double fx = x - c, fy = y - r;
+  return (1 - fy) * ((1 - fx) * g.at(r, c) + fx * g.at(r, c + 1)) +
+         fy * ((1 - fx) * g.at(r + 1, c) + fx * g.at(r + 1, c + 1));
+}
+
+std::vector<double> mass_levels(const DensityGrid& grid, const std::vector<std::array<double, 2>>& points,
+                                const std::vector<double>& weights, const std::vector<double>& shares) {
+  std::vector<std::pair<double, double>> at;  // density, weight: densest first
+  double total = 0;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    at.emplace_back(density_at(grid, points[i][0], points[i][1]), weights[i]);
+    total += weights[i];
+  }
+  std::vector<double> out;
+  if (at.empty() || total <= 0) return out;
+  std::sort(at.begin(), at.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (double share : shares) {
+    double held = 0;
+    std::size_t i = 0;
+    while (i + 1 < at.size() && held + at[i].second < share * total) held += at[i++].second;
+    out.push_back(at[i].first);
+  }
+  return out;
+}
+
 std::vector<double> levels(double peak) {
   std::vector<double> out;
   double step = 2.0;

@@ -48,6 +48,27 @@ DensityGrid kamb_density(const std::vector<Direction>& axes, const std::vector<d
 // round step (so the figure shows a few contours at any N).
 std::vector<double> levels(double peak);
 
+// The smoothed density of axes, by Robin and Jowett's (1986) exponential
+// kernel: at a node n, the sum over the axes a of w exp(k (|a . n| - 1))
+// (an axis counts at either end), with k = 2 / counting_area(N), which
+// weighs like Kamb's counting circle (k <= 200: half-weight at 4.8
+// degrees). In multiples of the density of N axes spread uniformly, N (1 -
+// exp(-k)) / k. Nodes outside the net take the value of its rim.
+DensityGrid smoothed_density(const std::vector<Direction>& axes, const std::vector<double>& weights,
+                             double total, int size);
+
+// The grid's value at a point of the net, interpolated bilinearly between
+// its four nodes.
+double density_at(const DensityGrid& grid, double east, double north);
+
+// The levels of the smallest regions that hold `shares` (each from 0 to
+// 1) of the weighted axes (given as points of the net): the density
+// reached at the axes, interpolated on the grid, at the share's quantile
+// from the top (highest-density regions, Hyndman 1996). A level for each
+// share, in order; none for an empty set.
+std::vector<double> mass_levels(const DensityGrid& grid, const std::vector<std::array<double, 2>>& points,
+                                const std::vector<double>& weights, const std::vector<double>& shares);
+
 // The contour lines of the grid at `level`, as segments of points on the
 // net ((east, north), radius 1), by marching squares.
 std::vector<std::array<double, 4>> contour(const DensityGrid& grid, double level);

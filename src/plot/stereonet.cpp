@@ -94,6 +94,14 @@ std::string marker(int axis, double x, double y, const std::string& cls, double 
 // Okabe-Ito colours, safe for colour-blind readers; the shapes differ too.
 const char* const kColour[3] = {"#D55E00", "#009E73", "#0072B2"};
 
+// A round step for counts up to `most`: 1, 2 or 5 times a power of ten,
+// the least that gives at most five steps.
+long long count_step(long long most) {
+  for (long long magnitude = 1;; magnitude *= 10)
+    for (long long nice : {1, 2, 5})
+      if (nice * magnitude * 5 >= most) return nice * magnitude;
+}
+
 std::string histogram(const Cloud& cloud, const Figure& f) {
   constexpr double kLeft = 640, kRight = 920, kBase = 540, kTall = 180;
   const int most = std::max(1, *std::max_element(cloud.phi_bins.begin(), cloud.phi_bins.end()));
@@ -106,12 +114,24 @@ std::string histogram(const Cloud& cloud, const Figure& f) {
   }
   h += "<line x1=\"" + number(kLeft) + "\" y1=\"" + number(kBase) + "\" x2=\"" + number(kRight) +
        "\" y2=\"" + number(kBase) + "\" stroke=\"black\"/>\n";
-  for (double tick : {0.0, 0.5, 1.0})
-    h += text(kLeft + tick * (kRight - kLeft), kBase + 16, number(tick), " text-anchor=\"middle\"");
+  // Ticks: phi every 0.2; the counts at a round step (1, 2 or 5 times a
+  // power of ten) that gives three to six of them up to the tallest bar.
+  for (int t = 0; t <= 5; ++t) {
+    const double x = kLeft + t / 5.0 * (kRight - kLeft);
+    h += "<line x1=\"" + number(x) + "\" y1=\"" + number(kBase) + "\" x2=\"" + number(x) + "\" y2=\"" +
+         number(kBase + 4) + "\" stroke=\"black\"/>\n";
+    h += text(x, kBase + 17, number(t / 5.0), " text-anchor=\"middle\"");
+  }
   h += text((kLeft + kRight) / 2, kBase + 34, "phi", " text-anchor=\"middle\" font-style=\"italic\"");
-  h += text(kLeft - 6, kBase - kTall + 4, std::to_string(most), " text-anchor=\"end\"");
-  h += text(kLeft - 6, kBase + 4, "0", " text-anchor=\"end\"");
-  h += upward_text(kLeft - 30, kBase - kTall / 2, "resamples", " text-anchor=\"middle\"");
+  for (long long tick = 0, step = count_step(most); tick <= most; tick += step) {
+    const double y = kBase - kTall * static_cast<double>(tick) / most;
+    h += "<line x1=\"" + number(kLeft - 4) + "\" y1=\"" + number(y) + "\" x2=\"" + number(kLeft) + "\" y2=\"" +
+         number(y) + "\" stroke=\"black\"/>\n";
+    h += text(kLeft - 6, y + 4, std::to_string(tick), " text-anchor=\"end\"");
+  }
+  // Beside the widest count label (8.5 pixels a digit at most).
+  const double label_x = kLeft - 18 - 8.5 * static_cast<double>(std::to_string(most).size());
+  h += upward_text(label_x, kBase - kTall / 2, "resamples", " text-anchor=\"middle\"");
   h += text(kLeft, kBase - kTall - 14, "phi of the accepted resamples");
   if (f.best) {  // the best fit, solid, and its bounds, dashed
     const auto mark = [&](double phi, const char* dash, const char* cls) {
@@ -176,34 +196,64 @@ std::string contour_group(int axis, const DensityGrid& g, const std::vector<doub
   return svg + "</g>\n";
 }
 
-// Kamb contours of each axis with 10 or more drawn, at one set of levels
-// from the highest peak of the three; and the legend's two lines on the
-// method (`method` empty where no axis has contours).
-struct Contours {
-  std::string svg, method, method2;
+// The contours of each axis with 10 or more drawn (Figure::contours), and
+// the legend's lines on the method (none where no axis has contours).
+struct ContourLines {
+  std::string svg;
+  std::vector<std::string> method;
 };
 
-Contours density_contours(const Cloud& cloud, bool over_markers) {
-  Contours c;
+// "2.0, 4.0 and 6.0"; with `whole`, whole numbers without decimals: "50, 90 and 95".
+std::string listed(const std::vector<double>& v, bool whole = false) {
+  std::string out;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    std::string n = number(v[i]);
+    if (whole && v[i] == std::round(v[i]) && std::fabs(v[i]) < 1e9) n = std::to_string(static_cast<long long>(v[i]));
+    out += (i == 0 ? "" : i + 1 == v.size() ? " and " : ", ") + n;
+  }
+  return out;
+}
+
+ContourLines density_contours(const Cloud& cloud, bool over_markers, const Figure& f) {
+  ContourLines c;
+  const auto stroke = [&](int k) { return over_markers ? std::string("black") : std::string(kColour[k]); };
+  std::vector<double> given = f.levels;
+  std::sort(given.begin(), given.end());
+  if (f.contours == Contours::regions) {
+    // Each axis its own levels: the densest region first, drawn last.
+    std::vector<double> shares = given.empty() ? std::vector<double>{50, 90, 95} : given;
+    std::vector<double> fractions;
+    for (auto it = shares.rbegin(); it != shares.rend(); ++it) fractions.push_back(*it / 100.0);
+    bool any = false;
+    for (int k = 0; k < 3; ++k) {
+      if (cloud.drawn[k] < 10) continue;
+      const DensityGrid g = cloud.smoothed(k);
+      std::vector<std::array<double, 2>> at;
+      std::vector<double> weights;
+      cloud.points(k, at, weights);
+      c.svg += contour_group(k, g, mass_levels(g, at, weights, fractions), stroke(k));
+      any = true;
+    }
+    if (any) c.method = {"contours: the smallest regions holding", listed(shares, true) + "% of each axis"};
+    return c;
+  }
   DensityGrid grids[3];
   double peak = 0;
   for (int k = 0; k < 3; ++k) {
     if (cloud.drawn[k] < 10) continue;
-    grids[k] = cloud.density(k);
+    grids[k] = f.contours == Contours::sigma ? cloud.density(k) : cloud.smoothed(k);
     peak = std::max(peak, grids[k].peak);
   }
-  const std::vector<double> at = levels(peak);
-  for (int k = 0; k < 3; ++k) {
-    if (cloud.drawn[k] < 10) continue;
-    c.svg += contour_group(k, grids[k], at, over_markers ? std::string("black") : std::string(kColour[k]));
-    if (k == 0 || c.method.empty()) {
-      std::string list;
-      for (double v : at) list += (list.empty() ? "" : ", ") + number(v);
-      c.method = "Kamb contours at " + (list.empty() ? std::string("none") : list) + " sigma,";
-    }
-  }
-  const double area = counting_area(cloud.drawn[0]);
-  c.method2 = "counting circle " + number(100.0 * area) + "% of the hemisphere";
+  if (peak == 0) return c;
+  const std::vector<double> at = given.empty() ? levels(peak) : given;
+  for (int k = 0; k < 3; ++k)
+    if (cloud.drawn[k] >= 10) c.svg += contour_group(k, grids[k], at, stroke(k));
+  const std::string list = at.empty() ? std::string("none") : listed(at);
+  if (f.contours == Contours::sigma)
+    c.method = {"Kamb contours at " + list + " sigma,",
+                "counting circle " + number(100.0 * counting_area(cloud.drawn[0])) + "% of the hemisphere"};
+  else
+    c.method = {"contours at " + list + " times the uniform", "density (exponential smoothing)"};
   return c;
 }
 
@@ -219,11 +269,12 @@ std::string best_fit_markers(const BestFit& best) {
 
 // The legend beside the net: a key of the markers, then the counts, the
 // projection and the density method.
-std::string legend(const Cloud& cloud, const Figure& f, bool markers, const Contours& contours) {
+std::string legend(const Cloud& cloud, const Figure& f, bool markers, const ContourLines& contours) {
   const double lx = 640, ly = 80;
   std::string svg;
   for (int k = 0; k < 3; ++k) {
-    const std::string name = (f.sigma_names ? "sigma " : "axis ") + std::to_string(k + 1);
+    static const char* const kSigma[3] = {"\u03c3\u2081", "\u03c3\u2082", "\u03c3\u2083"};  // σ₁ σ₂ σ₃
+    const std::string name = f.sigma_names ? std::string(kSigma[k]) : "axis " + std::to_string(k + 1);
     svg += "<g fill=\"" + std::string(kColour[k]) + "\">" + marker(k, lx, ly + 22.0 * k, "") + "</g>\n";
     svg += text(lx + 12, ly + 22.0 * k + 5, name);
     if (f.best)
@@ -232,14 +283,14 @@ std::string legend(const Cloud& cloud, const Figure& f, bool markers, const Cont
   }
   if (f.best) svg += text(lx + 134, ly + 49, "best fit");
   double y = ly + 74;
-  svg += text(lx - 4, y, std::to_string(cloud.count) + " accepted resamples" +
-                             (markers ? "" : " (density only: more than " +
-                                                 std::to_string(Cloud::kMaxMarkers) + ")"));
+  svg += text(lx - 4, y, std::to_string(cloud.count) + " accepted resamples");
+  if (!markers)
+    svg += text(lx - 4, y += 18, "density only (more than " + std::to_string(Cloud::kMaxMarkers) + ")",
+                " font-size=\"12\"");
   svg += text(lx - 4, y += 20, "lower hemisphere, equal area");
-  if (!contours.method.empty()) {
-    svg += text(lx - 4, y += 20, contours.method, " class=\"method\" font-size=\"11\"");
-    svg += text(lx - 4, y += 15, contours.method2, " font-size=\"11\"");
-  }
+  for (std::size_t i = 0; i < contours.method.size(); ++i)
+    svg += text(lx - 4, y += (i == 0 ? 20 : 15), contours.method[i],
+                i == 0 ? " class=\"method\" font-size=\"11\"" : " font-size=\"11\"");
   if (cloud.left_out > 0)
     svg += text(lx - 4, y += 20, std::to_string(cloud.left_out) + " axes not drawn (not a number)");
   return svg;
@@ -317,6 +368,36 @@ DensityGrid Cloud::density(int axis) const {
   return kamb_density(centres, weights, static_cast<double>(drawn[axis]), kGrid);
 }
 
+void Cloud::points(int axis, std::vector<std::array<double, 2>>& at, std::vector<double>& weights) const {
+  at.clear();
+  weights.clear();
+  if (exact) {
+    for (const Direction& d : axes[axis]) {
+      const NetPoint p = project_down(d[0], d[1], d[2]);
+      at.push_back({p.east, p.north});
+      weights.push_back(1.0);
+    }
+    return;
+  }
+  const auto& bins = binned[axis];
+  for (int row = 0; row < kBinsPerSide; ++row)
+    for (int column = 0; column < kBinsPerSide; ++column) {
+      const double w = bins.empty() ? 0.0 : bins[static_cast<std::size_t>(row * kBinsPerSide + column)];
+      if (w == 0.0) continue;
+      at.push_back({-1.0 + (column + 0.5) * 2.0 / kBinsPerSide, 1.0 - (row + 0.5) * 2.0 / kBinsPerSide});
+      weights.push_back(w);
+    }
+}
+
+DensityGrid Cloud::smoothed(int axis) const {
+  std::vector<std::array<double, 2>> at;
+  std::vector<double> weights;
+  points(axis, at, weights);
+  std::vector<Direction> directions;
+  for (const auto& p : at) directions.push_back(direction_at(p[0], p[1]));
+  return smoothed_density(directions, weights, static_cast<double>(drawn[axis]), kFineGrid);
+}
+
 std::string render_svg(const Cloud& cloud, const Figure& f) {
   std::string svg = document_start(kWidth, kHeight);
   svg += text(20, 26, f.title, " font-size=\"16\"");
@@ -326,7 +407,7 @@ std::string render_svg(const Cloud& cloud, const Figure& f) {
   // density.
   const bool markers = cloud.count <= Cloud::kMaxMarkers;
   if (markers) svg += resample_markers(cloud);
-  const Contours contours = cloud.count >= 10 ? density_contours(cloud, markers) : Contours{};
+  const ContourLines contours = cloud.count >= 10 ? density_contours(cloud, markers, f) : ContourLines{};
   svg += contours.svg;
   if (f.best) svg += best_fit_markers(*f.best);
   svg += legend(cloud, f, markers, contours);

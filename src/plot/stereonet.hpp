@@ -33,10 +33,19 @@ struct BestFit {
   double phi[3] = {};               // best fit, low and high bound
   double trend[3] = {}, plunge[3] = {};  // the best-fit axes, degrees
 };
+// The contours of each axis's resamples: the smallest regions that hold
+// given shares of them (per cent: 50, 90, 95 unless set), or levels of
+// their density smoothed by an exponential kernel in multiples of the
+// uniform density, or Kamb's counting-circle density in sigma (for both,
+// a handful of levels from the peak unless set).
+enum class Contours { regions, density, sigma };
+
 struct Figure {
   std::string title, subtitle;
   std::optional<BestFit> best;
-  bool sigma_names = false;  // "sigma 1" for "axis 1", for a stress tensor
+  bool sigma_names = false;  // σ₁ for "axis 1", for a stress tensor
+  Contours contours = Contours::regions;
+  std::vector<double> levels;  // as the contours take them; empty: the defaults
 };
 
 // The accepted resamples of one grid point, taken one at a time: the
@@ -46,10 +55,16 @@ struct Figure {
 class Cloud {
  public:
   static constexpr std::size_t kMaxMarkers = 3000, kMaxExact = 20000;
-  static constexpr int kBins = 20, kBinsPerSide = 200, kGrid = 41;
+  static constexpr int kBins = 20, kBinsPerSide = 200, kGrid = 41, kFineGrid = 81;
 
   void add(const AcceptedLine& line);
+  // Kamb's density in sigma, on a grid of kGrid nodes a side.
   DensityGrid density(int axis) const;
+  // The smoothed density in multiples of the uniform, on a grid of
+  // kFineGrid nodes a side; and the axes as points of the net with their
+  // weights (the bins' centres, beyond kMaxExact).
+  DensityGrid smoothed(int axis) const;
+  void points(int axis, std::vector<std::array<double, 2>>& at, std::vector<double>& weights) const;
 
   std::size_t count = 0, left_out = 0, phi_outside = 0;
   std::size_t drawn[3] = {};
@@ -64,7 +79,7 @@ class Cloud {
 };
 
 // The SVG document: the net with a 10 degree graticule and N/E/S/W marks;
-// Kamb density contours of each axis; while few enough, every axis as a
+// the contours of each axis (Figure::contours); while few enough, every axis as a
 // marker (axis 1 an orange circle, axis 2 a green square, axis 3 a blue
 // triangle, Okabe-Ito colours, with classes "axis1" to "axis3"); the best
 // fit as large outlined markers (classes "best1" to "best3"); a legend with

@@ -38,7 +38,7 @@ void expect_each(const char* program, const std::vector<Case>& cases, const Scra
 
 const std::string kGridUsage =
     "usage: tilvex-grid GRID_LIST output_file confidence_level output_file2 [--jobs N] [--part K/N] [--table FILE] "
-    "[--resume | --again] [--quiet]\n"
+    "[--netcdf FILE] [--resume | --again] [--quiet]\n"
     "       tilvex-grid --recover FILE...\n";
 
 TEST(CommandLine, GridReadsEachArgumentInTurn) {

@@ -222,6 +222,92 @@ TEST(Grid, AMalformedListAppendsNothing) {
   }
 }
 
+// --netcdf is refused, before anything is appended, where its file is the
+// table or a file of another kind, or where the list's points cannot be
+// one grid; tilvex-netcdf makes from the table what the grid wrote.
+TEST(Grid, TheNetcdfFileIsTheTablesAndOnlyReplacesItsOwn) {
+  ScratchDir dir;
+  spill(dir / "grid.txt", kData + "/worked.vrin 1 0 0 0\n" + kRealistic + " 2 1 0 0\n");
+  const std::vector<std::string> base = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt"};
+  const auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  spill(dir / "notes.txt", "my notes\n");
+  spill(dir / "dup.txt", kData + "/worked.vrin 1 0 0 0\n" + kRealistic + " 2 0 0 0\n" + kRealistic + " 1 0 0 0\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {with({"--table", dir / "t.tsv", "--netcdf", dir / "t.tsv"}),
+       "--netcdf '" + dir / "t.tsv" + "' is the table; nothing written"},
+      {with({"--netcdf", dir / "notes.txt"}),
+       "--netcdf '" + dir / "notes.txt" + "' is a file that is not a netCDF file of tilvex-grid's; it is left as it is"},
+      {with({"--netcdf", dir / "out.txt"}), "--netcdf '" + dir / "out.txt" + "' is output_file; nothing written"},
+      {{dir / "dup.txt", dir / "out.txt", "95", dir / "out2.txt", "--netcdf", dir / "g.nc"},
+       "--netcdf: lines 1 and 3 of the list have the same grid indices; a netCDF grid holds one point a cell; "
+       "nothing appended"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = grid(dir, c.args);
+    EXPECT_EQ(o.status, 2) << c.reason;
+    EXPECT_EQ(grid_stderr(dir), "tilvex-grid: " + c.reason + "\n");
+    EXPECT_FALSE(fs::exists(dir / "out2.txt"));
+    EXPECT_FALSE(fs::exists(dir / "g.nc"));
+  }
+  EXPECT_EQ(slurp(dir / "notes.txt"), "my notes\n");
+  // The same list, cut into parts, may hold a point twice in other parts.
+  EXPECT_EQ(grid(dir, {dir / "dup.txt", dir / "p.txt", "95", dir / "p2.txt", "--part", "1/2", "--netcdf",
+                       dir / "p.nc"}).status, 0);
+
+  // Written, then written again over its own file; tilvex-netcdf gives the
+  // same file from the table, but for the attributes that name the program.
+  ASSERT_EQ(grid(dir, with({"--table", dir / "t.tsv", "--netcdf", dir / "g.nc"})).status, 0);
+  ASSERT_EQ(grid(dir, with({"--again", "--table", dir / "t.tsv", "--netcdf", dir / "g.nc"})).status, 0);
+  const auto dump = [&](const std::string& nc) {
+    EXPECT_EQ(std::system(("ncdump " + nc + " > " + dir / "dump.cdl").c_str()), 0);
+    std::string kept;
+    std::istringstream in(slurp(dir / "dump.cdl"));
+    for (std::string line; std::getline(in, line);)
+      if (line.find(":source") == std::string::npos && line.find(":history") == std::string::npos &&
+          line.find(":table") == std::string::npos && line.rfind("netcdf ", 0) != 0)
+        kept += line + "\n";
+    return kept;
+  };
+  const Outcome made = run(TILVEX_NETCDF, {dir / "t.tsv", dir / "m.nc", "--level", "95", "--list", dir / "grid.txt"},
+                           dir / "m.stdout");
+  EXPECT_EQ(made.status, 0);
+  const std::string grids = dump(dir / "g.nc");
+  EXPECT_EQ(dump(dir / "m.nc"), grids);
+  EXPECT_NE(grids.find(" shmax =\n  ", grids.find("data:")), std::string::npos);
+  // tilvex-netcdf refuses as tilvex-grid does, and a table of one point twice.
+  const std::string doubled = slurp(dir / "t.tsv") + slurp(dir / "t.tsv").substr(slurp(dir / "t.tsv").find('\n') + 1);
+  spill(dir / "doubled.tsv", doubled);
+  struct Refused {
+    std::vector<std::string> args;
+    int status;
+    std::string reason;
+  };
+  const Refused refused[] = {
+      {{dir / "t.tsv", dir / "notes.txt"}, 2,
+       "'" + dir / "notes.txt" + "' is a file that is not a netCDF file of tilvex-grid's; it is left as it is"},
+      {{dir / "t.tsv", dir / "t.tsv"}, 2, "'" + dir / "t.tsv" + "' is the table; nothing written"},
+      {{dir / "doubled.tsv", dir / "d.nc"}, 1,
+       dir / "doubled.tsv" + ": rows 1 and 3 have the same grid indices (1 0 0 0); a netCDF grid holds one value a cell"},
+      {{dir / "none.tsv", dir / "d.nc"}, 1, "cannot open '" + dir / "none.tsv" + "': No such file or directory"},
+  };
+  for (const Refused& r : refused) {
+    Launch how;
+    how.stderr_path = dir / "n.stderr";
+    EXPECT_EQ(run(TILVEX_NETCDF, r.args, dir / "n.stdout", how).status, r.status) << r.reason;
+    EXPECT_EQ(slurp(dir / "n.stderr"), "tilvex-netcdf: " + r.reason + "\n");
+  }
+  EXPECT_EQ(slurp(dir / "notes.txt"), "my notes\n");
+  EXPECT_FALSE(fs::exists(dir / "d.nc"));
+}
+
 // The files hold whole points, in list order: what the loop leaves after
 // some point (or before the first).
 void expect_whole_points(const ScratchDir& dir, const Loop& loop) {

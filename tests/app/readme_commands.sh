@@ -55,4 +55,12 @@ grep -q "grid point $x $y $z $t" "${net##* }" || fail "'$net' did not draw grid 
 grep -q "best fit from grid.tsv" "${net##* }" || fail "'$net' did not take the best fit from grid.tsv"
 grep -q "slice z $z t $t" "${map##* }" || fail "'$map' did not draw slice $z $t"
 
+# The netCDF file of a merged table (here the grid's own).
+cp grid.tsv table.tsv
+command=$(command_of 'build/tilvex-netcdf table.tsv') || exit 1
+bash -c "$command" || fail "'$command' exited with status $?"
+if command -v ncdump >/dev/null; then
+  ncdump -h grid.nc | grep -q ':confidence_level = "95"' || fail "'$command' wrote no confidence level"
+fi
+
 echo "the README's commands ran as written"

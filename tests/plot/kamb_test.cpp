@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <vector>
 
 namespace tilvex::plot {
@@ -66,6 +68,70 @@ TEST(Kamb, AHandfulOfLevelsAtAnyPeakAndTheirContours) {
     EXPECT_DOUBLE_EQ(s[1], -0.5);
     EXPECT_DOUBLE_EQ(s[3], -0.5);
   }
+}
+
+
+// Axes drawn from a Fisher distribution about the axis (trend, plunge)
+// with concentration `kappa`, as points of the net; the same for a seed on
+// every machine (the engine is specified, the transforms are our own).
+std::vector<std::array<double, 2>> fisher_axes(double trend, double plunge, double kappa, int n,
+                                               std::uint64_t seed) {
+  std::mt19937_64 engine(seed);
+  const auto uniform = [&] { return static_cast<double>(engine() >> 11) * 0x1p-53; };
+  const double t = trend * M_PI / 180, p = plunge * M_PI / 180;
+  const Direction mean = {std::cos(p) * std::cos(t), std::cos(p) * std::sin(t), std::sin(p)};
+  // Two unit vectors across the mean.
+  Direction u = {-std::sin(t), std::cos(t), 0.0};
+  const Direction v = {mean[1] * u[2] - mean[2] * u[1], mean[2] * u[0] - mean[0] * u[2],
+                       mean[0] * u[1] - mean[1] * u[0]};
+  std::vector<std::array<double, 2>> out;
+  for (int i = 0; i < n; ++i) {
+    const double r = uniform();
+    const double c = 1.0 + std::log(r + (1.0 - r) * std::exp(-2.0 * kappa)) / kappa;  // cos of the angle
+    const double s = std::sqrt(std::max(0.0, 1.0 - c * c)), a = 2.0 * M_PI * uniform();
+    Direction d;
+    for (int k = 0; k < 3; ++k) d[k] = c * mean[k] + s * (std::cos(a) * u[k] + std::sin(a) * v[k]);
+    if (d[2] < 0) d = {-d[0], -d[1], -d[2]};  // the lower end of the axis
+    const double scale = 1.0 / std::sqrt(1.0 + d[2]);
+    out.push_back({d[1] * scale, d[0] * scale});  // east, north
+  }
+  return out;
+}
+
+// The smallest region holding 50, 90 or 95 per cent of a bootstrap's axes
+// holds that share of a fresh sample of the same distribution, within 2
+// per cent: a tight cloud, a wide one, and one across the primitive circle
+// (an axis near horizontal counts at both ends).
+TEST(Density, TheRegionsHoldTheirShareOfAFreshSample) {
+  struct Case {
+    double trend, plunge, kappa;
+  };
+  for (const Case& c : {Case{30, 60, 50}, Case{200, 80, 8}, Case{120, 3, 150}}) {
+    const auto fit = fisher_axes(c.trend, c.plunge, c.kappa, 3000, 7);
+    std::vector<Direction> axes;
+    for (const auto& p : fit) axes.push_back(direction_at(p[0], p[1]));
+    const std::vector<double> ones(fit.size(), 1.0);
+    const DensityGrid g = smoothed_density(axes, ones, static_cast<double>(fit.size()), 81);
+    const std::vector<double> shares = {0.5, 0.9, 0.95};
+    const std::vector<double> at = mass_levels(g, fit, ones, shares);
+    ASSERT_EQ(at.size(), 3u);
+    EXPECT_GT(at[0], at[1]);
+    EXPECT_GT(at[1], at[2]);
+    const auto fresh = fisher_axes(c.trend, c.plunge, c.kappa, 20000, 99);
+    for (std::size_t l = 0; l < shares.size(); ++l) {
+      double inside = 0;
+      for (const auto& p : fresh) inside += density_at(g, p[0], p[1]) >= at[l];
+      EXPECT_NEAR(inside / static_cast<double>(fresh.size()), shares[l], 0.02)
+          << c.trend << " " << c.plunge << " " << c.kappa << " share " << shares[l];
+    }
+  }
+  // In multiples of the uniform density: axes spread evenly give about 1.
+  const auto even = fisher_axes(0, 90, 1e-9, 20000, 3);
+  std::vector<Direction> axes;
+  for (const auto& p : even) axes.push_back(direction_at(p[0], p[1]));
+  const DensityGrid g = smoothed_density(axes, std::vector<double>(axes.size(), 1.0), 20000.0, 21);
+  EXPECT_NEAR(density_at(g, 0.3, -0.2), 1.0, 0.2);
+  EXPECT_NEAR(density_at(g, 0.0, 0.0), 1.0, 0.2);
 }
 
 }  // namespace

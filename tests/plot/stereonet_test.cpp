@@ -105,19 +105,44 @@ TEST(RenderSvg, WellFormedWithOneMarkerPerAxis) {
 }
 
 // Contours are drawn from 10 accepted resamples on: 9 give none, 10 give
-// a group for each axis, at the levels of a peak of 19/3 sigma (ten axes
-// alike: see Kamb.DensityInBinomialSigmas).
+// a group for each axis: by default the regions of 50, 90 and 95 per cent
+// (or the shares given), in sigma at the levels of a peak of 19/3 sigma
+// (ten axes alike: see Kamb.DensityInBinomialSigmas) or those given.
 TEST(RenderSvg, ContoursFromTenResamplesOn) {
+  AcceptedLine a;
+  a.phi = 0.5;
+  for (int k = 0; k < 3; ++k) {
+    a.trend[k] = static_cast<float>(120 * k);
+    a.plunge[k] = k == 0 ? 90.0f : 0.0f;
+  }
+  struct Case {
+    Contours contours;
+    std::vector<double> levels;
+    std::string method;
+  };
+  const Case cases[] = {
+      {Contours::regions, {}, ">contours: the smallest regions holding<"},
+      {Contours::regions, {}, ">50, 90 and 95% of each axis<"},
+      {Contours::regions, {95, 68}, ">68 and 95% of each axis<"},
+      {Contours::sigma, {}, ">Kamb contours at 2.0, 4.0 and 6.0 sigma,<"},
+      {Contours::sigma, {3, 5}, ">Kamb contours at 3.0 and 5.0 sigma,<"},
+      {Contours::density, {2}, ">contours at 2.0 times the uniform<"},
+  };
   for (std::size_t n : {9u, 10u}) {
-    AcceptedLine a;
-    a.phi = 0.5;
-    for (int k = 0; k < 3; ++k) {
-      a.trend[k] = static_cast<float>(120 * k);
-      a.plunge[k] = k == 0 ? 90.0f : 0.0f;
+    for (const Case& c : cases) {
+      Cloud cloud;
+      for (std::size_t i = 0; i < n; ++i) cloud.add(a);
+      Figure f;
+      f.title = "ten";
+      f.contours = c.contours;
+      f.levels = c.levels;
+      const std::string svg = render_svg(cloud, f);
+      EXPECT_EQ(occurrences(svg, "<g class=\"contours"), n == 10 ? 3u : 0u) << n << c.method;
+      EXPECT_EQ(occurrences(svg, c.method), n == 10 ? 1u : 0u) << n << c.method;
+      // A level given is a level drawn: one path each, where it is crossed.
+      if (n == 10 && !c.levels.empty() && c.contours == Contours::sigma)
+        EXPECT_EQ(occurrences(svg, "class=\"level\""), 3 * c.levels.size()) << c.method;
     }
-    const std::string svg = render_svg(std::vector<AcceptedLine>(n, a), "ten");
-    EXPECT_EQ(occurrences(svg, "<g class=\"contours"), n == 10 ? 3u : 0u) << n;
-    EXPECT_EQ(occurrences(svg, "Kamb contours at 2.0, 4.0, 6.0 sigma,"), n == 10 ? 1u : 0u) << n;
   }
 }
 

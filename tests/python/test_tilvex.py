@@ -3,7 +3,9 @@
 Run by `make python-test` (pytest, with the built programs named by the
 environment: TILVEX_BINARY, TILVEX_GRID, TILVEX_GENERATE, TILVEX_SOURCE)."""
 
+import errno
 import os
+import pickle
 import re
 import struct
 import subprocess
@@ -308,3 +310,206 @@ def test_the_files_health_is_warned_of_in_tilvexs_words(tmp_path):
         tilvex.analyse_file(data / "missing-solution.vrin", 95)
     first = caught[0].message
     assert (first.code, first.line, first.count) == ("cut", 5, 1)
+
+
+def test_the_package_exposes_its_api_only():
+    """Regression: np, os, Tuple, Union, warnings and annotations were in the
+    package's namespace (dir(tilvex), a completion's list) beside its API."""
+    public = {n for n in dir(tilvex) if not n.startswith("_")}
+    assert public == set(tilvex.__all__), public ^ set(tilvex.__all__)
+    star = {}
+    exec("from tilvex import *", star)
+    assert set(star) - {"__builtins__"} == set(tilvex.__all__)
+    assert {"analyse", "read_vrin", "read_dataset", "Result", "TilvexFileNotFoundError"} <= set(tilvex.__all__)
+
+
+def test_a_file_that_cannot_be_read_is_an_oserror_with_its_errno(tmp_path):
+    """Regression: a missing file was a TilvexError only, which `except
+    FileNotFoundError` and `except OSError` did not catch."""
+    missing, folder = tmp_path / "missing.vrin", tmp_path / "folder"
+    folder.mkdir()
+    for path, kind, number in ((missing, tilvex.TilvexFileNotFoundError, errno.ENOENT),
+                               (folder, tilvex.TilvexOSError, errno.EISDIR)):
+        done = subprocess.run([BINARY, str(path), str(tmp_path / "o"), "95", str(tmp_path / "o2"), "1", "2", "3", "4"],
+                              capture_output=True, text=True)
+        for call in (lambda: tilvex.analyse_file(path, 95), lambda: tilvex.read_vrin(path),
+                     lambda: tilvex.read_table(path), lambda: tilvex.read_accepted(path)):
+            with pytest.raises(kind) as raised:
+                call()
+            e = raised.value
+            assert isinstance(e, tilvex.TilvexError) and isinstance(e, OSError)
+            assert isinstance(e, FileNotFoundError) == (number == errno.ENOENT)
+            assert (e.errno, e.strerror, e.filename) == (number, os.strerror(number), str(path))
+            assert str(e) == f"{e.message}: {e.reason}" and e.reason.endswith(f"'{path}': {os.strerror(number)}")
+            copy = pickle.loads(pickle.dumps(e))
+            assert (type(copy), copy.message, copy.reason, copy.errno, copy.filename) == \
+                (kind, e.message, e.reason, e.errno, e.filename)
+        with pytest.raises(kind) as raised:
+            tilvex.analyse_file(path, 95)
+        assert raised.value.message + "\n" == done.stdout and done.stderr == f"tilvex: {raised.value.reason}\n"
+
+
+def test_read_vrin_gives_the_records_analyse_file_reads(tmp_path):
+    """analyse(*read_vrin(p)) is analyse_file(p) where every field parses;
+    where one does not, the arrays hold what the program's reader kept."""
+    checked = 0
+    for path in inputs(tmp_path):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            try:
+                whole = tilvex.analyse_file(path, 95)
+            except tilvex.TilvexError as refused:  # read_vrin refuses it alike
+                with pytest.raises(type(refused)) as again:
+                    tilvex.read_vrin(path)
+                assert (again.value.message, again.value.reason) == (refused.message, refused.reason)
+                continue
+            best, resamples = tilvex.read_vrin(path)
+        assert best.dtype == resamples.dtype == np.float32 and best.shape == (13,)
+        assert resamples.shape == (whole.count, 13), path
+        if whole.unread_fields:
+            continue
+        for level in (95, 68.3, 100):
+            held, read = tilvex.analyse(best, resamples, level), tilvex.analyse_file(path, level)
+            assert tilvex.format_summary(held) == tilvex.format_summary(read), (path, level)
+            assert tilvex.format_accepted(held, (0, 0, 0, 0)) == tilvex.format_accepted(read, (0, 0, 0, 0))
+            assert struct.pack("f", held.threshold) == struct.pack("f", read.threshold) or np.isnan(read.threshold)
+        checked += 1
+    assert checked >= 10
+    # A field that does not parse keeps the value it held: the rest of its
+    # line too, from the previous record (0 in the first resample).
+    path = tmp_path / "unparsed.vrin"
+    path.write_text("1 0 0 0 0 -1\n0.5 10 20 120 5 240 78\n"
+                    "1 0.1 0 0 0 -1\n0.4 x 21 121 4 241 79\n"
+                    "2 x 0 0 0 -1\n0.3 11 22 oops 6 242 80\n")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        best, resamples = tilvex.read_vrin(path)
+    assert best.tolist() == [1, 0, 0, 0, 0, -1, 0.5, 10, 20, 120, 5, 240, 78]
+    assert resamples.tolist() == [[1, np.float32(0.1), 0, 0, 0, -1, np.float32(0.4), 0, 0, 0, 0, 0, 0],
+                                  [2, np.float32(0.1), 0, 0, 0, -1, np.float32(0.3), 11, 22, 0, 0, 0, 0]]
+    found = [(w.message.code, w.message.line) for w in caught if isinstance(w.message, tilvex.TilvexWarning)]
+    assert found == [("unread", 4)], found
+    with pytest.raises(tilvex.TilvexFileNotFoundError):
+        tilvex.read_vrin(tmp_path / "missing.vrin")
+
+
+def test_a_result_shows_its_counts_threshold_and_bounds():
+    """Regression: a Result printed as <tilvex._tilvex.Result object at 0x...>."""
+    r = tilvex.analyse_file(SOURCE / "examples" / "worked.vrin", 75)
+    assert repr(r) == ("<tilvex.Result count=4 threshold=0.97467947 accepted=3 phi=(0.5, 0.4, 0.55) "
+                       "tr1=(355, 350, 360) pl1=(10, 7, 12) tr2=(120, 118, 125) pl2=(5, 3, 6) "
+                       "tr3=(240, 235.00002, 250) pl3=(78, 75, 80)>")
+    assert np.float32(0.97467947) == np.float32(r.threshold) and np.float32("235.00002") == r.bounds["tr3"][1]
+    empty = tilvex.analyse(np.zeros(13), np.empty((0, 13)), 95)
+    assert repr(empty).startswith("<tilvex.Result count=0 threshold=nan accepted=0 phi=(0, 1, 0) ")
+    assert str(r) == repr(r) and type(r).__module__ == "tilvex" and tilvex.Result is type(r)
+
+
+# A bootstrap whose SHmax range crosses north: sigma 3 vertical, so SHmax
+# is sigma 1's trend, 0 for the best fit and -5 to 8 for the resamples;
+# one resample of another regime (sigma 1 steep, NF), whose SHmax is sigma
+# 2's trend, 178. The tensors are all alike: every resample is accepted.
+ACROSS_NORTH = "".join(f"1 0 0 0.5 0 0\n{phi} {t1} {p1} {t1 + 90} 0 0 {90 - p1}\n" for phi, t1, p1 in (
+    (0.5, 0, 0), (0.4, -5, 0), (0.6, 3, 0), (0.45, 8, 0), (0.55, -2, 0), (0.5, 88, 60)))
+
+
+def test_the_stress_quantities_are_the_tables(tmp_path):
+    """Result.shmax, regime, regime_share and aphi equal tilvex-grid's table
+    columns, value for value, SHmax folded into [0, 180) as there."""
+    files = [p for p in inputs(tmp_path) if p.name not in ("junk.vrin", "empty.vrin", "missing.vrin")]
+    across = tmp_path / "across.vrin"
+    across.write_text(ACROSS_NORTH)
+    files.append(across)
+    grid = tmp_path / "grid.txt"
+    grid.write_text("".join(f"{p} {i} 0 0 0\n" for i, p in enumerate(files)))
+    subprocess.run([GRID, str(grid), str(tmp_path / "s.txt"), "100", str(tmp_path / "a.txt"), "--table",
+                    str(tmp_path / "t.tsv"), "--quiet"], capture_output=True, check=True)
+    table = tilvex.read_table(tmp_path / "t.tsv")
+    assert len(table) == len(files) and list(table["status"]).count("ok") == len(files)
+    bits = lambda *v: struct.pack(f"{len(v)}f", *v)
+
+    def same(r, row):
+        assert bits(*r.shmax) == bits(row["shmax"], row["shmax_low"], row["shmax_high"]), row["input"]
+        assert r.regime == row["regime"], row["input"]
+        assert bits(r.regime_share) == bits(row["regime_share"]), row["input"]
+        assert bits(*r.aphi) == bits(row["aphi"], row["aphi_low"], row["aphi_high"]), row["input"]
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for row, path in zip(table, files):
+            r = tilvex.analyse_file(path, 100)
+            same(r, row)
+            if not r.unread_fields:
+                same(tilvex.analyse(*tilvex.read_vrin(path), 100), row)
+    r = tilvex.analyse_file(across, 100)
+    assert r.count == 5 and len(r.accepted) == 5
+    assert np.allclose(r.shmax, (0, 175, 8), atol=1e-4) and r.shmax[1] > r.shmax[2]  # low is the greater
+    assert (r.regime, r.regime_share) == ("TF", np.float32(0.8))
+    assert np.allclose(r.aphi, (2.5, 0.5, 2.6), atol=1e-6)
+    # Without resamples: the best fit's values, and no share.
+    alone = tilvex.analyse(tilvex.read_vrin(across)[0], np.empty((0, 13)), 95)
+    assert np.allclose(alone.shmax, 0, atol=1e-9) and alone.aphi == (2.5, 2.5, 2.5) and alone.regime == "TF"
+    assert np.isnan(alone.regime_share)
+
+
+def test_a_level_taken_as_other_than_meant_is_warned_of_in_the_programs_words(tmp_path):
+    """0.95 is 0.95 per cent: the programs say so on standard error, and
+    the package through warnings; 95 and 100 are not warned of."""
+    worked = SOURCE / "examples" / "worked.vrin"
+    best, resamples = tilvex.read_vrin(worked)
+    for level in (0.95, 1, 0, -3, 150, float("inf"), 95, 100, 68.3):
+        done = subprocess.run([BINARY, str(worked), str(tmp_path / "o"), str(level), str(tmp_path / "o2"), "1", "2",
+                               "3", "4"], capture_output=True, text=True)
+        said = [line[len("tilvex: warning: "):] for line in done.stderr.splitlines()]
+        assert len(said) == (0 if level in (95, 100, 68.3) else 1), (level, done.stderr)
+        for analyse in (lambda: tilvex.analyse(best, resamples, level), lambda: tilvex.analyse_file(worked, level),
+                        lambda: tilvex.analyse_bytes(worked.read_bytes(), level)):
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                r = analyse()
+            found = [w for w in caught if isinstance(w.message, tilvex.TilvexWarning)]
+            assert [str(w.message) for w in found] == said, level
+            assert all(w.message.code == "level" and w.filename == __file__ for w in found)
+            assert tilvex.format_summary(r) == tilvex.format_summary(tilvex.analyse(best, resamples, np.float32(level)))
+
+
+def test_format_accepted_says_what_grid_it_wants():
+    r = tilvex.analyse_file(SOURCE / "examples" / "worked.vrin", 75)
+    wanted = "grid must be four ints (xgrid, ygrid, zgrid, tgrid), not "
+    for grid, kind, said in (((3, 7, 0), ValueError, "3 values"), ((3, 7, 0, 1, 2), ValueError, "5 values"),
+                             ((3,), ValueError, "1 value"), (7, TypeError, "int"), (None, TypeError, "NoneType")):
+        with pytest.raises(kind, match=re.escape(wanted + said) + "$"):
+            tilvex.format_accepted(r, grid)
+    assert tilvex.format_accepted(r, [3, 7, 0, 1]) == tilvex.format_accepted(r, np.array([3, 7, 0, 1]))
+    assert tilvex.format_accepted(r, (3, 7, 0, 1)).startswith("3 7 0 1 ")
+
+
+def test_pandas_frames_hold_the_counts_as_nullable_ints(tmp_path):
+    """n and accepted are Int64 with <NA> for a failed point (not floats
+    with nan); the other columns are the numpy table's, value for value."""
+    pd = pytest.importorskip("pandas")
+    files = run_grid(tmp_path)
+    table = tilvex.read_table(tmp_path / "t.tsv")
+    frame = tilvex.read_table(tmp_path / "t.tsv", pandas=True)
+    assert list(frame.columns) == list(table.dtype.names) and len(frame) == len(table) == len(files)
+    assert str(frame["n"].dtype) == str(frame["accepted"].dtype) == "Int64"
+    failed = table["status"] != "ok"
+    assert failed.any() and (~failed).any()
+    assert frame["n"][failed].isna().all() and frame["accepted"][failed].isna().all()
+    assert frame["n"][~failed].tolist() == table["n"][~failed].astype(int).tolist()
+    assert frame["accepted"][~failed].tolist() == table["accepted"][~failed].astype(int).tolist()
+    for name in table.dtype.names:
+        if name in ("n", "accepted"):
+            continue
+        assert frame[name].dtype == table.dtype[name], name
+        if table.dtype[name] == object:
+            assert all(type(v) is str for v in frame[name]) and frame[name].tolist() == table[name].tolist(), name
+        else:
+            assert frame[name].to_numpy().tobytes() == table[name].tobytes(), name
+    assert frame["regime"][failed].tolist() == ["nan"] * failed.sum()
+
+    accepted = tilvex.read_accepted(tmp_path / "a.txt")
+    frame = tilvex.read_accepted(tmp_path / "a.txt", pandas=True)
+    assert list(frame.columns) == list(accepted.dtype.names) and len(frame) == len(accepted) > 0
+    for name in accepted.dtype.names:
+        assert frame[name].dtype == accepted.dtype[name] and frame[name].to_numpy().tobytes() == accepted[name].tobytes()

@@ -1,0 +1,300 @@
+#include "netcdf.hpp"
+
+#include <netcdf.h>
+#include <netcdf_mem.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "text/error.hpp"
+
+namespace tilvex::formats {
+
+namespace {
+
+// Every call of the library goes through this: a failure is an Error.
+void check(int status, const std::string& what) {
+  if (status != NC_NOERR) throw Error("netCDF: " + what + ": " + nc_strerror(status));
+}
+
+// The indices of one dimension of the grid, and a cell's place along it.
+struct Axis {
+  std::vector<int> values;  // ascending
+  std::size_t at(int v) const {
+    return static_cast<std::size_t>(std::lower_bound(values.begin(), values.end(), v) - values.begin());
+  }
+};
+
+// Every index from the least to the greatest (x and y: a regular grid).
+Axis every_index(std::span<const TableRow> rows, int Grid::*which) {
+  Axis a;
+  if (rows.empty()) return a;
+  int low = rows[0].grid.*which, high = low;
+  for (const TableRow& r : rows) low = std::min(low, r.grid.*which), high = std::max(high, r.grid.*which);
+  for (long long v = low; v <= high; ++v) a.values.push_back(static_cast<int>(v));
+  return a;
+}
+
+// The indices found (z and t).
+Axis indices_found(std::span<const TableRow> rows, int Grid::*which) {
+  Axis a;
+  for (const TableRow& r : rows) a.values.push_back(r.grid.*which);
+  std::sort(a.values.begin(), a.values.end());
+  a.values.erase(std::unique(a.values.begin(), a.values.end()), a.values.end());
+  return a;
+}
+
+// The span of a dimension from its least to its greatest index, as a count.
+double span_of(std::span<const TableRow> rows, int Grid::*which) {
+  if (rows.empty()) return 0.0;
+  const auto [low, high] = std::minmax_element(rows.begin(), rows.end(), [which](const auto& a, const auto& b) {
+    return a.grid.*which < b.grid.*which;
+  });
+  return static_cast<double>(high->grid.*which) - static_cast<double>(low->grid.*which) + 1.0;
+}
+
+constexpr const char* kRegimes[] = {"NF", "NS", "SS", "TS", "TF", "U"};
+
+signed char regime_flag(const std::string& code) {
+  for (signed char k = 0; k < 6; ++k)
+    if (code == kRegimes[k]) return k;
+  return -1;
+}
+
+// A float variable: its name, long name, units and value in a row.
+struct FloatColumn {
+  std::string name, long_name, units;
+  std::function<float(const TableRow&)> value;
+};
+
+std::vector<FloatColumn> float_columns() {
+  std::vector<FloatColumn> c;
+  c.push_back({"threshold", "similarity threshold of the accepted resamples", "1",
+               [](const TableRow& r) { return r.values[0]; }});
+  const char* bound_names[] = {"", "_low", "_high"};
+  const char* bound_words[] = {"", ", low end of its range", ", high end of its range"};
+  for (int q = 0; q < 7; ++q) {
+    const std::string name = quantity_name(q);
+    std::string long_name = "shape ratio phi = (sigma2 - sigma3) / (sigma1 - sigma3)";
+    if (q > 0) {
+      const std::string axis = "sigma" + std::to_string((q + 1) / 2);
+      long_name = q % 2 == 1 ? "trend of the " + axis + " axis, clockwise from north, in [0, 360)"
+                             : "plunge of the " + axis + " axis, positive down";
+    }
+    for (int k = 0; k < 3; ++k)
+      c.push_back({name + bound_names[k], long_name + bound_words[k], q == 0 ? "1" : "degree",
+                   [q, k](const TableRow& r) {
+                     const float v = r.value(q, k);
+                     return q % 2 == 1 ? folded_trend(v) : v;
+                   }});
+  }
+  for (int k = 0; k < 3; ++k)
+    c.push_back({std::string("shmax") + bound_names[k],
+                 std::string("azimuth of the maximum horizontal stress, clockwise from north, in [0, 180)") +
+                     bound_words[k],
+                 "degree", [k](const TableRow& r) { return r.shmax[k]; }});
+  c.push_back({"regime_share", "share of the accepted resamples in the best fit's regime", "1",
+               [](const TableRow& r) { return r.regime_share; }});
+  for (int k = 0; k < 3; ++k)
+    c.push_back({std::string("aphi") + bound_names[k],
+                 std::string("regime index A-phi (Simpson 1997)") + bound_words[k], "1",
+                 [k](const TableRow& r) { return r.aphi[k]; }});
+  return c;
+}
+
+// A file being made in memory, closed (and its memory freed) however it ends.
+class MemoryFile {
+ public:
+  MemoryFile() { check(nc_create_mem("grid.nc", NC_NETCDF4 | NC_CLOBBER, 1 << 16, &id_), "create"); }
+  ~MemoryFile() {
+    if (open_) {
+      NC_memio memory{};
+      if (nc_close_memio(id_, &memory) == NC_NOERR) std::free(memory.memory);
+    }
+  }
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  int id() const { return id_; }
+
+  std::string bytes() {
+    NC_memio memory{};
+    open_ = false;
+    check(nc_close_memio(id_, &memory), "close");
+    std::string out(static_cast<const char*>(memory.memory), memory.size);
+    std::free(memory.memory);
+    return out;
+  }
+
+ private:
+  int id_ = -1;
+  bool open_ = true;
+};
+
+void text_attribute(int id, int var, const char* name, const std::string& value) {
+  check(nc_put_att_text(id, var, name, value.size(), value.c_str()), std::string("attribute ") + name);
+}
+
+int define(int id, const std::string& name, nc_type type, const int* dims, const std::string& long_name,
+           const std::string& units) {
+  int var = -1;
+  check(nc_def_var(id, name.c_str(), type, 4, dims, &var), "variable " + name);
+  text_attribute(id, var, "long_name", long_name);
+  if (!units.empty()) text_attribute(id, var, "units", units);
+  return var;
+}
+
+// A byte variable of flags, -1 where there is none.
+int define_flags(int id, const std::string& name, const int* dims, const std::string& long_name,
+                 const std::vector<signed char>& values, const std::string& meanings) {
+  const int var = define(id, name, NC_BYTE, dims, long_name, "");
+  const signed char fill = -1;
+  check(nc_def_var_fill(id, var, 0, &fill), "fill of " + name);
+  check(nc_put_att_schar(id, var, "flag_values", NC_BYTE, values.size(), values.data()), "flags of " + name);
+  text_attribute(id, var, "flag_meanings", meanings);
+  return var;
+}
+
+}  // namespace
+
+float folded_trend(float degrees) { return folded_float(static_cast<double>(degrees), 360.0); }
+
+std::string netcdf_fault(std::span<const TableRow> rows) {
+  std::map<std::array<int, 4>, std::size_t> seen;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Grid& g = rows[i].grid;
+    const auto [at, fresh] = seen.emplace(std::array<int, 4>{g.x, g.y, g.z, g.t}, i);
+    if (!fresh)
+      return "rows " + std::to_string(at->second + 1) + " and " + std::to_string(i + 1) +
+             " have the same grid indices (" + std::to_string(g.x) + " " + std::to_string(g.y) + " " +
+             std::to_string(g.z) + " " + std::to_string(g.t) + "); a netCDF grid holds one value a cell";
+  }
+  double planes = 1.0;
+  for (int Grid::*which : {&Grid::z, &Grid::t}) {
+    std::vector<int> v;
+    for (const TableRow& r : rows) v.push_back(r.grid.*which);
+    std::sort(v.begin(), v.end());
+    planes *= static_cast<double>(std::unique(v.begin(), v.end()) - v.begin());
+  }
+  const double cells = span_of(rows, &Grid::x) * span_of(rows, &Grid::y) * planes;
+  if (cells > 1e6 && cells > 64.0 * static_cast<double>(rows.size()))
+    return "the grid indices of " + std::to_string(rows.size()) + " points span " +
+           std::to_string(static_cast<long long>(cells)) + " cells; too sparse for a netCDF grid";
+  return {};
+}
+
+std::string grid_netcdf(std::span<const TableRow> rows, const GridAttributes& a) {
+  if (std::string why = netcdf_fault(rows); !why.empty()) throw Error(why);
+  const Axis t = indices_found(rows, &Grid::t), z = indices_found(rows, &Grid::z);
+  const Axis y = every_index(rows, &Grid::y), x = every_index(rows, &Grid::x);
+  const std::size_t cells = t.values.size() * z.values.size() * y.values.size() * x.values.size();
+  std::vector<std::size_t> cell_of(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Grid& g = rows[i].grid;
+    cell_of[i] = ((t.at(g.t) * z.values.size() + z.at(g.z)) * y.values.size() + y.at(g.y)) * x.values.size() +
+                 x.at(g.x);
+  }
+
+  MemoryFile file;
+  const int id = file.id();
+  text_attribute(id, NC_GLOBAL, "Conventions", "CF-1.8");
+  text_attribute(id, NC_GLOBAL, "title", std::string(kGridTitle));
+  text_attribute(id, NC_GLOBAL, "source", a.source);
+  text_attribute(id, NC_GLOBAL, "history", a.history);
+  if (a.level) text_attribute(id, NC_GLOBAL, "confidence_level", *a.level);
+  if (a.list) text_attribute(id, NC_GLOBAL, "grid_list", *a.list);
+  if (a.table) text_attribute(id, NC_GLOBAL, "table", *a.table);
+
+  int dims[4];
+  int coordinates[4];
+  const Axis* axes[4] = {&t, &z, &y, &x};
+  const char* names[4] = {"t", "z", "y", "x"};
+  const char* cf_axes[4] = {"T", "Z", "Y", "X"};
+  for (int k = 0; k < 4; ++k) {
+    check(nc_def_dim(id, names[k], axes[k]->values.size(), &dims[k]), std::string("dimension ") + names[k]);
+    check(nc_def_var(id, names[k], NC_INT, 1, &dims[k], &coordinates[k]), std::string("variable ") + names[k]);
+    text_attribute(id, coordinates[k], "long_name", std::string("grid index ") + names[k]);
+    text_attribute(id, coordinates[k], "axis", cf_axes[k]);
+  }
+
+  const int status = define_flags(id, "status", dims, "status of the point's analysis", {0, 1}, "ok failed");
+  int counts[2];
+  const char* count_names[2] = {"n", "accepted"};
+  const char* count_words[2] = {"resample records", "accepted resamples"};
+  for (int k = 0; k < 2; ++k) {
+    counts[k] = define(id, count_names[k], NC_INT64, dims, count_words[k], "1");
+    const long long fill = -1;
+    check(nc_def_var_fill(id, counts[k], 0, &fill), std::string("fill of ") + count_names[k]);
+  }
+  const std::vector<FloatColumn> columns = float_columns();
+  std::vector<int> floats;
+  for (const FloatColumn& c : columns) {
+    floats.push_back(define(id, c.name, NC_FLOAT, dims, c.long_name, c.units));
+    const float fill = std::nanf("");
+    check(nc_def_var_fill(id, floats.back(), 0, &fill), "fill of " + c.name);
+    // The least and greatest value, which readers (GMT) show without
+    // reading the data; none where every value is NaN.
+    float range[2] = {INFINITY, -INFINITY};
+    for (const TableRow& r : rows)
+      if (const float v = c.value(r); !std::isnan(v)) range[0] = std::fmin(range[0], v), range[1] = std::fmax(range[1], v);
+    if (range[0] <= range[1])
+      check(nc_put_att_float(id, floats.back(), "actual_range", NC_FLOAT, 2, range), "range of " + c.name);
+  }
+  const int regime = define_flags(id, "regime", dims, "faulting regime of the best fit (World Stress Map)",
+                                  {0, 1, 2, 3, 4, 5}, "NF NS SS TS TF U");
+  const int input = define(id, "input", NC_STRING, dims, "resample results file of the point", "");
+  const int notes = define(id, "notes", NC_STRING, dims, "codes of the health notes of the point's input", "");
+  check(nc_enddef(id), "define");
+
+  for (int k = 0; k < 4; ++k)
+    check(nc_put_var_int(id, coordinates[k], axes[k]->values.data()), std::string("write ") + names[k]);
+  {
+    std::vector<signed char> flags(cells, -1), regimes(cells, -1);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      flags[cell_of[i]] = rows[i].ok() ? 0 : 1;
+      regimes[cell_of[i]] = rows[i].ok() ? regime_flag(rows[i].regime) : -1;
+    }
+    check(nc_put_var_schar(id, status, flags.data()), "write status");
+    check(nc_put_var_schar(id, regime, regimes.data()), "write regime");
+  }
+  for (int k = 0; k < 2; ++k) {
+    std::vector<long long> v(cells, -1);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const double n = k == 0 ? rows[i].n : rows[i].accepted;
+      if (!std::isnan(n)) v[cell_of[i]] = static_cast<long long>(n);
+    }
+    check(nc_put_var_longlong(id, counts[k], v.data()), std::string("write ") + count_names[k]);
+  }
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    std::vector<float> v(cells, std::nanf(""));
+    for (std::size_t i = 0; i < rows.size(); ++i) v[cell_of[i]] = columns[c].value(rows[i]);
+    check(nc_put_var_float(id, floats[c], v.data()), "write " + columns[c].name);
+  }
+  for (const auto& [var, text] : {std::pair{input, &TableRow::input}, std::pair{notes, &TableRow::notes}}) {
+    std::vector<const char*> v(cells, "");
+    for (std::size_t i = 0; i < rows.size(); ++i) v[cell_of[i]] = (rows[i].*text).c_str();
+    check(nc_put_var_string(id, var, v.data()), "write strings");
+  }
+  return file.bytes();
+}
+
+bool is_grid_netcdf(std::string_view bytes) {
+  if (bytes.substr(0, 8) != std::string_view("\x89HDF\r\n\x1a\n", 8) && bytes.substr(0, 3) != "CDF") return false;
+  std::string copy(bytes);
+  int id = -1;
+  if (nc_open_mem("table.nc", NC_NOWRITE, copy.size(), copy.data(), &id) != NC_NOERR) return false;
+  std::size_t length = 0;
+  bool ours = false;
+  if (nc_inq_attlen(id, NC_GLOBAL, "title", &length) == NC_NOERR && length == kGridTitle.size()) {
+    std::string title(length, '\0');
+    ours = nc_get_att_text(id, NC_GLOBAL, "title", title.data()) == NC_NOERR && title == kGridTitle;
+  }
+  nc_close(id);
+  return ours;
+}
+
+}  // namespace tilvex::formats
