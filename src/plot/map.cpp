@@ -430,7 +430,7 @@ std::string render_map(const std::vector<formats::TableRow>& rows, const std::st
     points += point(row, style, m.px(row.grid.x), m.py(row.grid.y), m.cell, shown);
   const Key k = key(m.right + 30, kTop, shown, style, m.ax.unit && m.ay.unit);
 
-  const std::string axis = style.sigma_names ? "sigma 1" : "axis 1";
+  const std::string axis = style.sigma_names ? "\u03c3\u2081" : "axis 1";  // σ₁
   std::string subtitle = style.bars == MapBars::shmax
                              ? "SHmax (bar) and its confidence range (wedge), coloured by regime"
                              : "horizontal projection of " + axis + " (bar) and its trend range (wedge), coloured by regime";

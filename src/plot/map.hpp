@@ -31,7 +31,8 @@ std::string aphi_colour(double aphi);
 std::string regime_colour(std::string_view code);
 
 // What the bars show: SHmax (the default), or the horizontal projection of
-// axis 1 (sigma 1), its length by the cosine of its plunge.
+// axis 1 (sigma 1, the greatest compression), its length by the cosine of
+// its plunge.
 enum class MapBars { shmax, axis1 };
 // What shades the cell of each point: nothing, A-phi or phi.
 enum class MapField { none, aphi, phi };
@@ -39,7 +40,7 @@ enum class MapField { none, aphi, phi };
 struct MapStyle {
   MapBars bars = MapBars::shmax;
   MapField field = MapField::none;
-  bool sigma_names = false;  // axis 1 called sigma 1
+  bool sigma_names = false;  // axis 1 called σ₁, as the stereonet calls it
 };
 
 // How many rows of status ok lack the stress columns (a table written

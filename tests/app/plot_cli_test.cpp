@@ -466,7 +466,7 @@ TEST(PlotCli, TheMapsOptionsAndOlderTables) {
       {{"--map", older}, 0, "tilvex-plot: warning: " + lack + "; the map shows axis 1 (--bars axis1)\n",
        "horizontal projection of axis 1 (bar) and its trend range (wedge), coloured by regime"},
       {{"--map", older, "--bars", "axis1", "--field", "phi", "--sigma"}, 0, "",
-       "horizontal projection of sigma 1 (bar) and its trend range (wedge), coloured by regime; cells shaded by phi"},
+       "horizontal projection of \u03c3\u2081 (bar) and its trend range (wedge), coloured by regime; cells shaded by phi"},
       {{"--map", newer, "--field", "aphi"}, 0, "",
        "SHmax (bar) and its confidence range (wedge), coloured by regime; cells shaded by A-phi"},
   };
