@@ -2,11 +2,12 @@
 //
 // tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [--table TABLE.tsv] [--sigma] [-o OUT.svg]
 // tilvex-plot --vrin FILE.vrin --level L [--grid X Y Z T] [--sigma] [-o OUT.svg]
-// tilvex-plot --map TABLE.tsv [--slice Z T] [--sigma] [-o OUT.svg]
+// tilvex-plot --map TABLE.tsv [--slice Z T] [--bars shmax|axis1] [--field aphi|phi] [--sigma] [-o OUT.svg]
 //
 // Errors go to standard error, with status 1 (2 for a wrong command line);
 // nothing is written then.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -167,7 +168,8 @@ std::string vrin_figure(const std::string& input, float level, const Grid& grid,
   return render_svg(cloud, f);
 }
 
-std::string map_figure(const std::string& table, const std::optional<std::pair<int, int>>& slice, bool sigma) {
+std::string map_figure(const std::string& table, const plot_cli::CommandLine& line) {
+  const auto& slice = line.slice;
   const auto rows = read_table_file(table);
   if (rows.empty()) throw Error(table + ": holds no rows");
   std::set<std::pair<int, int>> slices;
@@ -188,8 +190,26 @@ std::string map_figure(const std::string& table, const std::optional<std::pair<i
   if (in_slice.empty())
     throw Error(table + ": no point in slice " + std::to_string(chosen.first) + " " + std::to_string(chosen.second) +
                 "; it holds " + count + ": " + list);
-  return render_map(in_slice, table + ", slice z " + std::to_string(chosen.first) + " t " + std::to_string(chosen.second),
-                    sigma);
+  const std::string name = "slice z " + std::to_string(chosen.first) + " t " + std::to_string(chosen.second);
+  MapStyle style;
+  style.field = line.field;
+  style.sigma_names = line.sigma;
+  style.bars = line.bars.value_or(MapBars::shmax);
+  // A slice of a table written before the stress columns has no SHmax and
+  // no A-phi: asked for, a refusal; by default, the map of axis 1, with a
+  // warning. (A slice where only some rows lack them draws those as dots.)
+  const std::size_t without = rows_without_stress(in_slice);
+  const std::size_t ok = static_cast<std::size_t>(
+      std::count_if(in_slice.begin(), in_slice.end(), [](const TableRow& r) { return r.ok(); }));
+  const bool lacking = without > 0 && without == ok;
+  const std::string lack = table + ": " + name + " has no stress columns (a table written before them)";
+  if (lacking && style.field == MapField::aphi) throw Error(lack + ", so no A-phi; shade phi with --field phi");
+  if (lacking && style.bars == MapBars::shmax) {
+    if (line.bars) throw Error(lack + "; draw axis 1 with --bars axis1");
+    std::fprintf(stderr, "tilvex-plot: warning: %s; the map shows axis 1 (--bars axis1)\n", lack.c_str());
+    style.bars = MapBars::axis1;
+  }
+  return render_map(in_slice, table + ", " + name, style);
 }
 
 }  // namespace
@@ -199,7 +219,7 @@ int main(int argc, char** argv) {
   if (const auto status = cli::conclude(plot_cli::interface(), line)) return *status;
   std::string svg;
   try {
-    if (!line.map.empty()) svg = map_figure(line.map, line.slice, line.sigma);
+    if (!line.map.empty()) svg = map_figure(line.map, line);
     else if (!line.vrin.empty()) svg = vrin_figure(line.vrin, *line.level, line.grid.value_or(Grid{}), line.sigma);
     else svg = accepted_figure(line.input, line.grid, line.table, line.sigma);
   } catch (const Error& e) {

@@ -7,7 +7,7 @@
 namespace tilvex::plot_cli {
 namespace {
 
-enum Key { kGrid, kTable, kVrin, kLevel, kMap, kSlice, kSigma, kOutput, kHelp, kVersion };
+enum Key { kGrid, kTable, kVrin, kLevel, kMap, kSlice, kBars, kField, kSigma, kOutput, kHelp, kVersion };
 
 using cli::Placing;
 
@@ -16,7 +16,7 @@ const cli::Interface kInterface{
     .about = "Figures of tilvex's results as standalone SVG, on standard output without -o:\n"
              "the accepted resamples of one grid point on a lower-hemisphere equal-area net,\n"
              "with the regions holding 50, 90 and 95% of each axis and a histogram of phi;\n"
-             "or a map of a grid's table.\n",
+             "or a map of a grid's table (SHmax and the faulting regime at each point).\n",
     .operands = {{"ACCEPTED_FILE", "the accepted resamples (tilvex's output_file2) to draw"}},
     .options = {{.key = kGrid, .name = "--grid", .values = {"X", "Y", "Z", "T"},
                  .help = "the grid point to draw, where the file holds several"},
@@ -26,9 +26,15 @@ const cli::Interface kInterface{
                  .help = "the same from a resample results file, analysed at --level"},
                 {.key = kLevel, .name = "--level", .values = {"L"}, .help = "the confidence level, in per cent"},
                 {.key = kMap, .name = "--map", .values = {"TABLE.tsv"},
-                 .help = "one z/t slice of tilvex-grid's table: axis 1's trend and range"},
+                 .help = "one z/t slice of tilvex-grid's table: SHmax by regime"},
                 {.key = kSlice, .name = "--slice", .values = {"Z", "T"},
                  .help = "the slice of the map, where the table holds several"},
+                {.key = kBars, .name = "--bars", .values = {"shmax|axis1"},
+                 .help = "SHmax (default) or axis 1 projected on the horizontal",
+                 .refusal = "--bars takes shmax or axis1"},
+                {.key = kField, .name = "--field", .values = {"aphi|phi"},
+                 .help = "shade the map's cells by A-phi or phi (default: none)",
+                 .refusal = "--field takes aphi or phi"},
                 {.key = kSigma, .name = "--sigma", .help = "call the axes \u03c3\u2081, \u03c3\u2082, \u03c3\u2083 (for a stress tensor)"},
                 {.key = kOutput, .name = "-o", .values = {"OUT.svg"},
                  .help = "write the figure to OUT.svg, whole or not at all"},
@@ -36,7 +42,7 @@ const cli::Interface kInterface{
                 {.key = kVersion, .name = "--version", .help = "the version", .placing = Placing::alone}},
     .synopsis = {{{{"ACCEPTED_FILE"}}, {{"--grid"}, true}, {{"--table"}, true}, {{"--sigma"}, true}, {{"-o"}, true}},
                  {{{"--vrin"}}, {{"--level"}}, {{"--grid"}, true}, {{"--sigma"}, true}, {{"-o"}, true}},
-                 {{{"--map"}}, {{"--slice"}, true}, {{"--sigma"}, true}, {{"-o"}, true}}},
+                 {{{"--map"}}, {{"--slice"}, true}, {{"--bars"}, true}, {{"--field"}, true}, {{"--sigma"}, true}, {{"-o"}, true}}},
     .manual = "The manual: man tilvex-plot (in the build tree: man build/tilvex-plot.1).\n"};
 
 // The option's values as ints written plainly; its refusal where one is not.
@@ -70,6 +76,20 @@ void take_option(CommandLine& line, const cli::Word& w) {
     case kTable: line.table = cli::values(w)[0]; break;
     case kVrin: line.vrin = cli::values(w)[0]; break;
     case kMap: line.map = cli::values(w)[0]; break;
+    case kBars: {
+      const std::string& v = cli::values(w)[0];
+      if (v == "shmax") line.bars = plot::MapBars::shmax;
+      else if (v == "axis1") line.bars = plot::MapBars::axis1;
+      else cli::refuse(w);
+      break;
+    }
+    case kField: {
+      const std::string& v = cli::values(w)[0];
+      if (v == "aphi") line.field = plot::MapField::aphi;
+      else if (v == "phi") line.field = plot::MapField::phi;
+      else cli::refuse(w);
+      break;
+    }
     case kSigma: line.sigma = true; break;
   }
 }
@@ -87,7 +107,7 @@ void take(CommandLine& line, const std::vector<cli::Word>& words) {
   }
   const bool accepted = !line.input.empty(), vrin = !line.vrin.empty(), map = !line.map.empty();
   if (accepted + vrin + map != 1 || (vrin && !line.level) || (map && (line.grid || !line.table.empty())) ||
-      (vrin && !line.table.empty()) || (line.slice && !map))
+      (vrin && !line.table.empty()) || ((line.slice || line.bars || line.field != plot::MapField::none) && !map))
     throw cli::Refusal{};
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/interface.hpp"
+#include "plot/map.hpp"
 #include "tilvex/records.hpp"
 
 namespace tilvex::plot_cli {
@@ -16,12 +17,15 @@ namespace tilvex::plot_cli {
 const cli::Interface& interface();
 
 // One of three figures: `input` (ACCEPTED_FILE), `vrin` (with `level`) or
-// `map`; empty strings for what is not given.
+// `map` (with `slice`, `bars` and `field`); empty strings for what is not
+// given.
 struct CommandLine : cli::Reading {
   std::string input, output, table, vrin, map;
   std::optional<float> level;
   std::optional<Grid> grid;
   std::optional<std::pair<int, int>> slice;
+  std::optional<plot::MapBars> bars;  // not given: SHmax, or axis 1 for a table without the stress columns
+  plot::MapField field = plot::MapField::none;
   bool sigma = false;
 };
 

@@ -121,7 +121,7 @@ TEST(CommandLine, GridReadsEachArgumentInTurn) {
 const std::string kPlotUsage =
     "usage: tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [--table TABLE.tsv] [--sigma] [-o OUT.svg]\n"
     "       tilvex-plot --vrin FILE.vrin --level L [--grid X Y Z T] [--sigma] [-o OUT.svg]\n"
-    "       tilvex-plot --map TABLE.tsv [--slice Z T] [--sigma] [-o OUT.svg]\n";
+    "       tilvex-plot --map TABLE.tsv [--slice Z T] [--bars shmax|axis1] [--field aphi|phi] [--sigma] [-o OUT.svg]\n";
 
 TEST(CommandLine, PlotReadsEachArgumentInTurn) {
   ScratchDir dir;

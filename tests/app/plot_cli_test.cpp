@@ -20,18 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "../plot/svg_reading.hpp"
 #include "../support/run.hpp"
 
 namespace tilvex::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::size_t occurrences(const std::string& s, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
-  return n;
-}
 
 const std::string kTwoGrids =
     "3 7 0 1 0.45 0 12 125 3 250 80\n3 7 0 1 0.55 350 7 300 -4 235 75\n"
@@ -187,17 +182,43 @@ TEST(PlotCli, TheGridMap) {
                   Launch{"/dev/null", -1, dir / "stderr"});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(slurp(dir / "stderr").find("holds 2 slices; choose one with --slice Z T: 0 0, 1 0"), std::string::npos);
-  o = run(TILVEX_PLOT, {"--map", dir / "t.tsv", "--slice", "0", "0", "-o", dir / "map.svg"}, dir / "stdout");
+  o = run(TILVEX_PLOT, {"--map", dir / "t.tsv", "--slice", "0", "0", "-o", dir / "map.svg"}, dir / "stdout",
+          Launch{"/dev/null", -1, dir / "stderr"});
   ASSERT_EQ(o.status, 0);
-  const std::string svg = slurp(dir / "map.svg");
-  EXPECT_EQ(occurrences(svg, "class=\"bar\""), 6u);
+  EXPECT_EQ(slurp(dir / "stderr"), "");
+  std::string svg = slurp(dir / "map.svg");
+  // SHmax of each point, in the colour of the regime its row gives.
+  const std::map<std::string, std::string> colours = {{"NF", "#e41a1c"}, {"NS", "#f781bf"}, {"SS", "#2ca02c"},
+                                                      {"TS", "#56b4e9"}, {"TF", "#1f3fcc"}, {"U", "#000000"}};
+  std::vector<std::string> expected;
+  std::istringstream table(slurp(dir / "t.tsv"));
+  for (std::string line; std::getline(table, line);) {
+    std::vector<std::string> c;
+    std::istringstream in(line);
+    for (std::string column; std::getline(in, column, '\t');) c.push_back(column);
+    if (c.size() >= 34 && c[5] == "ok" && c[3] == "0") expected.push_back(colours.at(c[33]));
+  }
+  EXPECT_EQ(expected.size(), 6u);
+  EXPECT_EQ(attributes_of(svg, "bar", "stroke"), expected);
   EXPECT_EQ(occurrences(svg, "class=\"failed\""), 1u);
-  EXPECT_NE(svg.find("class=\"colour-bar\""), std::string::npos);
-  // The colour bar's top is phi 1 (#ffea46), its bottom phi 0 (#00204c).
-  const auto pixels = rendered_pixels(dir, dir / "map.svg", {{712, 92}, {712, 388}, {940, 630}});
+  EXPECT_EQ(occurrences(svg, "class=\"colour-bar\""), 0u);
+  // Shaded by phi: the colour bar's top is phi 1 (#ffea46), its bottom phi 0
+  // (#00204c), both at half opacity on white; the corner of the canvas white.
+  o = run(TILVEX_PLOT, {"--map", dir / "t.tsv", "--slice", "0", "0", "--field", "phi", "-o", dir / "map.svg"},
+          dir / "stdout");
+  ASSERT_EQ(o.status, 0);
+  svg = slurp(dir / "map.svg");
+  EXPECT_EQ(occurrences(svg, "class=\"cell\""), 6u);
+  const double bx = numbers_of(svg, "colour-bar", "x").at(0).at(0), by = numbers_of(svg, "colour-bar", "y").at(0).at(0),
+               bh = numbers_of(svg, "colour-bar", "height").at(0).at(0);
+  const auto [width, height] = canvas_of(svg);
+  const auto pixels = rendered_pixels(dir, dir / "map.svg",
+                                      {{static_cast<int>(bx + 12), static_cast<int>(by + 3)},
+                                       {static_cast<int>(bx + 12), static_cast<int>(by + bh - 3)},
+                                       {static_cast<int>(width - 3), static_cast<int>(height - 3)}});
   if (!pixels.empty()) {
-    EXPECT_TRUE(near_colour(pixels[0], 0xff, 0xea, 0x46)) << pixels[0];
-    EXPECT_TRUE(near_colour(pixels[1], 0x00, 0x20, 0x4c)) << pixels[1];
+    EXPECT_TRUE(near_colour(pixels[0], 255, 245, 163)) << pixels[0];
+    EXPECT_TRUE(near_colour(pixels[1], 128, 144, 166)) << pixels[1];
     EXPECT_TRUE(near_colour(pixels[2], 255, 255, 255, 0)) << pixels[2];
   }
 }
@@ -223,41 +244,6 @@ const std::string kTableHeader =
     "tr1_high\tpl1\tpl1_low\tpl1_high\ttr2\ttr2_low\ttr2_high\tpl2\tpl2_low\tpl2_high\ttr3\ttr3_low\ttr3_high\t"
     "pl3\tpl3_low\tpl3_high\n";
 
-// The numbers of each `<tag ... class="name" ... attr="...">` in order: the
-// value of `attr`, split at blanks and letters into numbers.
-std::vector<std::vector<double>> numbers_of(const std::string& svg, const std::string& cls,
-                                            const std::string& attr) {
-  std::vector<std::vector<double>> out;
-  for (std::size_t at = svg.find("class=\"" + cls + "\""); at != std::string::npos;
-       at = svg.find("class=\"" + cls + "\"", at + 1)) {
-    const std::size_t open = svg.rfind('<', at), close = svg.find('>', at);
-    const std::string element = svg.substr(open, close - open);
-    const std::size_t v = element.find(" " + attr + "=\"") + attr.size() + 3;
-    std::string value = element.substr(v, element.find('"', v) - v);
-    for (char& c : value)
-      if (std::isalpha(static_cast<unsigned char>(c))) c = ' ';
-    std::istringstream in(value);
-    std::vector<double> numbers;
-    for (double d; in >> d;) numbers.push_back(d);
-    out.push_back(numbers);
-  }
-  return out;
-}
-
-// The labels drawn with class `cls`: text -> its anchor's (x, y).
-std::map<std::string, std::pair<double, double>> labels_of(const std::string& svg, const std::string& cls) {
-  std::map<std::string, std::pair<double, double>> out;
-  for (std::size_t at = svg.find("class=\"" + cls + "\""); at != std::string::npos;
-       at = svg.find("class=\"" + cls + "\"", at + 1)) {
-    const std::size_t open = svg.rfind('<', at), close = svg.find('>', at);
-    const std::string label = svg.substr(close + 1, svg.find('<', close) - close - 1);
-    const auto x = numbers_of(svg.substr(open, close - open + 1), cls, "x");
-    const auto y = numbers_of(svg.substr(open, close - open + 1), cls, "y");
-    out[label] = {x.at(0).at(0), y.at(0).at(0)};
-  }
-  return out;
-}
-
 // Runs tilvex-plot --map on `table` within 256 MiB of address space and 10 s
 // of processor time (a loop that never ends is stopped by SIGXCPU, whatever
 // the machine's load); the status and the peak resident size in bytes.
@@ -281,43 +267,12 @@ std::pair<int, long> bounded_map_run(const std::string& table, const std::string
   return {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), use.ru_maxrss * 1024L};
 }
 
-// Axis 1's range on the map: a wedge at each end of the axis, and a disc
-// (a circle about the point) for a range of 360 degrees.
-TEST(PlotCli, AFullRangeIsADisc) {
-  ScratchDir dir;
-  struct Case {
-    std::string low, high;
-    std::size_t discs, wedges;
-  };
-  const Case cases[] = {{"20", "40", 0, 2}, {"0", "360", 1, 0}, {"-90", "270", 1, 0}, {"0", "359", 0, 2},
-                        {"10", "375", 1, 0}};
-  for (const Case& c : cases) {
-    std::string row = table_row(0, 0);
-    const std::string axis1 = "\t30\t20\t40\t";  // tr1, tr1_low, tr1_high
-    const std::size_t at = row.find(axis1);
-    ASSERT_NE(at, std::string::npos);
-    row.replace(at, axis1.size(), "\t30\t" + c.low + "\t" + c.high + "\t");
-    spill(dir / "t.tsv", kTableHeader + row);
-    ASSERT_EQ(run(TILVEX_PLOT, {"--map", dir / "t.tsv", "-o", dir / "map.svg"}, dir / "stdout").status, 0);
-    const std::string svg = slurp(dir / "map.svg");
-    const std::string what = c.low + " to " + c.high;
-    EXPECT_EQ(occurrences(svg, "<path class=\"wedge\""), c.wedges) << what;
-    ASSERT_EQ(occurrences(svg, "<circle class=\"wedge\""), c.discs) << what;
-    if (c.discs == 0) continue;
-    // The disc is centred on the point: the middle of its trend's bar.
-    const auto bar = numbers_of(svg, "bar", "d"), centre_x = numbers_of(svg, "wedge", "cx"),
-               centre_y = numbers_of(svg, "wedge", "cy");
-    ASSERT_EQ(bar.size(), 1u);
-    EXPECT_NEAR(centre_x.at(0).at(0), (bar[0].at(0) + bar[0].at(2)) / 2, 0.1) << what;
-    EXPECT_NEAR(centre_y.at(0).at(0), (bar[0].at(1) + bar[0].at(3)) / 2, 0.1) << what;
-  }
-}
-
 // Regression: a two-row table with x indices 1 and 2000000000 made the map
 // draw two thousand million labels (past 1.2 GB), and INT_MIN and INT_MAX a
 // label loop that never ended. The map is laid out by the indices that occur:
 // each case's points at the places the layout in plot/map.hpp gives, and the
-// labels drawn, in a whole SVG made within 64 MiB.
+// labels drawn, in a whole SVG made within 64 MiB. (The rows are of a table
+// of 30 columns: the map shows axis 1.)
 TEST(PlotCli, TheMapOfSparseIndices) {
   ScratchDir dir;
   struct Case {
@@ -325,8 +280,8 @@ TEST(PlotCli, TheMapOfSparseIndices) {
     bool x_unit, y_unit;                                  // unit steps, or only the indices that occur
     std::vector<long long> x_labels, y_labels;
   };
-  std::vector<long long> every12;
-  for (long long x = 0; x < 200; x += 12) every12.push_back(x);  // 7 * 3 + 8 px apart in cells of 2.6 px
+  std::vector<long long> every10;
+  for (long long x = 0; x < 200; x += 10) every10.push_back(x);  // 7 * 3 + 8 px apart in cells of 3.2 px
   std::vector<std::pair<long long, long long>> row_of_200;
   for (long long x = 0; x < 200; ++x) row_of_200.push_back({x, 0});
   const Case cases[] = {
@@ -335,7 +290,7 @@ TEST(PlotCli, TheMapOfSparseIndices) {
       {{{INT_MIN, 0}, {INT_MAX, 0}, {0, 0}}, false, true, {INT_MIN, 0, INT_MAX}, {0}},
       {{{0, 5}, {3, 5}}, true, true, {0, 1, 2, 3}, {5}},  // a span of 4 for 2 indices: unit steps
       {{{0, 5}, {4, 5}}, false, true, {0, 4}, {5}},       // 5 for 2: only those that occur
-      {row_of_200, true, true, every12, {0}},
+      {row_of_200, true, true, every10, {0}},
   };
   for (const Case& c : cases) {
     std::string table = kTableHeader;
@@ -362,11 +317,13 @@ TEST(PlotCli, TheMapOfSparseIndices) {
     }
     const long long columns = c.x_unit ? xs.back() - xs.front() + 1 : static_cast<long long>(xs.size());
     const long long rows = c.y_unit ? ys.back() - ys.front() + 1 : static_cast<long long>(ys.size());
-    const double cell = 520.0 / static_cast<double>(std::max(columns, rows));
+    const double cell = std::min({640.0 / static_cast<double>(columns), 560.0 / static_cast<double>(rows), 160.0});
+    ASSERT_EQ(numbers_of(svg, "frame", "x").size(), 1u) << what;
+    const double left = numbers_of(svg, "frame", "x")[0].at(0);
     const auto place = [&](long long x, long long y) {
       const long long col = c.x_unit ? x - xs.front() : std::find(xs.begin(), xs.end(), x) - xs.begin();
       const long long row = c.y_unit ? y - ys.front() : std::find(ys.begin(), ys.end(), y) - ys.begin();
-      return std::pair{70 + (static_cast<double>(col) + 0.5) * cell,
+      return std::pair{left + (static_cast<double>(col) + 0.5) * cell,
                        70 + (static_cast<double>(rows - 1 - row) + 0.5) * cell};
     };
 
@@ -470,6 +427,101 @@ TEST(PlotCli, TheRunsWarningsAreTilvexs) {
     EXPECT_EQ(slurp(dir / "plot.stderr"), expected) << name;
     if (std::string(name) != "worked.vrin") {
       EXPECT_NE(expected, "") << name;
+    }
+  }
+}
+
+// A row of a table of 39 columns: table_row's, with SHmax (its azimuth and
+// range), the regime and A-phi.
+std::string stress_row(long long x, long long y, const std::string& shmax, const std::string& low,
+                       const std::string& high, const std::string& regime, const std::string& aphi) {
+  std::string row = table_row(x, y);
+  row.pop_back();
+  return row + "\t" + shmax + "\t" + low + "\t" + high + "\t" + regime + "\t0.9\t" + aphi + "\t0.1\t2.9\t\n";
+}
+
+// The map's options, and a table written before the stress columns: by
+// default the map of axis 1 with a warning; SHmax or A-phi asked of it, a
+// refusal and nothing written.
+TEST(PlotCli, TheMapsOptionsAndOlderTables) {
+  ScratchDir dir;
+  const std::string older = dir / "older.tsv", newer = dir / "newer.tsv", out = dir / "map.svg";
+  spill(older, kTableHeader + table_row(0, 0));
+  spill(newer, stress_row(0, 0, "30", "20", "40", "NF", "0.5"));
+  const std::string lack = older + ": slice z 0 t 0 has no stress columns (a table written before them)";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;       // all of standard error; "usage" its first word
+    std::string subtitle;  // of the map drawn
+  };
+  const Case cases[] = {
+      {{"--map", newer, "--bars", "axis"}, 2, "tilvex-plot: --bars takes shmax or axis1\n", ""},
+      {{"--map", newer, "--field", "A-phi"}, 2, "tilvex-plot: --field takes aphi or phi\n", ""},
+      {{"--map", newer, "--field"}, 2, "tilvex-plot: --field takes aphi or phi\n", ""},
+      {{newer, "--bars", "axis1"}, 2, "usage", ""},
+      {{"--vrin", newer, "--level", "95", "--field", "phi"}, 2, "usage", ""},
+      {{"--map", older, "--bars", "shmax"}, 1, "tilvex-plot: " + lack + "; draw axis 1 with --bars axis1\n", ""},
+      {{"--map", older, "--field", "aphi"}, 1, "tilvex-plot: " + lack + ", so no A-phi; shade phi with --field phi\n", ""},
+      {{"--map", older}, 0, "tilvex-plot: warning: " + lack + "; the map shows axis 1 (--bars axis1)\n",
+       "horizontal projection of axis 1 (bar) and its trend range (wedge), coloured by regime"},
+      {{"--map", older, "--bars", "axis1", "--field", "phi", "--sigma"}, 0, "",
+       "horizontal projection of \u03c3\u2081 (bar) and its trend range (wedge), coloured by regime; cells shaded by phi"},
+      {{"--map", newer, "--field", "aphi"}, 0, "",
+       "SHmax (bar) and its confidence range (wedge), coloured by regime; cells shaded by A-phi"},
+  };
+  for (const Case& c : cases) {
+    spill(out, "old picture");
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-o", out});
+    const Outcome o = run(TILVEX_PLOT, args, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    std::string what;
+    for (const std::string& a : c.args) what += a + " ";
+    EXPECT_EQ(o.status, c.status) << what;
+    const std::string err = slurp(dir / "stderr");
+    if (c.err == "usage")
+      EXPECT_EQ(err.rfind("usage: ", 0), 0u) << what << err;
+    else
+      EXPECT_EQ(err, c.err) << what;
+    if (c.status != 0) {
+      EXPECT_EQ(slurp(out), "old picture") << what;
+      continue;
+    }
+    EXPECT_EQ(occurrences(slurp(out), ">" + c.subtitle + "</text>"), 1u) << what;
+    EXPECT_EQ(occurrences(slurp(out), "class=\"bar\""), 1u) << what;
+  }
+}
+
+// As a renderer draws it: SHmax's range from 170 clockwise to 20 (across
+// north) tints north and south of the point and leaves east and the
+// azimuth 160 white; --field aphi tints the cell (A-phi 0.5, #e46a5f, at
+// half opacity).
+TEST(PlotCli, TheWedgeAcrossNorthAsDrawn) {
+  ScratchDir dir;
+  spill(dir / "t.tsv", stress_row(0, 0, "15", "170", "20", "NF", "0.5"));
+  for (const char* field : {"", "aphi"}) {
+    std::vector<std::string> args = {"--map", dir / "t.tsv", "-o", dir / "map.svg"};
+    if (*field != 0) args.insert(args.end(), {"--field", field});
+    ASSERT_EQ(run(TILVEX_PLOT, args, dir / "stdout").status, 0);
+    const std::string svg = slurp(dir / "map.svg");
+    const double cx = numbers_of(svg, "frame", "x").at(0).at(0) + 80, cy = 70 + 80, r = 48;
+    const auto at = [&](double degrees) {
+      const double t = degrees * M_PI / 180;
+      return std::pair{static_cast<int>(std::lround(cx + r * std::sin(t))),
+                       static_cast<int>(std::lround(cy - r * std::cos(t)))};
+    };
+    const auto pixels = rendered_pixels(dir, dir / "map.svg",
+                                        {at(0), at(180), at(90), at(160), {static_cast<int>(cx - 75), 75 + 4}});
+    if (pixels.empty()) return;
+    ASSERT_EQ(pixels.size(), 5u);
+    if (*field == 0) {  // #e41a1c at 0.35 on white
+      EXPECT_TRUE(near_colour(pixels[0], 246, 175, 176)) << pixels[0];
+      EXPECT_TRUE(near_colour(pixels[1], 246, 175, 176)) << pixels[1];
+      EXPECT_TRUE(near_colour(pixels[2], 255, 255, 255, 0)) << pixels[2];
+      EXPECT_TRUE(near_colour(pixels[3], 255, 255, 255, 0)) << pixels[3];
+      EXPECT_TRUE(near_colour(pixels[4], 255, 255, 255, 0)) << pixels[4];
+    } else {
+      EXPECT_TRUE(near_colour(pixels[4], 242, 181, 175)) << pixels[4];
     }
   }
 }
