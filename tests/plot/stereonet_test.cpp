@@ -140,8 +140,9 @@ TEST(RenderSvg, ContoursFromTenResamplesOn) {
       EXPECT_EQ(occurrences(svg, "<g class=\"contours"), n == 10 ? 3u : 0u) << n << c.method;
       EXPECT_EQ(occurrences(svg, c.method), n == 10 ? 1u : 0u) << n << c.method;
       // A level given is a level drawn: one path each, where it is crossed.
-      if (n == 10 && !c.levels.empty() && c.contours == Contours::sigma)
+      if (n == 10 && !c.levels.empty() && c.contours == Contours::sigma) {
         EXPECT_EQ(occurrences(svg, "class=\"level\""), 3 * c.levels.size()) << c.method;
+      }
     }
   }
 }
