@@ -1,5 +1,9 @@
 #include "grid_variables.hpp"
 
+#include <algorithm>
+#include <array>
+#include <map>
+
 #include "table.hpp"
 
 namespace tilvex::formats {
@@ -40,11 +44,44 @@ std::vector<GridVariable> make() {
   return v;
 }
 
+// The span of a dimension from its least to its greatest index, as a count.
+double span_of(std::span<const TableRow> rows, int Grid::*which) {
+  if (rows.empty()) return 0.0;
+  const auto [low, high] = std::minmax_element(rows.begin(), rows.end(), [which](const auto& a, const auto& b) {
+    return a.grid.*which < b.grid.*which;
+  });
+  return static_cast<double>(high->grid.*which) - static_cast<double>(low->grid.*which) + 1.0;
+}
+
 }  // namespace
 
 const std::vector<GridVariable>& grid_variables() {
   static const std::vector<GridVariable> variables = make();
   return variables;
+}
+
+std::string netcdf_fault(std::span<const TableRow> rows) {
+  std::map<std::array<int, 4>, std::size_t> seen;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Grid& g = rows[i].grid;
+    const auto [at, fresh] = seen.emplace(std::array<int, 4>{g.x, g.y, g.z, g.t}, i);
+    if (!fresh)
+      return "rows " + std::to_string(at->second + 1) + " and " + std::to_string(i + 1) +
+             " have the same grid indices (" + std::to_string(g.x) + " " + std::to_string(g.y) + " " +
+             std::to_string(g.z) + " " + std::to_string(g.t) + "); a netCDF grid holds one value a cell";
+  }
+  double planes = 1.0;
+  for (int Grid::*which : {&Grid::z, &Grid::t}) {
+    std::vector<int> v;
+    for (const TableRow& r : rows) v.push_back(r.grid.*which);
+    std::sort(v.begin(), v.end());
+    planes *= static_cast<double>(std::unique(v.begin(), v.end()) - v.begin());
+  }
+  const double cells = span_of(rows, &Grid::x) * span_of(rows, &Grid::y) * planes;
+  if (cells > kGridCellsFree && cells > kGridCellsPerPoint * static_cast<double>(rows.size()))
+    return "the grid indices of " + std::to_string(rows.size()) + " points span " +
+           std::to_string(static_cast<long long>(cells)) + " cells; too sparse for a netCDF grid";
+  return {};
 }
 
 }  // namespace tilvex::formats

@@ -3,8 +3,11 @@
 // long names and units, in one list for the netCDF writer and the Python
 // package's dataset, so that the two describe a grid in the same words.
 
+#include <span>
 #include <string>
 #include <vector>
+
+#include "table.hpp"
 
 namespace tilvex::formats {
 
@@ -23,5 +26,11 @@ const std::vector<GridVariable>& grid_variables();
 inline constexpr double kGridCellsFree = 1e6;
 // ... and more than this many a point.
 inline constexpr double kGridCellsPerPoint = 64;
+
+// Why the rows cannot be one netCDF grid, in words; empty if they can: two
+// rows of the same grid indices (the first two named by their rows, from
+// 1), or indices so sparse that the grid would hold more than 64 cells a
+// row (and more than a million).
+std::string netcdf_fault(std::span<const TableRow> rows);
 
 }  // namespace tilvex::formats

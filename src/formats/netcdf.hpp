@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "grid_variables.hpp"
 #include "table.hpp"
 
 namespace tilvex::formats {
@@ -25,12 +26,6 @@ struct GridAttributes {
 
 // The title every file of a grid carries; a file with another is not one.
 inline constexpr std::string_view kGridTitle = "tilvex-grid results";
-
-// Why the rows cannot be one netCDF grid, in words; empty if they can: two
-// rows of the same grid indices (the first two named by their rows, from
-// 1), or indices so sparse that the grid would hold more than 64 cells a
-// row (and more than a million).
-std::string netcdf_fault(std::span<const TableRow> rows);
 
 // The bytes of the netCDF-4 file of `rows`. Throws tilvex::Error where
 // netcdf_fault finds a fault or the netCDF library fails.

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "commit.hpp"
-#include "formats/netcdf.hpp"
+#include "netcdf_module.hpp"
 #include "text/error.hpp"
 #include "opening.hpp"
 #include "point.hpp"
@@ -152,7 +152,7 @@ bool write_netcdf(const Options& o, const Files& f, const Progress& progress) {
   try {
     const formats::GridAttributes at{"tilvex-grid " TILVEX_VERSION, utc_now() + " tilvex-grid", o.level_text,
                                      o.list, std::nullopt};
-    bytes = formats::grid_netcdf(formats::read_table(progress.rows, o.progress), at);
+    bytes = netcdf_of_rows(progress.rows, at);
   } catch (const Error& e) {
     f.tell("'" + o.netcdf + "': " + e.reason());
     return false;

@@ -14,6 +14,7 @@
 
 #include "files/posix.hpp"
 #include "formats/netcdf.hpp"
+#include "netcdf_module.hpp"
 #include "formats/table.hpp"
 #include "text/error.hpp"
 
@@ -104,7 +105,7 @@ bool holds_a_grid(const std::string& name) {
     if (n == 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
   }
-  return formats::is_grid_netcdf(text);
+  return is_grid_netcdf(text);
 }
 
 }  // namespace
@@ -123,6 +124,7 @@ std::string netcdf_fault(const std::string& netcdf, const std::string& table, co
   struct stat t {};
   bool exists = false;
   if (std::string why = named_fault(netcdf, "--netcdf", files, t, exists); !why.empty()) return why;
+  if (std::string why = load_netcdf_module(); !why.empty()) return "--netcdf: " + why + "; nothing appended";
   const std::string name = "--netcdf '" + netcdf + "' is ";
   if (!table.empty()) {
     struct stat s {};

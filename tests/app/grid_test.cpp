@@ -258,6 +258,24 @@ TEST(Grid, TheNetcdfFileIsTheTablesAndOnlyReplacesItsOwn) {
     EXPECT_FALSE(fs::exists(dir / "g.nc"));
   }
   EXPECT_EQ(slurp(dir / "notes.txt"), "my notes\n");
+  // A tilvex-grid without its netCDF writer beside it (nor installed)
+  // refuses --netcdf alone.
+  fs::create_directory(dir / "bin");
+  fs::copy_file(TILVEX_GRID, dir / "bin/tilvex-grid");
+  fs::permissions(dir / "bin/tilvex-grid", fs::perms::owner_all);
+  Launch quiet;
+  quiet.stderr_path = dir / "alone.stderr";
+  const Outcome alone = run(dir / "bin/tilvex-grid", with({"--netcdf", dir / "g.nc"}), dir / "alone.stdout", quiet);
+  EXPECT_EQ(alone.status, 2);
+  EXPECT_NE(slurp(dir / "alone.stderr").find("tilvex-grid: --netcdf: the netCDF writer is not installed (no " +
+                                              dir / "bin/tilvex-netcdf.so"),
+            std::string::npos)
+      << slurp(dir / "alone.stderr");
+  EXPECT_FALSE(fs::exists(dir / "out2.txt"));
+  EXPECT_EQ(run(dir / "bin/tilvex-grid", with({"--table", dir / "alone.tsv"}), dir / "alone.stdout", quiet).status, 0);
+  fs::remove(dir / "out.txt");
+  fs::remove(dir / "out2.txt");
+  fs::remove(dir / "out.txt.tilvex-grid");
   // The same list, cut into parts, may hold a point twice in other parts.
   EXPECT_EQ(grid(dir, {dir / "dup.txt", dir / "p.txt", "95", dir / "p2.txt", "--part", "1/2", "--netcdf",
                        dir / "p.nc"}).status, 0);
