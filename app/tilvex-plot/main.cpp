@@ -102,8 +102,27 @@ std::vector<TableRow> read_table_file(const std::string& path) {
   return read_table(f.text(), path);
 }
 
-std::string accepted_figure(const std::string& input, const std::optional<Grid>& chosen,
-                            const std::string& table, bool sigma) {
+// The name of a file without its folders: a title names the file, not
+// where it lies.
+std::string file_name(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+}
+
+// What the command line asks of a stereonet.
+Figure figure_of(const plot_cli::CommandLine& line, const std::string& title) {
+  Figure f;
+  f.title = line.title.value_or(title);
+  f.sigma_names = line.sigma;
+  f.contours = line.contours.value_or(plot::Contours::regions);
+  f.levels = line.levels;
+  return f;
+}
+
+std::string accepted_figure(const plot_cli::CommandLine& line) {
+  const std::string& input = line.input;
+  const std::optional<Grid>& chosen = line.grid;
+  const std::string& table = line.table;
   Cloud cloud;
   Grid grid;
   try {
@@ -113,19 +132,20 @@ std::string accepted_figure(const std::string& input, const std::optional<Grid>&
   } catch (const Error& e) {
     throw Error(with_some_points(e.reason()), e.status(), e.fixed());
   }
-  Figure f;
-  f.title = input + ", grid point " + grid_text(grid);
-  f.sigma_names = sigma;
+  Figure f = figure_of(line, file_name(input) + ", grid point " + grid_text(grid));
   if (!table.empty()) {
     for (const TableRow& row : read_table_file(table))
       if (row.grid == grid) f.best = best_from(row);
     if (!f.best) throw Error(table + ": no row of grid point " + grid_text(grid) + " with status ok");
-    f.subtitle = "best fit from " + table;
+    f.subtitle = "best fit from " + file_name(table);
   }
   return render_svg(cloud, f);
 }
 
-std::string vrin_figure(const std::string& input, float level, const Grid& grid, bool sigma) {
+std::string vrin_figure(const plot_cli::CommandLine& line) {
+  const std::string& input = line.vrin;
+  const float level = *line.level;
+  const Grid grid = line.grid.value_or(Grid{});
   InputFile file;
   if (!file.open(input)) throw Error("cannot open " + input + ": " + std::strerror(errno));
   if (!file.read()) throw Error("cannot read " + input + ": " + std::strerror(file.error()));
@@ -153,13 +173,11 @@ std::string vrin_figure(const std::string& input, float level, const Grid& grid,
   const Analysis a = analyse(file.text(), level, sink);
   formats::add_unread(notes, "'" + input + "'", a);
   for (const formats::HealthNote& n : notes) std::fprintf(stderr, "tilvex-plot: warning: %s\n", n.text.c_str());
-  Figure f;
-  f.title = input + (grid == Grid{} ? "" : ", grid point " + grid_text(grid));
+  Figure f = figure_of(line, file_name(input) + (grid == Grid{} ? "" : ", grid point " + grid_text(grid)));
   char sub[160];
   std::snprintf(sub, sizeof sub, "confidence level %g%%: %zu of %zu resamples accepted, threshold %.6g",
                 static_cast<double>(level), a.accepted, a.count, static_cast<double>(a.threshold));
   f.subtitle = sub;
-  f.sigma_names = sigma;
   BestFit b;
   b.phi[0] = a.summary.phi.best, b.phi[1] = a.summary.phi.low, b.phi[2] = a.summary.phi.high;
   for (int k = 0; k < 3; ++k) b.trend[k] = a.summary.trend[k].best, b.plunge[k] = a.summary.plunge[k].best;
@@ -209,7 +227,7 @@ std::string map_figure(const std::string& table, const plot_cli::CommandLine& li
     std::fprintf(stderr, "tilvex-plot: warning: %s; the map shows axis 1 (--bars axis1)\n", lack.c_str());
     style.bars = MapBars::axis1;
   }
-  return render_map(in_slice, table + ", " + name, style);
+  return render_map(in_slice, line.title.value_or(file_name(table) + ", " + name), style);
 }
 
 }  // namespace
@@ -220,8 +238,8 @@ int main(int argc, char** argv) {
   std::string svg;
   try {
     if (!line.map.empty()) svg = map_figure(line.map, line);
-    else if (!line.vrin.empty()) svg = vrin_figure(line.vrin, *line.level, line.grid.value_or(Grid{}), line.sigma);
-    else svg = accepted_figure(line.input, line.grid, line.table, line.sigma);
+    else if (!line.vrin.empty()) svg = vrin_figure(line);
+    else svg = accepted_figure(line);
   } catch (const Error& e) {
     return fail(e.reason());
   }

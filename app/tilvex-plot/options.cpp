@@ -1,5 +1,7 @@
 #include "options.hpp"
 
+#include <cmath>
+#include <cstdlib>
 #include <string_view>
 
 #include "text/words.hpp"
@@ -7,7 +9,8 @@
 namespace tilvex::plot_cli {
 namespace {
 
-enum Key { kGrid, kTable, kVrin, kLevel, kMap, kSlice, kBars, kField, kSigma, kOutput, kHelp, kVersion };
+enum Key { kGrid, kTable, kVrin, kLevel, kMap, kSlice, kBars, kField, kContours, kLevels, kTitle, kSigma, kOutput,
+           kHelp, kVersion };
 
 using cli::Placing;
 
@@ -35,14 +38,25 @@ const cli::Interface kInterface{
                 {.key = kField, .name = "--field", .values = {"aphi|phi"},
                  .help = "shade the map's cells by A-phi or phi (default: none)",
                  .refusal = "--field takes aphi or phi"},
+                {.key = kContours, .name = "--contours", .values = {"regions|density|sigma"},
+                 .help = "regions holding shares of the axes (default), density or Kamb sigma",
+                 .refusal = "--contours takes regions, density or sigma"},
+                {.key = kLevels, .name = "--levels", .values = {"L1,L2,..."},
+                 .help = "the contours' levels: per cent, multiples of uniform or sigma",
+                 .refusal = "--levels takes numbers above 0, separated by commas (per cent: below 100)"},
+                {.key = kTitle, .name = "--title", .values = {"TEXT"},
+                 .help = "the figure's title (default: the file's name and the point)"},
                 {.key = kSigma, .name = "--sigma", .help = "call the axes \u03c3\u2081, \u03c3\u2082, \u03c3\u2083 (for a stress tensor)"},
                 {.key = kOutput, .name = "-o", .values = {"OUT.svg"},
                  .help = "write the figure to OUT.svg, whole or not at all"},
                 {.key = kHelp, .name = "--help", .help = "this text", .placing = Placing::alone},
                 {.key = kVersion, .name = "--version", .help = "the version", .placing = Placing::alone}},
-    .synopsis = {{{{"ACCEPTED_FILE"}}, {{"--grid"}, true}, {{"--table"}, true}, {{"--sigma"}, true}, {{"-o"}, true}},
-                 {{{"--vrin"}}, {{"--level"}}, {{"--grid"}, true}, {{"--sigma"}, true}, {{"-o"}, true}},
-                 {{{"--map"}}, {{"--slice"}, true}, {{"--bars"}, true}, {{"--field"}, true}, {{"--sigma"}, true}, {{"-o"}, true}}},
+    .synopsis = {{{{"ACCEPTED_FILE"}}, {{"--grid"}, true}, {{"--table"}, true}, {{"--contours"}, true},
+                  {{"--levels"}, true}, {{"--title"}, true}, {{"--sigma"}, true}, {{"-o"}, true}},
+                 {{{"--vrin"}}, {{"--level"}}, {{"--grid"}, true}, {{"--contours"}, true}, {{"--levels"}, true},
+                  {{"--title"}, true}, {{"--sigma"}, true}, {{"-o"}, true}},
+                 {{{"--map"}}, {{"--slice"}, true}, {{"--bars"}, true}, {{"--field"}, true}, {{"--title"}, true},
+                  {{"--sigma"}, true}, {{"-o"}, true}}},
     .manual = "The manual: man tilvex-plot (in the build tree: man build/tilvex-plot.1).\n"};
 
 // The option's values as ints written plainly; its refusal where one is not.
@@ -55,6 +69,24 @@ std::vector<int> whole_numbers(const cli::Word& w) {
     numbers.push_back(*v);
   }
   return numbers;
+}
+
+// "50,90,95": numbers above 0 (and below 100 as shares: checked once the
+// kind of contours is known), at most 20; its refusal otherwise.
+std::vector<double> levels(const cli::Word& w) {
+  std::vector<double> out;
+  std::string_view rest = cli::values(w)[0];
+  while (true) {
+    const std::size_t comma = rest.find(',');
+    const std::string item(rest.substr(0, comma));
+    char* end = nullptr;
+    const double v = std::strtod(item.c_str(), &end);
+    if (item.empty() || end != item.c_str() + item.size() || !(v > 0) || !std::isfinite(v) || out.size() == 20)
+      cli::refuse(w);
+    out.push_back(v);
+    if (comma == std::string_view::npos) return out;
+    rest.remove_prefix(comma + 1);
+  }
 }
 
 void take_option(CommandLine& line, const cli::Word& w) {
@@ -90,6 +122,16 @@ void take_option(CommandLine& line, const cli::Word& w) {
       else cli::refuse(w);
       break;
     }
+    case kContours: {
+      const std::string& v = cli::values(w)[0];
+      if (v == "regions") line.contours = plot::Contours::regions;
+      else if (v == "density") line.contours = plot::Contours::density;
+      else if (v == "sigma") line.contours = plot::Contours::sigma;
+      else cli::refuse(w);
+      break;
+    }
+    case kLevels: line.levels = levels(w); break;
+    case kTitle: line.title = cli::values(w)[0]; break;
     case kSigma: line.sigma = true; break;
   }
 }
@@ -107,8 +149,12 @@ void take(CommandLine& line, const std::vector<cli::Word>& words) {
   }
   const bool accepted = !line.input.empty(), vrin = !line.vrin.empty(), map = !line.map.empty();
   if (accepted + vrin + map != 1 || (vrin && !line.level) || (map && (line.grid || !line.table.empty())) ||
-      (vrin && !line.table.empty()) || ((line.slice || line.bars || line.field != plot::MapField::none) && !map))
+      (vrin && !line.table.empty()) || ((line.slice || line.bars || line.field != plot::MapField::none) && !map) ||
+      (map && (line.contours || !line.levels.empty())))
     throw cli::Refusal{};
+  if (line.contours.value_or(plot::Contours::regions) == plot::Contours::regions)
+    for (double v : line.levels)
+      if (!(v < 100)) throw cli::Refusal{"--levels of regions are shares in per cent, below 100"};
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "common/interface.hpp"
 #include "plot/map.hpp"
+#include "plot/stereonet.hpp"
 #include "tilvex/records.hpp"
 
 namespace tilvex::plot_cli {
@@ -26,6 +27,9 @@ struct CommandLine : cli::Reading {
   std::optional<std::pair<int, int>> slice;
   std::optional<plot::MapBars> bars;  // not given: SHmax, or axis 1 for a table without the stress columns
   plot::MapField field = plot::MapField::none;
+  std::optional<plot::Contours> contours;  // not given: regions
+  std::vector<double> levels;              // empty: the kind's defaults
+  std::optional<std::string> title;
   bool sigma = false;
 };
 

@@ -130,11 +130,19 @@ TEST(Attacks, AFlippingSymlinkNeverLeadsARunOutOfItsFolder) {
   const std::string forged = journal_of({{s / "link/f", root_only / "f", 0}});
   plant(s, s / ".acc.txt.tilvex-journal", forged);
   plant(s, s / "own/.f.tilvex-journal", forged);
-  const std::string flip = "while :; do ln -sfn " +
-                           s / "own" + " " + s / "link" + "; ln -sfn " + root_only.path().string() + " " +
-                           s / "link" + "; done";
+  // One process that flips the link itself: a shell would leave its last
+  // ln running after it is killed, renaming in the folder as it is removed.
+  const std::string flip = "import os\n"
+                           "while True:\n"
+                           "    for target in ('" + s / "own" + "', '" + root_only.path().string() + "'):\n"
+                           "        try:\n"
+                           "            os.remove('" + s / "link.new" + "')\n"
+                           "        except FileNotFoundError:\n"
+                           "            pass\n"
+                           "        os.symlink(target, '" + s / "link.new" + "')\n"
+                           "        os.replace('" + s / "link.new" + "', '" + s / "link" + "')\n";
   std::vector<std::string> flipper = kNobody;
-  for (const std::string& a : {std::string("/bin/sh"), std::string("-c"), flip}) flipper.push_back(a);
+  for (const std::string& a : {std::string("/usr/bin/python3"), std::string("-c"), flip}) flipper.push_back(a);
   struct Flipper {
     pid_t pid;
     ~Flipper() {
