@@ -119,9 +119,12 @@ TEST(CommandLine, GridReadsEachArgumentInTurn) {
 }
 
 const std::string kPlotUsage =
-    "usage: tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [--table TABLE.tsv] [--sigma] [-o OUT.svg]\n"
-    "       tilvex-plot --vrin FILE.vrin --level L [--grid X Y Z T] [--sigma] [-o OUT.svg]\n"
-    "       tilvex-plot --map TABLE.tsv [--slice Z T] [--bars shmax|axis1] [--field aphi|phi] [--sigma] [-o OUT.svg]\n";
+    "usage: tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [--table TABLE.tsv] [--contours regions|density|sigma] "
+    "[--levels L1,L2,...] [--title TEXT] [--sigma] [-o OUT.svg]\n"
+    "       tilvex-plot --vrin FILE.vrin --level L [--grid X Y Z T] [--contours regions|density|sigma] "
+    "[--levels L1,L2,...] [--title TEXT] [--sigma] [-o OUT.svg]\n"
+    "       tilvex-plot --map TABLE.tsv [--slice Z T] [--bars shmax|axis1] [--field aphi|phi] [--title TEXT] [--sigma] "
+    "[-o OUT.svg]\n";
 
 TEST(CommandLine, PlotReadsEachArgumentInTurn) {
   ScratchDir dir;
@@ -150,7 +153,12 @@ TEST(CommandLine, PlotReadsEachArgumentInTurn) {
                   {{"-o", "--sigma", accepted}, 1, no_accepted},
                   // An unknown option, joined values, "--", any other argument
                   // that starts with '-': its name, then the usage.
-                  {{accepted, "--title", "x"}, 2, unknown("--title")},
+                  {{accepted, "--name", "x"}, 2, unknown("--name")},
+                  {{accepted, "--title"}, 2, kPlotUsage},
+                  {{accepted, "--levels", "50,x"}, 2, "tilvex-plot: --levels takes numbers above 0, separated by commas (per cent: below 100)\n"},
+                  {{accepted, "--contours", "kamb"}, 2, "tilvex-plot: --contours takes regions, density or sigma\n"},
+                  {{accepted, "--levels", "50,100"}, 2, "tilvex-plot: --levels of regions are shares in per cent, below 100\n"},
+                  {{"--map", table, "--levels", "3"}, 2, kPlotUsage},
                   {{accepted, "-o" + dir / "o.svg"}, 2, unknown("-o" + dir / "o.svg")},
                   {{accepted, "-o=" + dir / "o.svg"}, 2, unknown("-o=" + dir / "o.svg")},
                   {{accepted, "--grid=1", "2", "3", "4"}, 2, unknown("--grid=1")},
