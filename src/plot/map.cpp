@@ -88,31 +88,13 @@ namespace {
 using svg::document_start;
 using svg::number;
 using svg::text;
+using svg::characters;
+using svg::shortened;
+using svg::text_width;
 using svg::upward_text;
 
 constexpr double kMargin = 20, kTop = 70, kMaxWide = 640, kMaxTall = 560, kMaxCell = 160;
 constexpr double kFont = 13, kTitleFont = 16;
-constexpr std::size_t kLongestTitle = 100, kTitleKept = 48;
-
-// The characters (code points) of UTF-8 text.
-std::size_t characters(const std::string& s) {
-  return static_cast<std::size_t>(
-      std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
-}
-
-// About how wide text is drawn in a sans-serif font of `size` px: 0.6 em a
-// character, more than the average of digits and lower case.
-double text_width(const std::string& s, double size = kFont) { return 0.6 * size * static_cast<double>(characters(s)); }
-
-// A title of more than kLongestTitle characters as its first and last
-// kTitleKept around "...", cut between characters.
-std::string shortened(const std::string& s) {
-  if (characters(s) <= kLongestTitle) return s;
-  std::vector<std::size_t> starts;
-  for (std::size_t i = 0; i < s.size(); ++i)
-    if ((static_cast<unsigned char>(s[i]) & 0xc0) != 0x80) starts.push_back(i);
-  return s.substr(0, starts[kTitleKept]) + "..." + s.substr(starts[starts.size() - kTitleKept]);
-}
 
 // One axis of the map: the indices that occur, and their columns.
 struct Axis {

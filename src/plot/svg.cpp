@@ -1,6 +1,8 @@
 #include "svg.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace tilvex::plot::svg {
 
@@ -40,6 +42,22 @@ std::string text(double x, double y, const std::string& s, const std::string& ex
 
 std::string upward_text(double x, double y, const std::string& s, const std::string& extra) {
   return text(x, y, s, extra + " transform=\"rotate(-90 " + number(x) + " " + number(y) + ")\"");
+}
+
+std::size_t characters(const std::string& s) {
+  return static_cast<std::size_t>(
+      std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+}
+
+double text_width(const std::string& s, double size) { return 0.6 * size * static_cast<double>(characters(s)); }
+
+std::string shortened(const std::string& s) {
+  constexpr std::size_t kLongest = 100, kKept = 48;
+  if (characters(s) <= kLongest) return s;
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if ((static_cast<unsigned char>(s[i]) & 0xc0) != 0x80) starts.push_back(i);
+  return s.substr(0, starts[kKept]) + "..." + s.substr(starts[starts.size() - kKept]);
 }
 
 }  // namespace tilvex::plot::svg

@@ -3,6 +3,7 @@
 // is safe in XML, and the start of a standalone document. Each returns the
 // markup as a new string (it allocates); none reads or writes a file.
 
+#include <cstddef>
 #include <string>
 
 namespace tilvex::plot::svg {
@@ -26,5 +27,16 @@ std::string text(double x, double y, const std::string& s, const std::string& ex
 // The same turned a quarter to read upwards, about (x, y): an axis title
 // beside a vertical axis.
 std::string upward_text(double x, double y, const std::string& s, const std::string& extra = "");
+
+// The characters (code points) of UTF-8 text.
+std::size_t characters(const std::string& s);
+
+// About how wide text is drawn in a sans-serif font of `size` px: 0.6 em a
+// character, more than the average of digits and lower case.
+double text_width(const std::string& s, double size = 13);
+
+// A title of more than 100 characters as its first and last 48 around
+// "...", cut between characters.
+std::string shortened(const std::string& s);
 
 }  // namespace tilvex::plot::svg
