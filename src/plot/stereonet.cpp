@@ -147,7 +147,8 @@ std::string histogram(const Cloud& cloud, const Figure& f) {
     h += text(kRight, kBase + 52, "best fit: solid line; bounds: dashed", " text-anchor=\"end\" font-size=\"11\"");
   }
   if (cloud.phi_outside > 0)
-    h += text(kLeft, kBase + 68, std::to_string(cloud.phi_outside) + " outside 0 to 1 or not a number");
+    h += text(kLeft, kBase - kTall - 32, std::to_string(cloud.phi_outside) + " outside 0 to 1 or not a number",
+              " font-size=\"11\"");
   return h + "</g>\n";
 }
 
@@ -163,7 +164,7 @@ std::string net() {
          number(kCentreX) + " " + number(kCentreY - 6) + " v 12\" stroke=\"black\"/>\n";
   svg += text(kCentreX, kCentreY - kRadius - 8, "N", " text-anchor=\"middle\" font-weight=\"bold\"");
   svg += text(kCentreX + kRadius + 8, kCentreY + 5, "E", " font-weight=\"bold\"");
-  svg += text(kCentreX, kCentreY + kRadius + 20, "S", " text-anchor=\"middle\" font-weight=\"bold\"");
+  svg += text(kCentreX, kCentreY + kRadius + 16, "S", " text-anchor=\"middle\" font-weight=\"bold\"");
   svg += text(kCentreX - kRadius - 8, kCentreY + 5, "W", " text-anchor=\"end\" font-weight=\"bold\"");
   return svg;
 }
@@ -288,8 +289,13 @@ std::string legend(const Cloud& cloud, const Figure& f, bool markers, const Cont
     svg += text(lx - 4, y += 18, "density only (more than " + std::to_string(Cloud::kMaxMarkers) + ")",
                 " font-size=\"12\"");
   svg += text(lx - 4, y += 20, "lower hemisphere, equal area");
-  for (std::size_t i = 0; i < contours.method.size(); ++i)
-    svg += text(lx - 4, y += (i == 0 ? 20 : 15), contours.method[i],
+  // The method's lines, each cut to fit beside the net (48 characters of
+  // 11 px).
+  std::vector<std::string> method;
+  for (const std::string& line : contours.method)
+    for (std::string& part : svg::wrapped(line, 48)) method.push_back(std::move(part));
+  for (std::size_t i = 0; i < method.size(); ++i)
+    svg += text(lx - 4, y += (i == 0 ? 20 : 15), method[i],
                 i == 0 ? " class=\"method\" font-size=\"11\"" : " font-size=\"11\"");
   if (cloud.left_out > 0)
     svg += text(lx - 4, y += 20, std::to_string(cloud.left_out) + " axes not drawn (not a number)");
@@ -400,8 +406,9 @@ DensityGrid Cloud::smoothed(int axis) const {
 
 std::string render_svg(const Cloud& cloud, const Figure& f) {
   std::string svg = document_start(kWidth, kHeight);
-  svg += text(20, 26, f.title, " font-size=\"16\"");
-  if (!f.subtitle.empty()) svg += text(20, 46, f.subtitle);
+  // At most 96 characters of 16 px, 140 of 13 px (0.6 em each) fit.
+  svg += text(20, 26, svg::shortened(f.title, 96), " font-size=\"16\"");
+  if (!f.subtitle.empty()) svg += text(20, 46, svg::shortened(f.subtitle, 118));
   svg += net();
   // The resamples' axes, while few enough to be told apart; over them, the
   // density.

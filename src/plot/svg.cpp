@@ -51,13 +51,31 @@ std::size_t characters(const std::string& s) {
 
 double text_width(const std::string& s, double size) { return 0.6 * size * static_cast<double>(characters(s)); }
 
-std::string shortened(const std::string& s) {
-  constexpr std::size_t kLongest = 100, kKept = 48;
-  if (characters(s) <= kLongest) return s;
+std::string shortened(const std::string& s, std::size_t longest) {
+  const std::size_t kept = (longest - 3) / 2;
+  if (characters(s) <= longest) return s;
   std::vector<std::size_t> starts;
   for (std::size_t i = 0; i < s.size(); ++i)
     if ((static_cast<unsigned char>(s[i]) & 0xc0) != 0x80) starts.push_back(i);
-  return s.substr(0, starts[kKept]) + "..." + s.substr(starts[starts.size() - kKept]);
+  return s.substr(0, starts[kept]) + "..." + s.substr(starts[starts.size() - kept]);
+}
+
+std::vector<std::string> wrapped(const std::string& s, std::size_t longest) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t at = 0; at < s.size();) {
+    std::size_t end = s.find(' ', at);
+    if (end == std::string::npos) end = s.size();
+    const std::string word = s.substr(at, end - at);
+    if (!line.empty() && characters(line) + 1 + characters(word) > longest) {
+      lines.push_back(line);
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    at = end + 1;
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
 }
 
 }  // namespace tilvex::plot::svg

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tilvex::plot::svg {
 
@@ -35,8 +36,12 @@ std::size_t characters(const std::string& s);
 // character, more than the average of digits and lower case.
 double text_width(const std::string& s, double size = 13);
 
-// A title of more than 100 characters as its first and last 48 around
-// "...", cut between characters.
-std::string shortened(const std::string& s);
+// A title of more than `longest` characters as its first and last
+// (longest - 3) / 2 around "...", cut between characters.
+std::string shortened(const std::string& s, std::size_t longest = 100);
+
+// Text cut at blanks into lines of at most `longest` characters (a word
+// longer than that is a line of its own).
+std::vector<std::string> wrapped(const std::string& s, std::size_t longest);
 
 }  // namespace tilvex::plot::svg

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "svg_reading.hpp"
+
 namespace tilvex::plot {
 namespace {
 
@@ -173,5 +175,79 @@ TEST(Cloud, KeepsMarkersForTheFirstResamplesOnly) {
   for (const auto& m : cloud.markers) EXPECT_EQ(m.size(), Cloud::kMaxMarkers);
 }
 
+
+// Every text of the figure inside the canvas, at 0.6 em a character, for
+// awkward inputs: a title of 300 characters, counts of ten million, no
+// resample, twenty levels of each kind of contours, the axes called sigma.
+TEST(RenderSvg, NothingIsClipped) {
+  AcceptedLine a;
+  a.phi = 0.5;
+  for (int k = 0; k < 3; ++k) {
+    a.trend[k] = static_cast<float>(120 * k + 7);
+    a.plunge[k] = k == 0 ? 60.0f : 10.0f;
+  }
+  std::string long_title;
+  for (int i = 0; i < 30; ++i) long_title += "r\xc3\xa9sultats/";
+  struct Case {
+    std::string name;
+    std::size_t lines;
+    Contours contours;
+    std::vector<double> levels;
+    bool huge = false;
+  };
+  std::vector<double> twenty, shares;
+  for (int i = 1; i <= 20; ++i) twenty.push_back(0.5 * i);
+  for (int i = 1; i <= 19; ++i) shares.push_back(5.0 * i);
+  const Case cases[] = {
+      {"no resample", 0, Contours::regions, {}},
+      {"ten million", 40, Contours::regions, {}, true},
+      {"nineteen shares", 40, Contours::regions, shares},
+      {"twenty sigmas", 40, Contours::sigma, twenty},
+      {"twenty multiples", 40, Contours::density, twenty},
+  };
+  for (const Case& c : cases) {
+    Cloud cloud;
+    for (std::size_t i = 0; i < c.lines; ++i) {
+      AcceptedLine b = a;
+      b.trend[0] += static_cast<float>(i % 7);
+      b.plunge[1] += static_cast<float>(i % 5);
+      cloud.add(b);
+    }
+    if (c.huge) {
+      cloud.count = 10000000;
+      cloud.phi_bins[3] = 9999999;
+      cloud.left_out = 12345678;
+      cloud.phi_outside = 7654321;
+    }
+    Figure f;
+    f.title = long_title + " grid point -2147483648 2147483647 -2147483648 2147483647";
+    f.subtitle = "confidence level 99.9999%: 10000000 of 10000000 resamples accepted, threshold 0.999999";
+    f.sigma_names = true;
+    f.contours = c.contours;
+    f.levels = c.levels;
+    BestFit best;
+    best.phi[0] = 0.5, best.phi[1] = 0.25, best.phi[2] = 0.75;
+    f.best = best;
+    const std::string svg = render_svg(cloud, f);
+    const auto [width, height] = test::canvas_of(svg);
+    for (const test::TextElement& t : test::text_elements(svg)) {
+      std::size_t chars = 0;
+      for (char ch : t.words) chars += (static_cast<unsigned char>(ch) & 0xc0) != 0x80;
+      const double w = 0.6 * t.size * static_cast<double>(chars);
+      const double shift = t.anchor == "middle" ? w / 2 : t.anchor == "end" ? w : 0;
+      double x0 = t.x - shift, x1 = x0 + w, y0 = t.y - 0.8 * t.size, y1 = t.y + 0.25 * t.size;
+      if (t.upward) x0 = t.x - 0.8 * t.size, x1 = t.x + 0.25 * t.size, y0 = t.y - w + shift, y1 = t.y + shift;
+      EXPECT_GE(x0, 0) << c.name << ": " << t.words;
+      EXPECT_LE(x1, width) << c.name << ": " << t.words;
+      EXPECT_GE(y0, 0) << c.name << ": " << t.words;
+      EXPECT_LE(y1, height) << c.name << ": " << t.words;
+    }
+    // The title keeps its start and its end around "...".
+    EXPECT_NE(svg.find(">r\xc3\xa9sultats/r\xc3\xa9sultats/r\xc3\xa9sultats/r\xc3\xa9sultats/r\xc3\xa9sult..."
+                       " -2147483648 2147483647 -2147483648 2147483647</text>"),
+              std::string::npos)
+        << c.name;
+  }
+}
 }  // namespace
 }  // namespace tilvex::plot
