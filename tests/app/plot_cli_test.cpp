@@ -135,6 +135,18 @@ TEST(PlotCli, TheRunItselfWithItsBestFit) {
   // Called sigma for a stress tensor.
   o = run(TILVEX_PLOT, {"--vrin", input, "--level", "95", "--sigma"}, dir / "sigma.svg");
   EXPECT_NE(o.printed.find(">\u03c3\u2081<"), std::string::npos);  // σ₁
+  // The title names the file, not its path, unless --title sets it; the
+  // contours and their levels are those asked for.
+  EXPECT_NE(svg.find("font-size=\"16\">realistic.vrin</text>"), std::string::npos);
+  o = run(TILVEX_PLOT, {"--vrin", input, "--level", "95", "--title", "Site 4 & 5", "--contours", "sigma", "--levels",
+                        "3,7"},
+          dir / "titled.svg");
+  EXPECT_NE(o.printed.find("font-size=\"16\">Site 4 &amp; 5</text>"), std::string::npos);
+  EXPECT_NE(o.printed.find(">Kamb contours at 3.0 and 7.0 sigma,<"), std::string::npos);
+  o = run(TILVEX_PLOT, {"--vrin", input, "--level", "95", "--levels", "68,95"}, dir / "shares.svg");
+  EXPECT_NE(o.printed.find(">68 and 95% of each axis<"), std::string::npos);
+  o = run(TILVEX_PLOT, {"--vrin", input, "--level", "95", "--contours", "density"}, dir / "density.svg");
+  EXPECT_NE(o.printed.find(">density (exponential smoothing)<"), std::string::npos);
 }
 
 // A million accepted lines: read as a stream, drawn as density only, in a
