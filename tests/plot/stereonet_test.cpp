@@ -249,5 +249,19 @@ TEST(RenderSvg, NothingIsClipped) {
         << c.name;
   }
 }
+
+// The histogram's counts at a round step that gives three to six ticks
+// (387 resamples in the tallest bar: 0, 100, 200, 300), phi every 0.2.
+TEST(RenderSvg, HistogramTicksAtRoundSteps) {
+  Cloud cloud;
+  cloud.phi_bins[3] = 387;
+  const std::string svg = render_svg(cloud, Figure{});
+  std::vector<std::string> ticks;
+  for (const test::TextElement& t : test::text_elements(svg))
+    if (t.anchor == "end" && t.x == 634.0) ticks.push_back(t.words);
+  EXPECT_EQ(ticks, (std::vector<std::string>{"0", "100", "200", "300"}));
+  for (const char* phi : {">0.0<", ">0.2<", ">0.4<", ">0.6<", ">0.8<", ">1.0<"})
+    EXPECT_EQ(occurrences(svg, phi), 1u) << phi;
+}
 }  // namespace
 }  // namespace tilvex::plot
