@@ -90,11 +90,12 @@ std::string named_fault(const std::string& table, const std::string& option, con
   return {};
 }
 
-// A netCDF file of a grid's results, read whole (at most 1 GiB) through
-// no symlink.
+// A netCDF file of a grid's results: the file at `name` (not a symlink
+// there; the folders on the way are followed, as the rename follows them),
+// read whole (at most 1 GiB).
 bool holds_a_grid(const std::string& name) {
-  const posix::Fd fd(posix::open_no_symlinks(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) return false;
+  const posix::Fd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.ok()) return false;
   std::string text;
   char buffer[65536];
   for (;;) {

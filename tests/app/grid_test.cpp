@@ -308,6 +308,46 @@ TEST(Grid, TheNetcdfFileIsTheTablesAndOnlyReplacesItsOwn) {
   EXPECT_FALSE(fs::exists(dir / "d.nc"));
 }
 
+// A netCDF file of a grid's is replaced whatever name leads to it: one
+// relative to the folder the program runs in, one with "." or "..", one
+// through a symlink to a folder. (Each was refused as "not a netCDF file
+// of tilvex-grid's": no grid could be run again with the same --netcdf
+// name, unless the name was absolute and free of symlinks.)
+TEST(Grid, ItsNetcdfFileIsReplacedByAnyName) {
+  ScratchDir dir;
+  fs::create_directory(dir / "results");
+  fs::create_directory_symlink(dir / "results", dir / "linked");
+  spill(dir / "two.txt", kData + "/worked.vrin 1 0 0 0\n" + kRealistic + " 2 0 0 0\n");
+  spill(dir / "one.txt", kRealistic + " 5 0 0 0\n");
+  Launch here;
+  here.cwd = dir.path();
+  here.stderr_path = dir / "run.stderr";
+  // The x coordinate's values, as ncdump gives them.
+  const auto xs = [&] {
+    std::system(("ncdump -v x " + dir / "results/g.nc" + " > " + dir / "dump.cdl").c_str());
+    const std::string dump = slurp(dir / "dump.cdl");
+    const std::size_t at = dump.find(" x = ");
+    return at == std::string::npos ? std::string("(none)") : dump.substr(at, dump.find('\n', at) - at);
+  };
+  for (const std::string& name : {std::string("results/g.nc"), std::string("./results/../results/g.nc"),
+                                  dir / "linked/g.nc"}) {
+    SCOPED_TRACE(name);
+    fs::remove(dir / "results/g.nc");
+    for (const char* f : {"out.txt", "out2.txt", "out.txt.tilvex-grid"}) fs::remove(dir / f);
+    const std::vector<std::string> two = {"two.txt", "out.txt", "95", "out2.txt", "--table", "t.tsv", "--netcdf", name};
+    ASSERT_EQ(run(TILVEX_GRID, two, dir / "run.stdout", here).status, 0) << slurp(dir / "run.stderr");
+    EXPECT_EQ(xs(), " x = 1, 2 ;");
+    const std::vector<std::string> one = {"one.txt", "out.txt", "95", "out2.txt", "--again", "--netcdf", name};
+    EXPECT_EQ(run(TILVEX_GRID, one, dir / "run.stdout", here).status, 0) << slurp(dir / "run.stderr");
+    EXPECT_EQ(xs(), " x = 5 ;");
+    EXPECT_EQ(run(TILVEX_NETCDF, {"t.tsv", name}, dir / "run.stdout", here).status, 0) << slurp(dir / "run.stderr");
+    EXPECT_EQ(xs(), " x = 1, 2 ;");
+  }
+  std::vector<std::string> left;  // no .partial file
+  for (const auto& e : fs::directory_iterator(dir / "results")) left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"g.nc"});
+}
+
 // The files hold whole points, in list order: what the loop leaves after
 // some point (or before the first).
 void expect_whole_points(const ScratchDir& dir, const Loop& loop) {
