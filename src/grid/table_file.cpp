@@ -90,22 +90,30 @@ std::string named_fault(const std::string& table, const std::string& option, con
   return {};
 }
 
-// A netCDF file of a grid's results: the file at `name` (not a symlink
-// there; the folders on the way are followed, as the rename follows them),
-// read whole (at most 1 GiB).
-bool holds_a_grid(const std::string& name) {
+// Why the file at `name` must not be replaced by a grid's netCDF file, in
+// words that follow "NAME is "; empty if it may: a netCDF file of a grid's
+// results that is the run's own user's. Judged on the file opened (not a
+// symlink at `name`; the folders on the way are followed, as the rename
+// follows them). Another user's file is never read, so that no other
+// user's bytes reach the netCDF library: a file made for its parser, or a
+// sparse file of a GiB that would be read and copied whole.
+std::string replace_fault(const std::string& name) {
+  const std::string other = "a file that is not a netCDF file of tilvex-grid's; it is left as it is";
   const posix::Fd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.ok()) return false;
+  struct stat st {};
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return other;
+  if (st.st_uid != ::geteuid()) return "another user's file; it is left as it is";
+  constexpr std::size_t kMost = std::size_t{1} << 30;
   std::string text;
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || text.size() > (std::size_t{1} << 30)) return false;
+    if (n < 0 || text.size() > kMost) return other;
     if (n == 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
   }
-  return formats::is_grid_netcdf(text);
+  return formats::is_grid_netcdf(text) ? std::string() : other;
 }
 
 }  // namespace
@@ -130,8 +138,8 @@ std::string netcdf_fault(const std::string& netcdf, const std::string& table, co
     if (exists ? ::stat(table.c_str(), &s) == 0 && same(s, t) : normal(table) == normal(netcdf))
       return name + "the table; nothing written";
   }
-  if (exists && (!S_ISREG(t.st_mode) || !holds_a_grid(netcdf)))
-    return name + "a file that is not a netCDF file of tilvex-grid's; it is left as it is";
+  if (exists)
+    if (std::string why = replace_fault(netcdf); !why.empty()) return name + why;
   std::map<std::array<int, 4>, const Point*> seen;
   for (const Point& p : part) {
     const auto [at, fresh] = seen.emplace(std::array<int, 4>{p.grid.x, p.grid.y, p.grid.z, p.grid.t}, &p);

@@ -37,8 +37,8 @@ std::string table_fault(const std::string& table, const GridFiles& files);
 
 // Why `netcdf` must not be written, in words; empty if it may. Refused as
 // a table is (the list, an input, an output, the record), the table
-// itself, an existing file that is not a netCDF file of a grid's results,
-// and a part (`part`) whose points cannot make one netCDF grid: two points
+// itself, an existing file that is not a netCDF file of a grid's results
+// or is another user's (never read), and a part (`part`) whose points cannot make one netCDF grid: two points
 // of the same grid indices, or indices too sparse.
 std::string netcdf_fault(const std::string& netcdf, const std::string& table, const GridFiles& files,
                          std::span<const Point> part);
