@@ -184,6 +184,17 @@ TEST(Netcdf, AGridsFileIsKnownByItsTitle) {
   const std::string other(static_cast<const char*>(memory.memory), memory.size);
   std::free(memory.memory);
   EXPECT_FALSE(is_grid_netcdf(other));
+  // A file of the classic format is no grid's, even with the title; its
+  // header is not parsed: these 16 bytes crashed the check (a count of
+  // dimensions of 0x7fffffff).
+  ASSERT_EQ(nc_create_mem("c.nc", NC_CLOBBER, 4096, &id), NC_NOERR);
+  nc_put_att_text(id, NC_GLOBAL, "title", kGridTitle.size(), kGridTitle.data());
+  ASSERT_EQ(nc_close_memio(id, &memory), NC_NOERR);
+  const std::string classic(static_cast<const char*>(memory.memory), memory.size);
+  std::free(memory.memory);
+  ASSERT_EQ(classic.substr(0, 3), "CDF");
+  EXPECT_FALSE(is_grid_netcdf(classic));
+  EXPECT_FALSE(is_grid_netcdf(std::string("CDF\x01\0\0\0\0\0\0\0\x0a\x7f\xff\xff\xff", 16)));
 }
 
 }  // namespace
