@@ -30,7 +30,7 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name)
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     ++number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty() || line.rfind("input\t", 0) == 0) continue;
+    if (line.empty() || is_table_header(line)) continue;
     const std::string where = name + ":" + std::to_string(number) + ": ";
     const auto c = columns_of(line);
     if (c.size() != kTableColumns.size() && c.size() != kTableColumnsWithoutStress &&
