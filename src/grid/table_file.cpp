@@ -58,13 +58,13 @@ bool first_line(const std::string& name, std::string& line, bool& empty) {
 }
 
 // A table tilvex-grid wrote: empty, or its header row first, or (a part
-// after the first) a row that reads back (of the columns now, or an older table's).
+// after the first) a row that reads back; each of the columns now or of
+// an older table's.
 bool looks_like_a_table(const std::string& table) {
   std::string line;
   bool empty = false;
   if (!first_line(table, line, empty)) return false;
-  if (empty || line + "\n" == table_header()) return true;
-  if (line.rfind("input\t", 0) == 0) return false;
+  if (empty || formats::is_table_header(line)) return true;
   try {
     return formats::read_table(line + "\n", table).size() == 1;
   } catch (const Error&) {

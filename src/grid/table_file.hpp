@@ -31,7 +31,7 @@ struct GridFiles {
 // Why `table` must not be written, in words; empty if it may. Refused:
 // the list, an input, an output, the record (by device and inode where the
 // table exists, by name where it does not), or an existing file that is
-// not a table of tilvex-grid's (its first line neither the header row nor
+// not a table of tilvex-grid's (its first line neither a header row nor
 // a row of a table, now or older; an empty file is taken).
 std::string table_fault(const std::string& table, const GridFiles& files);
 
