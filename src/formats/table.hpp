@@ -86,7 +86,8 @@ struct TableRow {
 // Reads a table, the text of the file `name` (header rows skipped, now or
 // older: a point whose input is named "input" is a row), rows
 // of 39 columns or of the older 31 or 30. Throws tilvex::Error (status 1)
-// at the first malformed row, its reason naming the row:
+// at the first malformed row (a count not an int, a value not a float or
+// nan, a regime not a code or nan), its reason naming the row:
 // "NAME:LINE: expected 39 columns, found 3".
 std::vector<TableRow> read_table(std::string_view text, const std::string& name);
 

@@ -127,6 +127,9 @@ TEST(Table, RowsThatDoNotRead) {
       {"\na\t1\t2\t3\t4\tok\tnan\tnan" + nans + "\tcut\tnan\n", "t.tsv:2: expected 39 columns, found 32"},
       {"a\t1\t2\t3\t4\tok\t10\t9" + nans + "\t1\t2\t3\tSS\t0.5\t1.5\t1.25x\t2\t\n",
        "t.tsv:1: column 37 is not a number: 1.25x"},
+      // (A regime of another text was read, and was no regime in the netCDF file.)
+      {"a\t1\t2\t3\t4\tok\t10\t9" + nans + "\t1\t2\t3\tSx\t0.5\t1.5\t1.25\t2\t\n",
+       "t.tsv:1: column 34 is not a regime (NF, NS, SS, TS, TF, U): Sx"},
       {"a\t1\t2\tx\t4\tok\tnan\tnan" + nans + "\n", "t.tsv:1: column 4 is not an int: x"},
       {"a\t1\t2\t3\t4\tok\t10\t9.5" + nans + "\n", "t.tsv:1: column 8 is not an int: 9.5"},
       {"a\t1\t2\t3\t4\tok\t10\t9\t0.5x" + nans.substr(4) + "\n", "t.tsv:1: column 9 is not a number: 0.5x"},
