@@ -58,6 +58,31 @@ double span_of(std::span<const TableRow> rows, int Grid::*which) {
   return static_cast<double>(high->grid.*which) - static_cast<double>(low->grid.*which) + 1.0;
 }
 
+// `text` as UTF-8, which the strings of a CF file are: each byte that does
+// not begin a well-formed sequence (an overlong one, a surrogate, past
+// U+10FFFF, or cut short) becomes U+FFFD. (A name of Latin-1 bytes made
+// the whole file unreadable to xarray.)
+std::string as_utf8(std::string_view text) {
+  std::string out;
+  const auto at = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = at(i);
+    const std::size_t n = c < 0x80 ? 1 : c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+    bool ok = n > 0 && i + n <= text.size();
+    for (std::size_t k = 1; ok && k < n; ++k) ok = (at(i + k) & 0xc0) == 0x80;
+    if (ok && n == 3) ok = !(c == 0xe0 && at(i + 1) < 0xa0) && !(c == 0xed && at(i + 1) >= 0xa0);
+    if (ok && n == 4) ok = !(c == 0xf0 && at(i + 1) < 0x90) && !(c == 0xf4 && at(i + 1) >= 0x90);
+    if (ok) {
+      out.append(text.substr(i, n));
+      i += n;
+    } else {
+      out += "\xef\xbf\xbd";
+      ++i;
+    }
+  }
+  return out;
+}
+
 constexpr const char* kRegimes[] = {"NF", "NS", "SS", "TS", "TF", "U"};
 
 signed char regime_flag(const std::string& code) {
@@ -275,8 +300,9 @@ std::string grid_netcdf(std::span<const TableRow> rows, const GridAttributes& a)
     check(nc_put_var_float(id, floats[c], v.data()), "write " + columns[c].name);
   }
   for (const auto& [var, text] : {std::pair{input, &TableRow::input}, std::pair{notes, &TableRow::notes}}) {
+    std::vector<std::string> utf8(rows.size());
     std::vector<const char*> v(cells, "");
-    for (std::size_t i = 0; i < rows.size(); ++i) v[cell_of[i]] = (rows[i].*text).c_str();
+    for (std::size_t i = 0; i < rows.size(); ++i) v[cell_of[i]] = (utf8[i] = as_utf8(rows[i].*text)).c_str();
     check(nc_put_var_string(id, var, v.data()), "write strings");
   }
   return file.bytes();

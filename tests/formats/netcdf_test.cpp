@@ -156,6 +156,31 @@ TEST(Netcdf, EachRowInItsCell) {
   EXPECT_EQ(f.range("tr1_high"), (std::vector<float>{6.5f, static_cast<float>(static_cast<double>(470.62f) - 360.0)}));
 }
 
+// A CF file's strings are UTF-8: a name's bytes that are not become
+// U+FFFD each, whatever else stays. (A name of Latin-1 bytes made the whole
+// file unreadable to xarray: "'utf-8' codec can't decode byte 0xe9".)
+TEST(Netcdf, NamesAreUtf8) {
+  const std::string bad = "\xef\xbf\xbd";
+  std::string nine;  // for 9 bytes none of which begins a sequence
+  for (int k = 0; k < 9; ++k) nine += bad;
+  const struct {
+    std::string name, stored;
+  } cases[] = {
+      {"caf\xc3\xa9/\xe6\x97\xa5\xf0\x9f\x8c\x8b.vrin", "caf\xc3\xa9/\xe6\x97\xa5\xf0\x9f\x8c\x8b.vrin"},
+      {"caf\xe9.vrin", "caf" + bad + ".vrin"},  // Latin-1
+      {"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80", nine},  // overlong, surrogate, past U+10FFFF
+      {"cut \xe6\x97", "cut " + bad + bad},
+  };
+  std::vector<TableRow> rows;
+  for (const auto& c : cases) {
+    rows.push_back(row(static_cast<int>(rows.size()), 0, 0));
+    rows.back().input = c.name;
+  }
+  const Opened f(grid_netcdf(rows, {}));
+  const auto inputs = f.strings("input");
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(inputs[i], cases[i].stored) << i;
+}
+
 TEST(Netcdf, GridsThatCannotBeOne) {
   const std::vector<TableRow> twice = {row(1, 1, 0), row(2, 1, 0), row(1, 1, 0)};
   EXPECT_EQ(netcdf_fault(twice),
