@@ -154,6 +154,13 @@ std::string netcdf_fault(const std::string& netcdf, const std::string& table, co
 }
 
 bool write_table(const std::string& table, std::string_view text, bool sync) {
+  // A file of the user's own that it replaces keeps its permissions: made
+  // 0600 (under the umask), the new file takes its group and its mode bits
+  // (no group bits where its group cannot be had) before any byte is
+  // written. (Each replaced file was 0666 under the umask, so a table or
+  // netCDF file kept to its owner or group became readable by anyone.)
+  struct stat old {};
+  const bool keeps = ::lstat(table.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
   int fd = -1;
   std::string partial;
   for (int tries = 0; fd < 0 && tries < 100; ++tries) {
@@ -163,12 +170,17 @@ bool write_table(const std::string& table, std::string_view text, bool sync) {
     std::snprintf(tail, sizeof tail, "%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2],
                   random[3], random[4], random[5]);
     partial = table + "." + tail + ".partial";
-    fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, keeps ? 0600 : 0666);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
+  bool ok = true;
+  if (keeps) {
+    const mode_t mode = old.st_mode & 0777;
+    ok = ::fchmod(fd, ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0 ? mode : mode & 0707) == 0;
+  }
   const std::string_view pieces[] = {text};
-  bool ok = posix::write_all(fd, pieces);
+  ok = ok && posix::write_all(fd, pieces);
   ok = ok && (!sync || posix::sync(fd));
   ok = ::close(fd) == 0 && ok;
   ok = ok && ::rename(partial.c_str(), table.c_str()) == 0;

@@ -46,6 +46,8 @@ std::string netcdf_fault(const std::string& netcdf, const std::string& table, co
 // Writes `text` to a fresh file of a random name in the table's folder
 // (never through a symlink, never over a file) and renames it to `table`;
 // with `sync`, the file is synced before the rename and its folder after.
+// A regular file of the user's own at `table` is replaced by one of its
+// mode and group (without the group bits where its group cannot be had).
 // False if it cannot (errno tells why); then nothing is left.
 bool write_table(const std::string& table, std::string_view text, bool sync);
 

@@ -4,6 +4,7 @@
 // bytes of one clean run.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -346,6 +347,43 @@ TEST(Grid, ItsNetcdfFileIsReplacedByAnyName) {
   std::vector<std::string> left;  // no .partial file
   for (const auto& e : fs::directory_iterator(dir / "results")) left.push_back(e.path().filename().string());
   EXPECT_EQ(left, std::vector<std::string>{"g.nc"});
+}
+
+// A table or netCDF file of the user's own that a run replaces keeps its
+// mode and group; a new one is made as any file (0666 under the umask).
+// (Each was made anew 0666 under the umask: a file kept to its owner or
+// group became readable by anyone after the next run.)
+TEST(Grid, AReplacedTableOrNetcdfFileKeepsItsPermissions) {
+  ScratchDir dir;
+  spill(dir / "grid.txt", kData + "/worked.vrin 1 0 0 0\n" + kRealistic + " 2 1 0 0\n");
+  const std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--again",
+                                         "--table", dir / "t.tsv", "--netcdf", dir / "g.nc"};
+  ASSERT_EQ(grid(dir, args).status, 0) << grid_stderr(dir);
+  const std::string table = slurp(dir / "t.tsv");
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct stat st {};
+  ASSERT_EQ(stat((dir / "g.nc").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+  // Another group than the user's own, where the user is root.
+  const group* other = geteuid() == 0 ? getgrnam("nogroup") : nullptr;
+  const gid_t group = other != nullptr ? other->gr_gid : getegid();
+  ASSERT_EQ(chown((dir / "g.nc").c_str(), static_cast<uid_t>(-1), group), 0);
+  chmod((dir / "g.nc").c_str(), 0640);
+  chmod((dir / "t.tsv").c_str(), 0600);
+  const auto kept = [&](const std::string& name, mode_t mode, gid_t gid) {
+    struct stat now {};
+    ASSERT_EQ(stat((dir / name).c_str(), &now), 0);
+    EXPECT_EQ(now.st_mode & 0777, mode) << name;
+    EXPECT_EQ(now.st_gid, gid) << name;
+  };
+  ASSERT_EQ(grid(dir, args).status, 0) << grid_stderr(dir);
+  kept("t.tsv", 0600, getegid());
+  kept("g.nc", 0640, group);
+  EXPECT_EQ(slurp(dir / "t.tsv"), table);
+  chmod((dir / "g.nc").c_str(), 0604);
+  ASSERT_EQ(run(TILVEX_NETCDF, {dir / "t.tsv", dir / "g.nc"}, dir / "n.stdout").status, 0);
+  kept("g.nc", 0604, group);
 }
 
 // The files hold whole points, in list order: what the loop leaves after
