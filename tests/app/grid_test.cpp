@@ -298,6 +298,7 @@ TEST(Grid, TheNetcdfFileIsTheTablesAndOnlyReplacesItsOwn) {
       {{dir / "doubled.tsv", dir / "d.nc"}, 1,
        dir / "doubled.tsv" + ": rows 1 and 3 have the same grid indices (1 0 0 0); a netCDF grid holds one value a cell"},
       {{dir / "none.tsv", dir / "d.nc"}, 1, "cannot open '" + dir / "none.tsv" + "': No such file or directory"},
+      {{dir / "t.tsv", ""}, 2, "the netCDF file's name is empty"},  // was "'' is the grid list"
   };
   for (const Refused& r : refused) {
     Launch how;

@@ -749,21 +749,23 @@ TEST(GridTrust, EveryPointsHealthIsNamedInListOrder) {
 }
 
 // A grid stopped by a signal prints the command that finishes it: the
-// same words, each quoted where the shell needs it (an empty one too),
+// same words, each quoted where the shell needs it (a blank and a quote
+// in one; an empty word is refused before, see command_line_test.cpp),
 // without --again (that would begin yet another copy) and with --resume.
 TEST(GridTrust, AStoppedGridPrintsTheCommandThatFinishesIt) {
   ScratchDir dir;
   ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
   spill(dir / "grid.txt", kData + "/worked.vrin 1 0 0 0\n" + dir / "fifo.vrin" + " 2 0 0 0\n");
   const pid_t pid = start(TILVEX_GRID, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--again",
-                                        "--jobs", "1", "--table", ""},
+                                        "--jobs", "1", "--table", dir / "it's a table.tsv"},
                           dir / "grid.stdout", Launch{"/dev/null", -1, dir / "grid.stderr"});
   ASSERT_TRUE(recorded(dir, 1));
   kill(pid, SIGTERM);
   EXPECT_EQ(finish(pid), 128 + SIGTERM);
   const std::string err = slurp(dir / "grid.stderr");
   EXPECT_NE(err.find("tilvex-grid: to finish the grid: " + std::string(TILVEX_GRID) + " " + dir / "grid.txt" + " " +
-                     dir / "out.txt" + " 95 " + dir / "out2.txt" + " --jobs 1 --table '' --resume\n"),
+                     dir / "out.txt" + " 95 " + dir / "out2.txt" + " --jobs 1 --table '" + dir / "it'\\''s a table.tsv" +
+                     "' --resume\n"),
             std::string::npos)
       << err;
 }
