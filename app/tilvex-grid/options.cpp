@@ -75,6 +75,15 @@ void part(const cli::Word& w, CommandLine& line) {
     cli::refuse(w);
 }
 
+// The file of --table or --netcdf: an empty name (an unset variable in a
+// script) would be no file, and the grid would end without it, as if
+// asked for none.
+std::string file_name(const cli::Word& w) {
+  const std::string& name = cli::values(w)[0];
+  if (name.empty()) throw cli::Refusal{w.option->name + " takes a file's name, not an empty one"};
+  return name;
+}
+
 void take(CommandLine& line, const std::vector<cli::Word>& words) {
   for (const cli::Word& w : words) {
     if (w.option == nullptr) {
@@ -89,8 +98,8 @@ void take(CommandLine& line, const std::vector<cli::Word>& words) {
         return;
       case kJobs: line.jobs = jobs(w); break;
       case kPart: part(w, line); break;
-      case kTable: line.table = cli::values(w)[0]; break;
-      case kNetcdf: line.netcdf = cli::values(w)[0]; break;
+      case kTable: line.table = file_name(w); break;
+      case kNetcdf: line.netcdf = file_name(w); break;
       case kResume: line.resume = true; break;
       case kAgain: line.again = true; break;
       case kQuiet: line.quiet = true; break;

@@ -60,6 +60,7 @@ void take(CommandLine& line, const std::vector<cli::Word>& words) {
     }
   }
   if (line.operands.size() != 2) throw cli::Refusal{};
+  if (line.operands[1].empty()) throw cli::Refusal{"the netCDF file's name is empty"};
 }
 
 std::string utc_now() {

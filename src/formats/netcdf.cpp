@@ -50,6 +50,31 @@ Axis indices_found(std::span<const TableRow> rows, int Grid::*which) {
   return a;
 }
 
+// `text` as UTF-8, which the strings of a CF file are: each byte that does
+// not begin a well-formed sequence (an overlong one, a surrogate, past
+// U+10FFFF, or cut short) becomes U+FFFD. (A name of Latin-1 bytes made
+// the whole file unreadable to xarray.)
+std::string as_utf8(std::string_view text) {
+  std::string out;
+  const auto at = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = at(i);
+    const std::size_t n = c < 0x80 ? 1 : c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+    bool ok = n > 0 && i + n <= text.size();
+    for (std::size_t k = 1; ok && k < n; ++k) ok = (at(i + k) & 0xc0) == 0x80;
+    if (ok && n == 3) ok = !(c == 0xe0 && at(i + 1) < 0xa0) && !(c == 0xed && at(i + 1) >= 0xa0);
+    if (ok && n == 4) ok = !(c == 0xf0 && at(i + 1) < 0x90) && !(c == 0xf4 && at(i + 1) >= 0x90);
+    if (ok) {
+      out.append(text.substr(i, n));
+      i += n;
+    } else {
+      out += "\xef\xbf\xbd";
+      ++i;
+    }
+  }
+  return out;
+}
+
 constexpr const char* kRegimes[] = {"NF", "NS", "SS", "TS", "TF", "U"};
 
 signed char regime_flag(const std::string& code) {
@@ -213,9 +238,10 @@ std::string grid_netcdf(std::span<const TableRow> rows, const GridAttributes& a)
       for (std::size_t i = 0; i < rows.size(); ++i) floats[cell_of[i]] = values.at(v.name)(rows[i]);
       check(nc_put_var_float(id, ids[n], floats.data()), "write " + v.name);
     } else {
+      std::vector<std::string> utf8(rows.size());
       std::vector<const char*> texts(cells, "");
       for (std::size_t i = 0; i < rows.size(); ++i)
-        texts[cell_of[i]] = (v.name == "input" ? rows[i].input : rows[i].notes).c_str();
+        texts[cell_of[i]] = (utf8[i] = as_utf8(v.name == "input" ? rows[i].input : rows[i].notes)).c_str();
       check(nc_put_var_string(id, ids[n], texts.data()), "write " + v.name);
     }
   }
@@ -223,7 +249,10 @@ std::string grid_netcdf(std::span<const TableRow> rows, const GridAttributes& a)
 }
 
 bool is_grid_netcdf(std::string_view bytes) {
-  if (bytes.substr(0, 8) != std::string_view("\x89HDF\r\n\x1a\n", 8) && bytes.substr(0, 3) != "CDF") return false;
+  // A grid's file is netCDF-4, an HDF5 file: the classic formats ("CDF")
+  // never reach the library's parser of their headers, which 16 bytes
+  // crash (a count of dimensions of 0x7fffffff, in libnetcdf 4.9.0).
+  if (bytes.substr(0, 8) != std::string_view("\x89HDF\r\n\x1a\n", 8)) return false;
   std::string copy(bytes);
   int id = -1;
   if (nc_open_mem("table.nc", NC_NOWRITE, copy.size(), copy.data(), &id) != NC_NOERR) return false;

@@ -31,8 +31,9 @@ inline constexpr std::string_view kGridTitle = "tilvex-grid results";
 // netcdf_fault finds a fault or the netCDF library fails.
 std::string grid_netcdf(std::span<const TableRow> rows, const GridAttributes& attributes);
 
-// Whether `bytes` are a netCDF file that holds a grid's results (its
-// title is kGridTitle), so that a file of that name may be replaced.
+// Whether `bytes` are a netCDF-4 file that holds a grid's results (its
+// title is kGridTitle), so that a file of that name may be replaced; a
+// file of the classic formats never is.
 bool is_grid_netcdf(std::string_view bytes);
 
 // An azimuth as the gridded outputs give it: folded into [0, 360) (a

@@ -37,6 +37,14 @@ std::string table_header() {
   return h + "\n";
 }
 
+bool is_table_header(std::string_view line) {
+  std::string now = table_header();
+  now.pop_back();     // its newline
+  std::string older;  // the first 30 columns, then the notes or not
+  for (std::size_t k = 0; k < kTableColumnsWithoutNotes; ++k) older += (k == 0 ? "" : "\t") + std::string(kTableColumns[k]);
+  return line == now || line == older || line == older + "\t" + kTableColumns.back();
+}
+
 std::string table_row(std::string_view input, const Grid& grid, const Analysis& a, const StressSummary& stress,
                       std::string_view notes) {
   std::string row = row_start(input, grid, "ok");

@@ -50,6 +50,10 @@ constexpr const char* quantity_name(int k) { return kTableColumns[kThresholdColu
 // The header row, with its newline.
 std::string table_header();
 
+// Whether `line` (without its newline) is the header row of a table, of
+// the columns now or of an older table's (31 or 30 columns).
+bool is_table_header(std::string_view line);
+
 // The row of a point (`input`, `grid`) that was analysed, status "ok",
 // with its stress quantities; `notes` are its codes (note_codes in
 // formats/health.hpp).
@@ -79,9 +83,11 @@ struct TableRow {
   float value(int quantity, int which) const { return values[1 + 3 * quantity + which]; }
 };
 
-// Reads a table, the text of the file `name` (header rows skipped), rows
+// Reads a table, the text of the file `name` (header rows skipped, now or
+// older: a point whose input is named "input" is a row), rows
 // of 39 columns or of the older 31 or 30. Throws tilvex::Error (status 1)
-// at the first malformed row, its reason naming the row:
+// at the first malformed row (a count not an int, a value not a float or
+// nan, a regime not a code or nan), its reason naming the row:
 // "NAME:LINE: expected 39 columns, found 3".
 std::vector<TableRow> read_table(std::string_view text, const std::string& name);
 

@@ -30,7 +30,7 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name)
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     ++number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty() || line.rfind("input\t", 0) == 0) continue;
+    if (line.empty() || is_table_header(line)) continue;
     const std::string where = name + ":" + std::to_string(number) + ": ";
     const auto c = columns_of(line);
     if (c.size() != kTableColumns.size() && c.size() != kTableColumnsWithoutStress &&
@@ -72,7 +72,16 @@ std::vector<TableRow> read_table(std::string_view text, const std::string& name)
     for (std::size_t k = 0; k < 22; ++k) r.values[k] = number_at(kThresholdColumn + k);
     if (c.size() == kTableColumns.size()) {
       for (std::size_t k = 0; k < 3; ++k) r.shmax[k] = number_at(kShmaxColumn + k);
+      // A regime's code, or nan (a failed point): any other text would be
+      // no regime at all in the netCDF file's flags.
       r.regime = std::string(c[kShmaxColumn + 3]);
+      bool known = r.regime == "nan";
+      for (Regime code : {Regime::kNormal, Regime::kNormalStrikeSlip, Regime::kStrikeSlip, Regime::kThrustStrikeSlip,
+                       Regime::kThrust, Regime::kUnknown})
+        known = known || r.regime == regime_code(code);
+      if (!known)
+        throw Error(where + "column " + std::to_string(kShmaxColumn + 4) + " is not a regime (NF, NS, SS, TS, TF, U): " +
+                    r.regime);
       r.regime_share = number_at(kShmaxColumn + 4);
       for (std::size_t k = 0; k < 3; ++k) r.aphi[k] = number_at(kShmaxColumn + 5 + k);
     }

@@ -59,13 +59,13 @@ bool first_line(const std::string& name, std::string& line, bool& empty) {
 }
 
 // A table tilvex-grid wrote: empty, or its header row first, or (a part
-// after the first) a row that reads back (of the columns now, or an older table's).
+// after the first) a row that reads back; each of the columns now or of
+// an older table's.
 bool looks_like_a_table(const std::string& table) {
   std::string line;
   bool empty = false;
   if (!first_line(table, line, empty)) return false;
-  if (empty || line + "\n" == table_header()) return true;
-  if (line.rfind("input\t", 0) == 0) return false;
+  if (empty || formats::is_table_header(line)) return true;
   try {
     return formats::read_table(line + "\n", table).size() == 1;
   } catch (const Error&) {
@@ -91,21 +91,30 @@ std::string named_fault(const std::string& table, const std::string& option, con
   return {};
 }
 
-// A netCDF file of a grid's results, read whole (at most 1 GiB) through
-// no symlink.
-bool holds_a_grid(const std::string& name) {
-  const posix::Fd fd(posix::open_no_symlinks(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) return false;
+// Why the file at `name` must not be replaced by a grid's netCDF file, in
+// words that follow "NAME is "; empty if it may: a netCDF file of a grid's
+// results that is the run's own user's. Judged on the file opened (not a
+// symlink at `name`; the folders on the way are followed, as the rename
+// follows them). Another user's file is never read, so that no other
+// user's bytes reach the netCDF library: a file made for its parser, or a
+// sparse file of a GiB that would be read and copied whole.
+std::string replace_fault(const std::string& name) {
+  const std::string other = "a file that is not a netCDF file of tilvex-grid's; it is left as it is";
+  const posix::Fd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return other;
+  if (st.st_uid != ::geteuid()) return "another user's file; it is left as it is";
+  constexpr std::size_t kMost = std::size_t{1} << 30;
   std::string text;
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || text.size() > (std::size_t{1} << 30)) return false;
+    if (n < 0 || text.size() > kMost) return other;
     if (n == 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
   }
-  return is_grid_netcdf(text);
+  return is_grid_netcdf(text) ? std::string() : other;
 }
 
 }  // namespace
@@ -131,8 +140,8 @@ std::string netcdf_fault(const std::string& netcdf, const std::string& table, co
     if (exists ? ::stat(table.c_str(), &s) == 0 && same(s, t) : normal(table) == normal(netcdf))
       return name + "the table; nothing written";
   }
-  if (exists && (!S_ISREG(t.st_mode) || !holds_a_grid(netcdf)))
-    return name + "a file that is not a netCDF file of tilvex-grid's; it is left as it is";
+  if (exists)
+    if (std::string why = replace_fault(netcdf); !why.empty()) return name + why;
   std::map<std::array<int, 4>, const Point*> seen;
   for (const Point& p : part) {
     const auto [at, fresh] = seen.emplace(std::array<int, 4>{p.grid.x, p.grid.y, p.grid.z, p.grid.t}, &p);
@@ -147,6 +156,13 @@ std::string netcdf_fault(const std::string& netcdf, const std::string& table, co
 }
 
 bool write_table(const std::string& table, std::string_view text, bool sync) {
+  // A file of the user's own that it replaces keeps its permissions: made
+  // 0600 (under the umask), the new file takes its group and its mode bits
+  // (no group bits where its group cannot be had) before any byte is
+  // written. (Each replaced file was 0666 under the umask, so a table or
+  // netCDF file kept to its owner or group became readable by anyone.)
+  struct stat old {};
+  const bool keeps = ::lstat(table.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
   int fd = -1;
   std::string partial;
   for (int tries = 0; fd < 0 && tries < 100; ++tries) {
@@ -156,12 +172,17 @@ bool write_table(const std::string& table, std::string_view text, bool sync) {
     std::snprintf(tail, sizeof tail, "%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2],
                   random[3], random[4], random[5]);
     partial = table + "." + tail + ".partial";
-    fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, keeps ? 0600 : 0666);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
+  bool ok = true;
+  if (keeps) {
+    const mode_t mode = old.st_mode & 0777;
+    ok = ::fchmod(fd, ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0 ? mode : mode & 0707) == 0;
+  }
   const std::string_view pieces[] = {text};
-  bool ok = posix::write_all(fd, pieces);
+  ok = ok && posix::write_all(fd, pieces);
   ok = ok && (!sync || posix::sync(fd));
   ok = ::close(fd) == 0 && ok;
   ok = ok && ::rename(partial.c_str(), table.c_str()) == 0;

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -257,6 +258,55 @@ TEST(Attacks, ARollbackOnlyForAUserWhoMayWriteTheFiles) {
   o = run(TILVEX_BINARY, t.tilvex_args(), t / "stdout", Launch{"/dev/null", -1, t / "stderr"});
   EXPECT_EQ(o.status, 252);
   EXPECT_TRUE(t.untouched());
+}
+
+// Another user's file at the name of root's netCDF file is left as it is,
+// and never read, whatever it holds: a sparse file of a GiB that begins as
+// an HDF5 file does (it was read whole and copied, as root: 2 GiB and 20
+// seconds, or an abort where memory is limited), or a grid's netCDF file
+// that nobody copied there (the netCDF library never parses another
+// user's bytes for root).
+TEST(Attacks, ANetcdfFilePlantedAtItsNameIsNeverRead) {
+  NEEDS_ROOT();
+  Shared s;
+  spill(s / "grid.txt", kRealistic + " 1 0 0 0\n");
+  ASSERT_EQ(run(TILVEX_GRID, {s / "grid.txt", s / "o.txt", "95", s / "o2.txt", "--table", s / "t.tsv", "--netcdf",
+                              s / "root.nc"},
+                s / "stdout", Launch{"/dev/null", -1, s / "stderr"})
+                .status,
+            0)
+      << slurp(s / "stderr");
+  ASSERT_EQ(as_nobody("/bin/cp", {s / "root.nc", s / "copy.nc"}, s.dir), 0);
+  ASSERT_EQ(as_nobody("/bin/sh", {"-c", "printf '\\211HDF\\r\\n\\032\\n' > " + s / "big.nc" + " && truncate -s 1G " +
+                                            s / "big.nc"},
+                      s.dir),
+            0);
+  std::string start(8, '\0');
+  std::ifstream(s / "big.nc", std::ios::binary).read(start.data(), 8);
+  ASSERT_EQ(start, std::string("\x89HDF\r\n\x1a\n", 8));
+  const uid_t nobody = getpwnam("nobody")->pw_uid;
+  Launch how{"/dev/null", -1, s / "stderr"};
+  how.memory_limit = 1L << 30;  // far more than a grid of one point needs
+  for (const char* planted : {"big.nc", "copy.nc"}) {
+    SCOPED_TRACE(planted);
+    struct stat before {};
+    ASSERT_EQ(stat((s / planted).c_str(), &before), 0);
+    const std::string why = "'" + s / planted + "' is another user's file; it is left as it is\n";
+    EXPECT_EQ(run(TILVEX_NETCDF, {s / "t.tsv", s / planted}, s / "stdout", how).status, 2);
+    EXPECT_EQ(slurp(s / "stderr"), "tilvex-netcdf: " + why);
+    EXPECT_EQ(run(TILVEX_GRID, {s / "grid.txt", s / "sum.txt", "95", s / "acc.txt", "--netcdf", s / planted},
+                  s / "stdout", how)
+                  .status,
+              2);
+    EXPECT_EQ(slurp(s / "stderr"), "tilvex-grid: --netcdf " + why);
+    EXPECT_TRUE(s.untouched());
+    struct stat after {};
+    ASSERT_EQ(stat((s / planted).c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_uid, nobody);
+    EXPECT_EQ(after.st_size, before.st_size);
+  }
+  EXPECT_EQ(slurp(s / "copy.nc"), slurp(s / "root.nc"));
 }
 
 }  // namespace

@@ -74,6 +74,9 @@ TEST(CommandLine, GridReadsEachArgumentInTurn) {
                   {with({"--jobs"}), 2, jobs},
                   {with({"--part"}), 2, part},
                   {with({"--table"}), 2, kGridUsage},
+                  // An empty name: no file (the grid ran, and wrote none, with status 0).
+                  {with({"--netcdf", ""}), 2, "tilvex-grid: --netcdf takes a file's name, not an empty one\n"},
+                  {with({"--table", ""}), 2, "tilvex-grid: --table takes a file's name, not an empty one\n"},
                   // A value is the next argument, whatever it looks like.
                   {with({"--jobs", "--quiet"}), 2, jobs},
                   {with({"--table", "--jobs"}), 2, no_list},

@@ -4,6 +4,7 @@
 // bytes of one clean run.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -315,6 +316,7 @@ TEST(Grid, TheNetcdfFileIsTheTablesAndOnlyReplacesItsOwn) {
       {{dir / "doubled.tsv", dir / "d.nc"}, 1,
        dir / "doubled.tsv" + ": rows 1 and 3 have the same grid indices (1 0 0 0); a netCDF grid holds one value a cell"},
       {{dir / "none.tsv", dir / "d.nc"}, 1, "cannot open '" + dir / "none.tsv" + "': No such file or directory"},
+      {{dir / "t.tsv", ""}, 2, "the netCDF file's name is empty"},  // was "'' is the grid list"
   };
   for (const Refused& r : refused) {
     Launch how;
@@ -324,6 +326,83 @@ TEST(Grid, TheNetcdfFileIsTheTablesAndOnlyReplacesItsOwn) {
   }
   EXPECT_EQ(slurp(dir / "notes.txt"), "my notes\n");
   EXPECT_FALSE(fs::exists(dir / "d.nc"));
+}
+
+// A netCDF file of a grid's is replaced whatever name leads to it: one
+// relative to the folder the program runs in, one with "." or "..", one
+// through a symlink to a folder. (Each was refused as "not a netCDF file
+// of tilvex-grid's": no grid could be run again with the same --netcdf
+// name, unless the name was absolute and free of symlinks.)
+TEST(Grid, ItsNetcdfFileIsReplacedByAnyName) {
+  ScratchDir dir;
+  fs::create_directory(dir / "results");
+  fs::create_directory_symlink(dir / "results", dir / "linked");
+  spill(dir / "two.txt", kData + "/worked.vrin 1 0 0 0\n" + kRealistic + " 2 0 0 0\n");
+  spill(dir / "one.txt", kRealistic + " 5 0 0 0\n");
+  Launch here;
+  here.cwd = dir.path();
+  here.stderr_path = dir / "run.stderr";
+  // The x coordinate's values, as ncdump gives them.
+  const auto xs = [&] {
+    std::system(("ncdump -v x " + dir / "results/g.nc" + " > " + dir / "dump.cdl").c_str());
+    const std::string dump = slurp(dir / "dump.cdl");
+    const std::size_t at = dump.find(" x = ");
+    return at == std::string::npos ? std::string("(none)") : dump.substr(at, dump.find('\n', at) - at);
+  };
+  for (const std::string& name : {std::string("results/g.nc"), std::string("./results/../results/g.nc"),
+                                  dir / "linked/g.nc"}) {
+    SCOPED_TRACE(name);
+    fs::remove(dir / "results/g.nc");
+    for (const char* f : {"out.txt", "out2.txt", "out.txt.tilvex-grid"}) fs::remove(dir / f);
+    const std::vector<std::string> two = {"two.txt", "out.txt", "95", "out2.txt", "--table", "t.tsv", "--netcdf", name};
+    ASSERT_EQ(run(TILVEX_GRID, two, dir / "run.stdout", here).status, 0) << slurp(dir / "run.stderr");
+    EXPECT_EQ(xs(), " x = 1, 2 ;");
+    const std::vector<std::string> one = {"one.txt", "out.txt", "95", "out2.txt", "--again", "--netcdf", name};
+    EXPECT_EQ(run(TILVEX_GRID, one, dir / "run.stdout", here).status, 0) << slurp(dir / "run.stderr");
+    EXPECT_EQ(xs(), " x = 5 ;");
+    EXPECT_EQ(run(TILVEX_NETCDF, {"t.tsv", name}, dir / "run.stdout", here).status, 0) << slurp(dir / "run.stderr");
+    EXPECT_EQ(xs(), " x = 1, 2 ;");
+  }
+  std::vector<std::string> left;  // no .partial file
+  for (const auto& e : fs::directory_iterator(dir / "results")) left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"g.nc"});
+}
+
+// A table or netCDF file of the user's own that a run replaces keeps its
+// mode and group; a new one is made as any file (0666 under the umask).
+// (Each was made anew 0666 under the umask: a file kept to its owner or
+// group became readable by anyone after the next run.)
+TEST(Grid, AReplacedTableOrNetcdfFileKeepsItsPermissions) {
+  ScratchDir dir;
+  spill(dir / "grid.txt", kData + "/worked.vrin 1 0 0 0\n" + kRealistic + " 2 1 0 0\n");
+  const std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--again",
+                                         "--table", dir / "t.tsv", "--netcdf", dir / "g.nc"};
+  ASSERT_EQ(grid(dir, args).status, 0) << grid_stderr(dir);
+  const std::string table = slurp(dir / "t.tsv");
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct stat st {};
+  ASSERT_EQ(stat((dir / "g.nc").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+  // Another group than the user's own, where the user is root.
+  const group* other = geteuid() == 0 ? getgrnam("nogroup") : nullptr;
+  const gid_t group = other != nullptr ? other->gr_gid : getegid();
+  ASSERT_EQ(chown((dir / "g.nc").c_str(), static_cast<uid_t>(-1), group), 0);
+  chmod((dir / "g.nc").c_str(), 0640);
+  chmod((dir / "t.tsv").c_str(), 0600);
+  const auto kept = [&](const std::string& name, mode_t mode, gid_t gid) {
+    struct stat now {};
+    ASSERT_EQ(stat((dir / name).c_str(), &now), 0);
+    EXPECT_EQ(now.st_mode & 0777, mode) << name;
+    EXPECT_EQ(now.st_gid, gid) << name;
+  };
+  ASSERT_EQ(grid(dir, args).status, 0) << grid_stderr(dir);
+  kept("t.tsv", 0600, getegid());
+  kept("g.nc", 0640, group);
+  EXPECT_EQ(slurp(dir / "t.tsv"), table);
+  chmod((dir / "g.nc").c_str(), 0604);
+  ASSERT_EQ(run(TILVEX_NETCDF, {dir / "t.tsv", dir / "g.nc"}, dir / "n.stdout").status, 0);
+  kept("g.nc", 0604, group);
 }
 
 // The files hold whole points, in list order: what the loop leaves after

@@ -355,13 +355,27 @@ TEST(GridTrust, ATableThatWouldReplaceAnotherFileIsRefused) {
   EXPECT_FALSE(fs::exists(dir / "new.txt.tilvex-grid"));
 
   // Tables are replaced: one with its header, a later part's (no header),
-  // an empty file.
+  // an empty file; a table of an older version, its rows of 31 or 30
+  // columns under its header, and a part's whose first point is named
+  // "input" (each was refused as not a table of tilvex-grid's).
   const std::vector<std::string> args = {dir / "grid.txt", dir / "t.txt", "95", dir / "t2.txt",
                                          "--table", dir / "t.tsv", "--again"};
   ASSERT_EQ(grid_run(dir, args).status, 1);
   const std::string table = slurp(dir / "t.tsv");
   const std::string part_table = table.substr(table.find('\n') + 1);
-  for (const std::string& old : {table, part_table, std::string()}) {
+  const auto narrowed = [&](bool notes) {  // each line's first 30 columns, then its notes
+    std::string out;
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);) {
+      std::size_t cut = 0;
+      for (int k = 0; k < 30; ++k) cut = line.find('\t', cut) + 1;
+      out += line.substr(0, cut - 1) + (notes ? line.substr(line.rfind('\t')) : "") + "\n";
+    }
+    return out;
+  };
+  ASSERT_EQ(narrowed(true).find("\tpl3_high\tnotes\n"), narrowed(true).find('\n') - 15);
+  for (const std::string& old : {table, part_table, std::string(), narrowed(true), narrowed(false),
+                                 "input" + part_table.substr(part_table.find('\t'))}) {
     spill(dir / "t.tsv", old);
     EXPECT_EQ(grid_run(dir, args).status, 1) << slurp(dir / "grid.stderr");
     EXPECT_EQ(slurp(dir / "t.tsv"), table);
@@ -735,21 +749,23 @@ TEST(GridTrust, EveryPointsHealthIsNamedInListOrder) {
 }
 
 // A grid stopped by a signal prints the command that finishes it: the
-// same words, each quoted where the shell needs it (an empty one too),
+// same words, each quoted where the shell needs it (a blank and a quote
+// in one; an empty word is refused before, see command_line_test.cpp),
 // without --again (that would begin yet another copy) and with --resume.
 TEST(GridTrust, AStoppedGridPrintsTheCommandThatFinishesIt) {
   ScratchDir dir;
   ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
   spill(dir / "grid.txt", kData + "/worked.vrin 1 0 0 0\n" + dir / "fifo.vrin" + " 2 0 0 0\n");
   const pid_t pid = start(TILVEX_GRID, {dir / "grid.txt", dir / "out.txt", "95", dir / "out2.txt", "--again",
-                                        "--jobs", "1", "--table", ""},
+                                        "--jobs", "1", "--table", dir / "it's a table.tsv"},
                           dir / "grid.stdout", Launch{"/dev/null", -1, dir / "grid.stderr"});
   ASSERT_TRUE(recorded(dir, 1));
   kill(pid, SIGTERM);
   EXPECT_EQ(finish(pid), 128 + SIGTERM);
   const std::string err = slurp(dir / "grid.stderr");
   EXPECT_NE(err.find("tilvex-grid: to finish the grid: " + std::string(TILVEX_GRID) + " " + dir / "grid.txt" + " " +
-                     dir / "out.txt" + " 95 " + dir / "out2.txt" + " --jobs 1 --table '' --resume\n"),
+                     dir / "out.txt" + " 95 " + dir / "out2.txt" + " --jobs 1 --table '" + dir / "it'\\''s a table.tsv" +
+                     "' --resume\n"),
             std::string::npos)
       << err;
 }

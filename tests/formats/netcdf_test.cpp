@@ -156,6 +156,31 @@ TEST(Netcdf, EachRowInItsCell) {
   EXPECT_EQ(f.range("tr1_high"), (std::vector<float>{6.5f, static_cast<float>(static_cast<double>(470.62f) - 360.0)}));
 }
 
+// A CF file's strings are UTF-8: a name's bytes that are not become
+// U+FFFD each, whatever else stays. (A name of Latin-1 bytes made the whole
+// file unreadable to xarray: "'utf-8' codec can't decode byte 0xe9".)
+TEST(Netcdf, NamesAreUtf8) {
+  const std::string bad = "\xef\xbf\xbd";
+  std::string nine;  // for 9 bytes none of which begins a sequence
+  for (int k = 0; k < 9; ++k) nine += bad;
+  const struct {
+    std::string name, stored;
+  } cases[] = {
+      {"caf\xc3\xa9/\xe6\x97\xa5\xf0\x9f\x8c\x8b.vrin", "caf\xc3\xa9/\xe6\x97\xa5\xf0\x9f\x8c\x8b.vrin"},
+      {"caf\xe9.vrin", "caf" + bad + ".vrin"},  // Latin-1
+      {"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80", nine},  // overlong, surrogate, past U+10FFFF
+      {"cut \xe6\x97", "cut " + bad + bad},
+  };
+  std::vector<TableRow> rows;
+  for (const auto& c : cases) {
+    rows.push_back(row(static_cast<int>(rows.size()), 0, 0));
+    rows.back().input = c.name;
+  }
+  const Opened f(grid_netcdf(rows, {}));
+  const auto inputs = f.strings("input");
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(inputs[i], cases[i].stored) << i;
+}
+
 TEST(Netcdf, GridsThatCannotBeOne) {
   const std::vector<TableRow> twice = {row(1, 1, 0), row(2, 1, 0), row(1, 1, 0)};
   EXPECT_EQ(netcdf_fault(twice),
@@ -184,6 +209,17 @@ TEST(Netcdf, AGridsFileIsKnownByItsTitle) {
   const std::string other(static_cast<const char*>(memory.memory), memory.size);
   std::free(memory.memory);
   EXPECT_FALSE(is_grid_netcdf(other));
+  // A file of the classic format is no grid's, even with the title; its
+  // header is not parsed: these 16 bytes crashed the check (a count of
+  // dimensions of 0x7fffffff).
+  ASSERT_EQ(nc_create_mem("c.nc", NC_CLOBBER, 4096, &id), NC_NOERR);
+  nc_put_att_text(id, NC_GLOBAL, "title", kGridTitle.size(), kGridTitle.data());
+  ASSERT_EQ(nc_close_memio(id, &memory), NC_NOERR);
+  const std::string classic(static_cast<const char*>(memory.memory), memory.size);
+  std::free(memory.memory);
+  ASSERT_EQ(classic.substr(0, 3), "CDF");
+  EXPECT_FALSE(is_grid_netcdf(classic));
+  EXPECT_FALSE(is_grid_netcdf(std::string("CDF\x01\0\0\0\0\0\0\0\x0a\x7f\xff\xff\xff", 16)));
 }
 
 }  // namespace

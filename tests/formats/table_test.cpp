@@ -93,6 +93,21 @@ TEST(Table, RowsReadBack) {
   const auto named = read_table(table_header() + table_row("inputs/a.vrin", Grid{1, 0, 0, 0}, a, stress), "t.tsv");
   ASSERT_EQ(named.size(), 1u);
   EXPECT_EQ(named[0].input, "inputs/a.vrin");
+  // So is one named "input" (its row was taken for a header and skipped:
+  // the point was missing from the netCDF file); the headers of the older
+  // tables are skipped.
+  std::string older_header;
+  for (std::size_t k = 0; k < kTableColumnsWithoutNotes; ++k) older_header += kTableColumns[k] + std::string("\t");
+  const auto bare = read_table(table_header() + table_row("input", Grid{2, 0, 0, 0}, a, stress) + older_header +
+                                   "notes\n" + older_header.substr(0, older_header.size() - 1) + "\r\n" +
+                                   table_row("input", Grid{3, 0, 0, 0}, "unable to open input"),
+                               "t.tsv");
+  ASSERT_EQ(bare.size(), 2u);
+  EXPECT_EQ(bare[0].input, "input");
+  EXPECT_EQ(bare[0].grid.x, 2);
+  EXPECT_EQ(bits(bare[0].value(0, 0)), bits(a.summary.phi.best));
+  EXPECT_EQ(bare[1].input, "input");
+  EXPECT_EQ(bare[1].status, "unable to open input");
   EXPECT_EQ(quantity_name(0), std::string("phi"));
   EXPECT_EQ(quantity_name(6), std::string("pl3"));
 }
@@ -108,9 +123,13 @@ TEST(Table, RowsThatDoNotRead) {
   };
   const Bad bad[] = {
       {"a\t1\t2\t3\n", "t.tsv:1: expected 39 columns, found 4"},
+      {"input\txgrid\tygrid\n", "t.tsv:1: expected 39 columns, found 3"},  // no header: was skipped
       {"\na\t1\t2\t3\t4\tok\tnan\tnan" + nans + "\tcut\tnan\n", "t.tsv:2: expected 39 columns, found 32"},
       {"a\t1\t2\t3\t4\tok\t10\t9" + nans + "\t1\t2\t3\tSS\t0.5\t1.5\t1.25x\t2\t\n",
        "t.tsv:1: column 37 is not a number: 1.25x"},
+      // (A regime of another text was read, and was no regime in the netCDF file.)
+      {"a\t1\t2\t3\t4\tok\t10\t9" + nans + "\t1\t2\t3\tSx\t0.5\t1.5\t1.25\t2\t\n",
+       "t.tsv:1: column 34 is not a regime (NF, NS, SS, TS, TF, U): Sx"},
       {"a\t1\t2\tx\t4\tok\tnan\tnan" + nans + "\n", "t.tsv:1: column 4 is not an int: x"},
       {"a\t1\t2\t3\t4\tok\t10\t9.5" + nans + "\n", "t.tsv:1: column 8 is not an int: 9.5"},
       {"a\t1\t2\t3\t4\tok\t10\t9\t0.5x" + nans.substr(4) + "\n", "t.tsv:1: column 9 is not a number: 0.5x"},

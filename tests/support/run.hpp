@@ -37,6 +37,7 @@ struct Launch {
   std::string stderr_path = {};  // where standard error goes; kept if empty
   std::vector<std::string> env = {};  // NAME=VALUE settings added to the environment
   long memory_limit = -1;             // bytes of address space, for RLIMIT_AS; -1 for none
+  std::string cwd = {};               // the folder it runs in; the test's own if empty
 };
 
 // Starts `program` with exactly `args`, standard output to `out_path`.
@@ -60,6 +61,7 @@ inline pid_t start(const std::string& program, const std::vector<std::string>& a
       const std::size_t eq = e.find('=');
       setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
     }
+    if (!how.cwd.empty() && chdir(how.cwd.c_str()) != 0) _exit(127);
     if (how.memory_limit >= 0) {
       const rlimit limit{static_cast<rlim_t>(how.memory_limit), static_cast<rlim_t>(how.memory_limit)};
       setrlimit(RLIMIT_AS, &limit);
