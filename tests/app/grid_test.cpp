@@ -301,6 +301,16 @@ TEST(Grid, TheNetcdfFileIsTheTablesAndOnlyReplacesItsOwn) {
   const std::string grids = dump(dir / "g.nc");
   EXPECT_EQ(dump(dir / "m.nc"), grids);
   EXPECT_NE(grids.find(" shmax =\n  ", grids.find("data:")), std::string::npos);
+  // What each file names: the program that wrote it, and the table it was
+  // made from.
+  ASSERT_EQ(std::system(("ncdump -h " + dir / "m.nc" + " > " + dir / "m.cdl").c_str()), 0);
+  EXPECT_NE(slurp(dir / "m.cdl").find(":table = \"" + dir / "t.tsv" + "\" ;"), std::string::npos) << slurp(dir / "m.cdl");
+  EXPECT_NE(slurp(dir / "m.cdl").find(":source = \"tilvex-netcdf "), std::string::npos);
+  // A netCDF file that cannot be written, once every point is appended:
+  // output_file's status and message, and the grid can be finished.
+  const Outcome lost = grid(dir, with({"--again", "--netcdf", dir / "missing/g.nc"}));
+  EXPECT_EQ(lost.status, 213);
+  EXPECT_EQ(lost.printed, "unable to write " + dir / "missing/g.nc" + "\n");
   // tilvex-netcdf refuses as tilvex-grid does, and a table of one point twice.
   const std::string doubled = slurp(dir / "t.tsv") + slurp(dir / "t.tsv").substr(slurp(dir / "t.tsv").find('\n') + 1);
   spill(dir / "doubled.tsv", doubled);

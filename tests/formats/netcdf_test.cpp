@@ -75,10 +75,10 @@ class Opened {
   int id_ = -1;
 };
 
-TableRow row(int x, int y, int z, const std::string& status = "ok") {
+TableRow row(int x, int y, int z, const std::string& status = "ok", int t = 7) {
   TableRow r;
-  r.input = "p" + std::to_string(x) + std::to_string(y) + std::to_string(z) + ".vrin";
-  r.grid = Grid{x, y, z, 7};
+  r.input = "p" + std::to_string(x) + std::to_string(y) + std::to_string(z) + std::to_string(t) + ".vrin";
+  r.grid = Grid{x, y, z, t};
   r.status = status;
   if (status == "ok") {
     r.n = 2000;
@@ -97,23 +97,37 @@ TableRow row(int x, int y, int z, const std::string& status = "ok") {
   return r;
 }
 
-// A grid with a gap, a failed point and two z levels: each value in its
-// cell, fill values elsewhere, trends folded into [0, 360).
+// A grid with gaps (a row of y without a point), a failed point, two z
+// and two t levels, and a point at the indices of another but for t: each
+// value in its cell, fill values elsewhere, trends folded into [0, 360).
 TEST(Netcdf, EachRowInItsCell) {
-  std::vector<TableRow> rows = {row(1, 10, 0), row(3, 11, 0), row(1, 11, 5, "unable to open p.vrin")};
+  std::vector<TableRow> rows = {row(1, 10, 0), row(3, 11, 0), row(1, 11, 5, "unable to open p.vrin"),
+                                row(2, 13, 0, "ok", 9), row(1, 10, 0, "ok", 9)};
   rows[0].values[5] = -44.92f;   // tr1_low
   rows[0].values[6] = 470.62f;   // tr1_high
   rows[0].values[1] = 359.9999999f;  // phi's best is no trend: not folded
   rows[1].regime = "U";
+  rows[4].values[5] = -1e-9f;  // 360 - 1e-9 rounds to 360 as a float: 0
+  rows[4].n = 77;
+  ASSERT_EQ(netcdf_fault(rows), "");
   const Opened f(grid_netcdf(rows, {"tilvex-grid 9", "now", "95", std::nullopt, std::nullopt}));
   // x and y run over every index between the least and the greatest; z
   // and t over those found.
   EXPECT_EQ(f.coordinate("x"), (std::vector<int>{1, 2, 3}));
-  EXPECT_EQ(f.coordinate("y"), (std::vector<int>{10, 11}));
+  EXPECT_EQ(f.coordinate("y"), (std::vector<int>{10, 11, 12, 13}));
   EXPECT_EQ(f.coordinate("z"), (std::vector<int>{0, 5}));
-  EXPECT_EQ(f.coordinate("t"), (std::vector<int>{7}));
-  // Cells: ((t * nz + z) * ny + y) * nx + x.
-  const auto cell = [](int x, int y, int z) { return static_cast<std::size_t>((z * 2 + y) * 3 + x); };
+  EXPECT_EQ(f.coordinate("t"), (std::vector<int>{7, 9}));
+  // Cells: ((t * nz + z) * ny + y) * nx + x, by place along each.
+  const auto cell = [](int x, int y, int z, int t = 0) {
+    return static_cast<std::size_t>(((t * 2 + z) * 4 + y) * 3 + x);
+  };
+  const std::size_t later = cell(1, 3, 0, 1), same_but_t = cell(0, 0, 0, 1);
+  EXPECT_EQ(f.strings("input")[later], "p21309.vrin");
+  EXPECT_EQ(f.strings("input")[same_but_t], "p11009.vrin");
+  EXPECT_EQ(f.ints("n")[same_but_t], 77);
+  EXPECT_EQ(f.floats("tr1_low")[same_but_t], 0.0f);
+  EXPECT_FALSE(std::signbit(f.floats("tr1_low")[same_but_t]));
+  EXPECT_EQ(f.ints("status")[cell(0, 2, 0)], -1);  // y = 12: no point
   const std::size_t a = cell(0, 0, 0), b = cell(2, 1, 0), failed = cell(0, 1, 1), none = cell(1, 0, 0);
   const auto status = f.ints("status");
   EXPECT_EQ(status[a], 0);
@@ -140,7 +154,7 @@ TEST(Netcdf, EachRowInItsCell) {
   EXPECT_EQ(regime[a], 3);  // TS
   EXPECT_EQ(regime[b], 5);  // U
   EXPECT_EQ(regime[failed], -1);
-  EXPECT_EQ(f.strings("input")[b], "p3110.vrin");
+  EXPECT_EQ(f.strings("input")[b], "p31107.vrin");
   EXPECT_EQ(f.strings("notes")[a], "cut");
   EXPECT_EQ(f.strings("input")[none], "");
   EXPECT_EQ(f.text(f.var("regime"), "flag_meanings"), "NF NS SS TS TF U");

@@ -59,6 +59,42 @@ TEST(AnalyseInPlace, SameTextsAsTheAnalysis) {
   expect_same_texts("", 95, false);
 }
 
+// Asked for, the stress quantities gathered in pass 2 are those of the best
+// fit and every accepted resample (as stress_summary gives them from the
+// analysis's own solutions); not asked for, none are gathered.
+TEST(AnalyseInPlace, GathersTheStressQuantitiesOfTheAcceptedResamples) {
+  const std::string text = [] {
+    std::string t = "1 0 0 0 0 -1\n0.5 10 20 120 5 240 78\n";
+    for (int i = 0; i < 200; ++i) {
+      char line[160];
+      std::snprintf(line, sizeof line, "0.98 0.1 -0.02 0.01 0.05 -1.01\n0.%02d %d 2%d 1%02d 5 240 7%d\n", 30 + i % 40,
+                    5 + i % 11, i % 9, 15 + i % 13, i % 10);
+      t += line;
+    }
+    return t;
+  }();
+  const Result r = analyse(text, 90.0f);
+  Solution best;
+  best.phi = r.analysis.summary.phi.best;
+  for (int k = 0; k < 3; ++k)
+    best.axis[k] = {r.analysis.summary.trend[k].best, r.analysis.summary.plunge[k].best};
+  const StressSummary want = stress_summary(best, r.solutions);
+  std::string buffer = text;
+  const StressSummary got = analyse_in_place(buffer, 90.0f, Grid{}, true).stress;
+  ASSERT_GT(want.regime_count, 0u);
+  EXPECT_NE(want.shmax.low, want.shmax.high);
+  EXPECT_EQ(got.shmax.best, want.shmax.best);
+  EXPECT_EQ(got.shmax.low, want.shmax.low);
+  EXPECT_EQ(got.shmax.high, want.shmax.high);
+  EXPECT_EQ(got.regime, want.regime);
+  EXPECT_EQ(got.regime_count, want.regime_count);
+  EXPECT_EQ(got.regime_share, want.regime_share);
+  EXPECT_EQ(got.regime_index.low, want.regime_index.low);
+  EXPECT_EQ(got.regime_index.high, want.regime_index.high);
+  buffer = text;
+  EXPECT_EQ(analyse_in_place(buffer, 90.0f, Grid{}).stress.regime_count, 0u);
+}
+
 TEST(AnalyseInPlace, SameTextsOnJunk) {
   std::mt19937 rng(99);
   const std::string pieces[] = {"1", " ", "\n", "-0.5", "x", "1e", "nan", "\t", "300", "0x1p-3", ".", "\n\n"};
