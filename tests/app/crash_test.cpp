@@ -143,14 +143,16 @@ TEST(Crash, LockNoticeAndTimeout) {
   const Texts alone = run_alone(TILVEX_BINARY, kRealistic, dir, "95", "1");
   const int held2 = open((dir / "out2.txt").c_str(), O_RDWR);
   ASSERT_TRUE(lock_whole_file(held2));
+  // A standard error of its own: the first run's, which says "waiting for"
+  // too, could be read before the child has opened (and emptied) it.
   const pid_t pid = start(TILVEX_BINARY, args_for(dir, "1"), dir / "stdout",
-                          Launch{"/dev/null", -1, dir / "stderr", {"TILVEX_LOCK_NOTICE=0"}});
-  for (int i = 0; i < 6000 && slurp(dir / "stderr").find("waiting for") == std::string::npos; ++i)
+                          Launch{"/dev/null", -1, dir / "stderr2", {"TILVEX_LOCK_NOTICE=0"}});
+  for (int i = 0; i < 6000 && slurp(dir / "stderr2").find("waiting for") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   close(held2);
   EXPECT_EQ(finish_within(pid, 60), 0);
-  const std::string waited = slurp(dir / "stderr");
+  const std::string waited = slurp(dir / "stderr2");
   EXPECT_EQ(waited, "tilvex: waiting for '" + dir / "out2.txt" + "', locked by process " + std::to_string(getpid()) +
                         "\n");
   EXPECT_EQ(slurp(dir / "out.txt"), kOld + alone.summary);
