@@ -211,7 +211,8 @@ std::string listed(const std::vector<double>& v, bool whole = false) {
 std::string contour_lines(const ContourSet& set, bool over_markers) {
   std::string svg;
   for (const AxisContours& a : set.axes)
-    svg += contour_group(a.axis, a.grid, a.levels, over_markers ? std::string("black") : std::string(kColour[a.axis]));
+    svg += contour_group(a.axis, a.grid, a.levels,
+                         over_markers ? std::string("black") : std::string(kColour[a.axis]));
   return svg;
 }
 
@@ -236,7 +237,8 @@ ContourSet contours_of(const Cloud& cloud, const Figure& f) {
       std::vector<double> levels = mass_levels(g, at, weights, fractions);
       c.axes.push_back({k, std::move(g), std::move(levels)});
     }
-    if (!c.axes.empty()) c.method = {"contours: the smallest regions holding", listed(shares, true) + "% of each axis"};
+    if (!c.axes.empty())
+      c.method = {"contours: the smallest regions holding", listed(shares, true) + "% of each axis"};
     return c;
   }
   DensityGrid grids[3];
