@@ -70,7 +70,8 @@ def _solutions(data, grid):
     else:
         points = set(zip(x.tolist(), y.tolist(), z.tolist(), t.tolist()))
         if len(points) > 1:
-            raise ValueError(f"the accepted resamples are of {len(points)} grid points; choose one with grid=(x, y, z, t)")
+            raise ValueError(f"the accepted resamples are of {len(points)} grid points; "
+                             "choose one with grid=(x, y, z, t)")
     values = _np.stack([c[keep] for c in _columns(data, _NAMES)], axis=1).astype(_np.float32)
     return values, None
 
@@ -246,7 +247,9 @@ def grid_map(ax, table, slice=None, bars="shmax", field=None, legend=True):
 
     Returns a dict of the artists: bars (a LineCollection, a segment a
     bar from the azimuth + 180 end to the azimuth end, rows in table
-    order), wedges, isotropic, no_stress, failed, field (each None where
+    order), wedges (a PatchCollection, two sectors a point, each from
+    the range's clockwise end counter-clockwise to its start), discs (of
+    bars="axis1"), isotropic, no_stress, failed, field (each None where
     there is none). Raises ImportError without matplotlib, ValueError for
     a slice with no point, a table of several slices without slice=, a
     regime none of NF, NS, SS, TS, TF, U."""
@@ -261,13 +264,14 @@ def grid_map(ax, table, slice=None, bars="shmax", field=None, legend=True):
     c = {n: v[rows] for n, v in zip(names, _columns(table, names))}
     x, y = c["xgrid"].astype(float), c["ygrid"].astype(float)
     ok = _np.array([s == "ok" for s in c["status"]], dtype=bool)
-    bar_segments, bar_colours, wedges, wedge_colours = [], [], [], []
+    bar_segments, bar_colours, wedges, wedge_colours, discs, disc_colours = [], [], [], [], [], []
     isotropic, isotropic_colours, no_stress, crosses = [], [], [], []
     shown = set()
     for i in range(len(rows)):
         cx, cy = x[i], y[i]
         if not ok[i]:
-            crosses += [[(cx - 0.25, cy + 0.25), (cx + 0.25, cy - 0.25)], [(cx - 0.25, cy - 0.25), (cx + 0.25, cy + 0.25)]]
+            crosses += [[(cx - 0.25, cy + 0.25), (cx + 0.25, cy - 0.25)],
+                        [(cx - 0.25, cy - 0.25), (cx + 0.25, cy + 0.25)]]
             continue
         regime = str(c["regime"][i])
         if regime and regime not in REGIME_COLOURS:
@@ -277,9 +281,9 @@ def grid_map(ax, table, slice=None, bars="shmax", field=None, legend=True):
             trend, low, high = (float(c[n][i]) for n in ("tr1", "tr1_low", "tr1_high"))
             half = 0.42 * abs(_np.cos(_np.radians(float(c["pl1"][i]))))
             if _np.isfinite(low) and _np.isfinite(high) and _np.isfinite(half) and high > low:
-                if high - low >= 180.0:
-                    wedges.append(mpl.patches.Circle((cx, cy), half))
-                    wedge_colours.append(colour)
+                if high - low >= 180.0:  # every azimuth
+                    discs.append(mpl.patches.Circle((cx, cy), half))
+                    disc_colours.append(colour)
                 else:
                     for flip in (0.0, 180.0):
                         wedges.append(mpl.patches.Wedge((cx, cy), half, 90.0 - high - flip, 90.0 - low - flip))
@@ -307,7 +311,7 @@ def grid_map(ax, table, slice=None, bars="shmax", field=None, legend=True):
             bar_segments.append([(cx - dx, cy - dy), (cx + dx, cy + dy)])
             bar_colours.append(colour)
         shown.add(regime)
-    drawn = dict.fromkeys(("bars", "wedges", "isotropic", "no_stress", "failed", "field"))
+    drawn = dict.fromkeys(("bars", "wedges", "discs", "isotropic", "no_stress", "failed", "field"))
     if field is not None:
         values = c[field].astype(float)
         keep = ok & _np.isfinite(values)
@@ -318,6 +322,9 @@ def grid_map(ax, table, slice=None, bars="shmax", field=None, legend=True):
     if wedges:
         drawn["wedges"] = ax.add_collection(mpl.collections.PatchCollection(
             wedges, facecolors=wedge_colours, edgecolors="none", alpha=0.35, zorder=1, gid="wedges"))
+    if discs:
+        drawn["discs"] = ax.add_collection(mpl.collections.PatchCollection(
+            discs, facecolors=disc_colours, edgecolors="none", alpha=0.35, zorder=1, gid="discs"))
     if bar_segments:
         drawn["bars"] = ax.add_collection(mpl.collections.LineCollection(
             bar_segments, colors=bar_colours, linewidths=2.5, capstyle="round", zorder=2, gid="bars"))

@@ -180,8 +180,21 @@ def test_the_map_draws_the_svgs_bars_wedges_and_symbols(tmp_path):
         expected = (table["shmax"] if bars == "shmax" else table["tr1"])[ok]
         expected = expected[np.isfinite(expected)].astype(float) % 180.0
         assert np.allclose((np.array(angles) - expected + 90.0) % 180.0 - 90.0, 0.0, atol=1e-9)
-        wedges = svg.count('class="wedge"')
-        assert (0 if drawn["wedges"] is None else len(drawn["wedges"].get_paths())) == wedges
+        # Each wedge from the SVG's start to its end (clockwise), at the
+        # SVG's angles within what its rounding allows.
+        sectors = re.findall(r'<path class="wedge" d="M([-\d.]+) ([-\d.]+)L([-\d.]+) ([-\d.]+)A([-\d.]+) [-\d.]+ '
+                             r'0 0 1 ([-\d.]+) ([-\d.]+)Z"', svg)
+        paths = [] if drawn["wedges"] is None else drawn["wedges"].get_paths()
+        assert len(paths) == len(sectors) > 5
+        azimuth = lambda dx, dy: np.degrees(np.arctan2(dx, dy))
+        for path, (cx, cy, x1, y1, radius, x2, y2) in zip(paths, sectors):
+            cx, cy, x1, y1, radius, x2, y2 = map(float, (cx, cy, x1, y1, radius, x2, y2))
+            v = path.vertices  # the arc counter-clockwise, the centre, back to the arc, closed
+            arc, centre = v[:-3], v[-3]
+            start, end = arc[-1] - centre, arc[0] - centre
+            tolerance = np.degrees(0.15 / radius) + 1e-9
+            for (px, py), (sx, sy) in ((start, (x1 - cx, cy - y1)), (end, (x2 - cx, cy - y2))):
+                assert abs((azimuth(px, py) - azimuth(sx, sy) + 180.0) % 360.0 - 180.0) <= tolerance
         assert (0 if drawn["isotropic"] is None else len(drawn["isotropic"].get_paths())) == \
             svg.count('class="isotropic"')
         assert len(drawn["failed"].get_segments()) == 2 * svg.count('class="failed"') == 4
@@ -193,7 +206,8 @@ def test_the_map_draws_the_svgs_bars_wedges_and_symbols(tmp_path):
 def test_without_matplotlib_drawing_says_what_to_install(monkeypatch):
     """import tilvex needs no matplotlib; a drawing function names the
     packages that bring it."""
-    blocked = "import sys; sys.modules['matplotlib'] = None; import tilvex, tilvex.plot; print(tilvex.plot.AXIS_COLOURS)"
+    blocked = ("import sys; sys.modules['matplotlib'] = None; import tilvex, tilvex.plot; "
+               "print(tilvex.plot.AXIS_COLOURS)")
     assert subprocess.run([sys.executable, "-c", blocked], capture_output=True, text=True, check=True).stdout
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     monkeypatch.setitem(sys.modules, "matplotlib.collections", None)
