@@ -188,7 +188,8 @@ def stereonet(ax, result_or_accepted, best=None, contours="regions", levels=None
             lines = ax.contour(nodes, nodes, grid_values[::-1], levels=ordered, colors=colour,
                                linewidths=[0.6 + 0.3 * i for i in range(len(ordered))], zorder=3)
         circle = mpl.patches.Circle((0, 0), 1.0, transform=ax.transData)
-        for c in lines.collections:
+        # A ContourSet is a Collection from matplotlib 3.8; before, it held one a level.
+        for c in [lines] if isinstance(lines, mpl.collections.Collection) else lines.collections:
             c.set_clip_path(circle)
             c.set_gid(f"contours{k + 1}")
         drawn["contours"].append((k + 1, list(at), lines))

@@ -107,7 +107,7 @@ def test_the_stereonet_draws_the_svgs_markers_best_fit_and_contours(tmp_path):
         axes = [axis for axis, _, _ in drawn["contours"]]
         assert axes == [k for k in (1, 2, 3) if f'class="contours{k}"' in svg] and axes
         for axis, levels, lines in drawn["contours"]:
-            python = np.concatenate([p.vertices for c in lines.collections for p in c.get_paths()])
+            python = np.concatenate([segment for level in lines.allsegs for segment in level])
             ours = svg_contour_points(svg, axis)
             assert len(ours) and len(python)
             half_digit = 0.05 / 250 + 1e-9
