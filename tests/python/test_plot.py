@@ -119,20 +119,25 @@ def test_the_stereonet_draws_the_svgs_markers_best_fit_and_contours(tmp_path):
 
 @needs_matplotlib
 def test_accepted_rows_of_one_grid_point_are_drawn_as_tilvex_plot_draws_them(tmp_path):
-    """read_accepted's rows of two points: grid= picks one, as --grid does;
-    without it the figure is refused rather than mixing the points."""
-    accepted = tmp_path / "accepted.txt"
-    for grid, seed in (("1", 5), ("2", 6)):
-        subprocess.run([BINARY, str(generated(tmp_path, 300, seed)), str(tmp_path / "s.txt"), "90", str(accepted),
-                        grid, "7", "0", "0"], check=True, capture_output=True)
-    rows = tilvex.read_accepted(accepted)
-    svg = svg_of(tmp_path, accepted, "--grid", "2", "7", "0", "0")
+    """read_accepted's rows of two points: grid= picks one, as --grid does,
+    and its table row gives the best fit as --table does; without grid=
+    the figure is refused rather than mixing the points."""
+    grid = tmp_path / "grid.txt"
+    grid.write_text("".join(f"{generated(tmp_path, n, x + 4)} {x} 7 0 0\n" for x, n in ((1, 300), (2, 200))))
+    accepted, table = tmp_path / "accepted.txt", tmp_path / "t.tsv"
+    subprocess.run([GRID, str(grid), str(tmp_path / "s.txt"), "90", str(accepted), "--table", str(table), "--quiet"],
+                   check=True, capture_output=True)
+    rows, points = tilvex.read_accepted(accepted), tilvex.read_table(table)
+    svg = svg_of(tmp_path, accepted, "--grid", "2", "7", "0", "0", "--table", table)
     fig, ax = plt.subplots()
-    drawn = tilvex.plot.stereonet(ax, rows, grid=(2, 7, 0, 0))
-    assert drawn["count"] == int(np.sum(rows["xgrid"] == 2)) and drawn["best"] == []
+    drawn = tilvex.plot.stereonet(ax, rows, grid=(2, 7, 0, 0), best=points[points["xgrid"] == 2][0])
+    assert drawn["count"] == int(np.sum(rows["xgrid"] == 2)) != int(np.sum(rows["xgrid"] == 1))
     for k, found in enumerate(svg_markers(svg, "axis")):
         assert len(found) == drawn["count"]
         same_points(anchors(drawn["markers"][k].get_offsets(), k), found)
+    for k, (b, found) in enumerate(zip(drawn["best"], svg_markers(svg, "best"))):
+        same_points(anchors(b.get_offsets(), k, 2.4), found)
+    assert len(drawn["best"]) == 3
     with pytest.raises(ValueError, match="of 2 grid points"):
         tilvex.plot.stereonet(ax, rows)
     plt.close(fig)
