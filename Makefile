@@ -69,9 +69,10 @@ pytest:
 	@$(PYTHON) -c 'import pytest' 2>/dev/null || { echo "make: pytest is missing; install the Debian package python3-pytest"; exit 1; }
 
 python-test: pytest python configure
-	@cmake --build $(BUILD) --target tilvex tilvex-grid tilvex-generate
+	@cmake --build $(BUILD) --target tilvex tilvex-grid tilvex-generate tilvex-plot
 	@cd $(BUILD) && TILVEX_SOURCE=$(CURDIR) TILVEX_BINARY=$(CURDIR)/$(BUILD)/tilvex \
 	  TILVEX_GRID=$(CURDIR)/$(BUILD)/tilvex-grid TILVEX_GENERATE=$(CURDIR)/$(BUILD)/tilvex-generate \
+	  TILVEX_PLOT=$(CURDIR)/$(BUILD)/tilvex-plot \
 	  venv/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/python
 
 # Puts plausible faults into the code one at a time and reports which the

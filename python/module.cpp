@@ -24,6 +24,8 @@
 #include "formats/resample_results.hpp"
 #include "formats/grid_variables.hpp"
 #include "formats/table.hpp"
+#include "plot/map.hpp"
+#include "plot/stereonet.hpp"
 #include "text/error.hpp"
 #include "text/notes.hpp"
 #include "text/reader.hpp"
@@ -376,6 +378,88 @@ py::tuple read_accepted(const std::string& path) {
                         py::array_t<float>({rows, py::ssize_t{7}}, values.data()));
 }
 
+// The figures' numbers (src/plot/), for tilvex.plot: what tilvex-plot
+// computes for its SVG, so that both draw the same.
+
+// The accepted solutions (phi, tr1, pl1, tr2, pl2, tr3, pl3; float32, shape
+// (n, 7)) as tilvex-plot's stereonet takes them, and the contours it draws
+// of them (contours "regions", "density" or "sigma"; levels: empty for the
+// defaults). A dict: count, left_out (axes not a number), drawn (a count per
+// axis), markers (per axis, (m, 2) float64 (east, north) on a net of radius
+// 1, the first MAX_MARKERS resamples' only), contours (per axis with
+// contours: (axis 0 to 2, grid (size, size) float64 row by row from the
+// north-west, its nodes from -1 to 1 each way, levels)), method (the
+// legend's lines).
+py::dict stereonet_numbers(py::array_t<float, py::array::c_style | py::array::forcecast> values,
+                           const std::string& contours, const std::vector<double>& levels) {
+  if (values.ndim() != 2 || values.shape(1) != 7)
+    throw py::value_error("accepted solutions must have shape (n, 7), not " + shape_text(values));
+  tilvex::plot::Figure f;
+  if (contours == "regions") f.contours = tilvex::plot::Contours::regions;
+  else if (contours == "density") f.contours = tilvex::plot::Contours::density;
+  else if (contours == "sigma") f.contours = tilvex::plot::Contours::sigma;
+  else throw py::value_error("contours must be \"regions\", \"density\" or \"sigma\", not \"" + contours + "\"");
+  f.levels = levels;
+  tilvex::plot::Cloud cloud;
+  tilvex::plot::ContourSet set;
+  {
+    py::gil_scoped_release free;
+    for (py::ssize_t i = 0; i < values.shape(0); ++i) {
+      const float* v = values.data(i, 0);
+      tilvex::formats::AcceptedLine a;
+      a.phi = v[0];
+      for (int k = 0; k < 3; ++k) a.trend[k] = v[1 + 2 * k], a.plunge[k] = v[2 + 2 * k];
+      cloud.add(a);
+    }
+    set = tilvex::plot::contours_of(cloud, f);
+  }
+  py::dict out;
+  out["count"] = cloud.count;
+  out["left_out"] = cloud.left_out;
+  out["drawn"] = py::make_tuple(cloud.drawn[0], cloud.drawn[1], cloud.drawn[2]);
+  py::list markers;
+  for (const auto& m : cloud.markers) {
+    py::array_t<double> a({static_cast<py::ssize_t>(m.size()), py::ssize_t{2}});
+    auto w = a.mutable_unchecked<2>();
+    for (std::size_t i = 0; i < m.size(); ++i)
+      w(static_cast<py::ssize_t>(i), 0) = m[i].east, w(static_cast<py::ssize_t>(i), 1) = m[i].north;
+    markers.append(a);
+  }
+  out["markers"] = markers;
+  py::list grids;
+  for (const auto& a : set.axes) {
+    const py::ssize_t size = a.grid.size;
+    py::array_t<double> g({size, size}, a.grid.sigmas.data());
+    grids.append(py::make_tuple(a.axis, g, a.levels));
+  }
+  out["contours"] = grids;
+  out["method"] = set.method;
+  return out;
+}
+
+// project() of each (trend, plunge) in degrees: (east, north) float64 arrays
+// of their shape, nan for a non-finite angle.
+py::tuple net_points(py::array_t<double, py::array::c_style | py::array::forcecast> trend,
+                     py::array_t<double, py::array::c_style | py::array::forcecast> plunge) {
+  if (trend.size() != plunge.size())
+    throw py::value_error("trend and plunge differ in size: " + shape_text(trend) + " and " + shape_text(plunge));
+  const std::vector<py::ssize_t> shape(trend.shape(), trend.shape() + trend.ndim());
+  py::array_t<double> east(shape), north(shape);
+  for (py::ssize_t i = 0; i < trend.size(); ++i) {
+    const auto p = tilvex::plot::project(trend.data()[i], plunge.data()[i]);
+    east.mutable_data()[i] = p ? p->east : std::nan("");
+    north.mutable_data()[i] = p ? p->north : std::nan("");
+  }
+  return py::make_tuple(east, north);
+}
+
+// A colour for each value, by one of the map's scales.
+std::vector<std::string> colours(const std::vector<double>& values, std::string (*scale)(double)) {
+  std::vector<std::string> out;
+  for (double v : values) out.push_back(scale(v));
+  return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_tilvex, m) {
@@ -411,4 +495,18 @@ PYBIND11_MODULE(_tilvex, m) {
   m.attr("GRID_CELLS_PER_POINT") = tilvex::formats::kGridCellsPerPoint;
   m.def("_level_note", [](float level, const std::string& text) { return tilvex::level_note(level, text); });
   m.def("_read_accepted", &read_accepted);
+
+  // The figures' numbers and colours, from src/plot/ (tilvex.plot).
+  m.def("_stereonet", &stereonet_numbers, py::arg("values"), py::arg("contours"), py::arg("levels"));
+  m.def("_net_points", &net_points);
+  m.def("_phi_colours", [](const std::vector<double>& v) { return colours(v, &tilvex::plot::phi_colour); });
+  m.def("_aphi_colours", [](const std::vector<double>& v) { return colours(v, &tilvex::plot::aphi_colour); });
+  m.attr("AXIS_COLOURS") = py::make_tuple(tilvex::plot::kAxisColours[0], tilvex::plot::kAxisColours[1],
+                                          tilvex::plot::kAxisColours[2]);
+  py::list regimes;
+  for (const auto& r : tilvex::plot::kRegimes) regimes.append(py::make_tuple(r.code, r.colour, r.name));
+  m.attr("REGIMES") = py::tuple(regimes);
+  m.attr("NO_REGIME_COLOUR") = tilvex::plot::kNoRegime;
+  m.attr("CROSS_GREY") = tilvex::plot::kCrossGrey;
+  m.attr("MAX_MARKERS") = tilvex::plot::Cloud::kMaxMarkers;
 }

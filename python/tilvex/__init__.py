@@ -8,6 +8,7 @@ exact to the bit, from numpy arrays or from resample results files.
     >>> r.shmax, r.regime, r.aphi                     # the stress quantities, as in tilvex-grid's table
     >>> best, resamples = tilvex.read_vrin("run.vrin")  # a file's records, as the program reads them
     >>> tilvex.read_dataset("grid.tsv")               # a grid as an xarray.Dataset (or "grid.nc")
+    >>> tilvex.plot.stereonet(ax, r)                  # tilvex-plot's figures in matplotlib Axes
 
 A record is 13 numbers: the six tensor components s11 s12 s13 s22 s23 s33,
 then phi and the trend and plunge (degrees) of axes 1, 2 and 3. Everything
@@ -26,14 +27,14 @@ from typing import Sequence as _Sequence, Tuple as _Tuple, Union as _Union
 
 import numpy as _np
 
-from . import _tilvex
+from . import _tilvex, plot
 from ._dataset import read_dataset
 from ._errors import TilvexError, TilvexFileNotFoundError, TilvexOSError, TilvexWarning
 from ._tilvex import Result, format_summary
 
 __all__ = ["Result", "TilvexError", "TilvexOSError", "TilvexFileNotFoundError", "TilvexWarning", "analyse",
            "analyse_file", "analyse_bytes", "format_summary", "format_accepted", "read_vrin", "read_table",
-           "read_accepted", "read_dataset", "VALUE_COLUMNS"]
+           "read_accepted", "read_dataset", "plot", "VALUE_COLUMNS"]
 __version__ = _tilvex.__version__
 
 # The float columns of tilvex-grid's table: threshold, then phi, phi_low,

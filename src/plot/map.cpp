@@ -46,26 +46,7 @@ std::string aphi_colour(double aphi) {
   return between(ends[third][0], ends[third][1], aphi - third);
 }
 
-// The World Stress Map's figures colour the regime NF red, SS green, TF blue
-// and U black; the transitional regimes NS and TS go in a light tint of the
-// regime they lean to: pink and light blue.
 namespace {
-struct RegimeStyle {
-  const char* code;
-  const char* colour;
-  const char* name;
-};
-constexpr std::array<RegimeStyle, 6> kRegimes = {{{"NF", "#e41a1c", "normal faulting"},
-                                                  {"NS", "#f781bf", "normal and strike-slip"},
-                                                  {"SS", "#2ca02c", "strike-slip faulting"},
-                                                  {"TS", "#56b4e9", "thrust and strike-slip"},
-                                                  {"TF", "#1f3fcc", "thrust faulting"},
-                                                  {"U", "#000000", "unknown"}}};
-// The colour of what the table does not say (no regime, no stress columns).
-constexpr const char* kNoRegime = "#888888";
-// The grey of a failed point's cross.
-constexpr const char* kCrossGrey = "#777777";
-
 int regime_index(std::string_view code) {
   for (std::size_t k = 0; k < kRegimes.size(); ++k)
     if (code == kRegimes[k].code) return static_cast<int>(k);

@@ -5,6 +5,7 @@
 // faulting regime (or axis 1's horizontal projection instead); the slice
 // shaded by A-phi or phi if asked; points that failed crossed out.
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -23,6 +24,26 @@ std::string phi_colour(double phi);
 // (strike-slip), 2 to 3 blues (thrust); 1 and 2 belong to the upper third.
 // Grey for a value outside 0 to 3 or not a number.
 std::string aphi_colour(double aphi);
+
+// The six regimes in the table's order, each with its code, its colour
+// ("#rrggbb") and its name in the key; the World Stress Map's figures colour
+// NF red, SS green, TF blue and U black, and the transitional NS and TS a
+// light tint of the regime they lean to: pink and light blue.
+struct RegimeStyle {
+  const char* code;
+  const char* colour;
+  const char* name;
+};
+inline constexpr std::array<RegimeStyle, 6> kRegimes = {{{"NF", "#e41a1c", "normal faulting"},
+                                                         {"NS", "#f781bf", "normal and strike-slip"},
+                                                         {"SS", "#2ca02c", "strike-slip faulting"},
+                                                         {"TS", "#56b4e9", "thrust and strike-slip"},
+                                                         {"TF", "#1f3fcc", "thrust faulting"},
+                                                         {"U", "#000000", "unknown"}}};
+// The colour of a point whose regime the table does not give (no stress
+// columns), and the grey of a failed point's cross.
+inline constexpr const char* kNoRegime = "#888888";
+inline constexpr const char* kCrossGrey = "#777777";
 
 // The colour of a regime code ("NF" ... "U") as the World Stress Map's
 // figures draw it: NF red, SS green, TF blue, U black; the transitional NS

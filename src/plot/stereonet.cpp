@@ -91,8 +91,7 @@ std::string marker(int axis, double x, double y, const std::string& cls, double 
   }
 }
 
-// Okabe-Ito colours, safe for colour-blind readers; the shapes differ too.
-const char* const kColour[3] = {"#D55E00", "#009E73", "#0072B2"};
+const auto& kColour = kAxisColours;
 
 // A round step for counts up to `most`: 1, 2 or 5 times a power of ten,
 // the least that gives at most five steps.
@@ -197,13 +196,6 @@ std::string contour_group(int axis, const DensityGrid& g, const std::vector<doub
   return svg + "</g>\n";
 }
 
-// The contours of each axis with 10 or more drawn (Figure::contours), and
-// the legend's lines on the method (none where no axis has contours).
-struct ContourLines {
-  std::string svg;
-  std::vector<std::string> method;
-};
-
 // "2.0, 4.0 and 6.0"; with `whole`, whole numbers without decimals: "50, 90 and 95".
 std::string listed(const std::vector<double>& v, bool whole = false) {
   std::string out;
@@ -215,27 +207,38 @@ std::string listed(const std::vector<double>& v, bool whole = false) {
   return out;
 }
 
-ContourLines density_contours(const Cloud& cloud, bool over_markers, const Figure& f) {
-  ContourLines c;
-  const auto stroke = [&](int k) { return over_markers ? std::string("black") : std::string(kColour[k]); };
+// The contours of contours_of() as SVG, black over the markers.
+std::string contour_lines(const ContourSet& set, bool over_markers) {
+  std::string svg;
+  for (const AxisContours& a : set.axes)
+    svg += contour_group(a.axis, a.grid, a.levels,
+                         over_markers ? std::string("black") : std::string(kColour[a.axis]));
+  return svg;
+}
+
+}  // namespace
+
+ContourSet contours_of(const Cloud& cloud, const Figure& f) {
+  ContourSet c;
+  if (cloud.count < 10) return c;
   std::vector<double> given = f.levels;
   std::sort(given.begin(), given.end());
   if (f.contours == Contours::regions) {
-    // Each axis its own levels: the densest region first, drawn last.
+    // Each axis its own levels: the densest region last (drawn last).
     std::vector<double> shares = given.empty() ? std::vector<double>{50, 90, 95} : given;
     std::vector<double> fractions;
     for (auto it = shares.rbegin(); it != shares.rend(); ++it) fractions.push_back(*it / 100.0);
-    bool any = false;
     for (int k = 0; k < 3; ++k) {
       if (cloud.drawn[k] < 10) continue;
-      const DensityGrid g = cloud.smoothed(k);
+      DensityGrid g = cloud.smoothed(k);
       std::vector<std::array<double, 2>> at;
       std::vector<double> weights;
       cloud.points(k, at, weights);
-      c.svg += contour_group(k, g, mass_levels(g, at, weights, fractions), stroke(k));
-      any = true;
+      std::vector<double> levels = mass_levels(g, at, weights, fractions);
+      c.axes.push_back({k, std::move(g), std::move(levels)});
     }
-    if (any) c.method = {"contours: the smallest regions holding", listed(shares, true) + "% of each axis"};
+    if (!c.axes.empty())
+      c.method = {"contours: the smallest regions holding", listed(shares, true) + "% of each axis"};
     return c;
   }
   DensityGrid grids[3];
@@ -248,7 +251,7 @@ ContourLines density_contours(const Cloud& cloud, bool over_markers, const Figur
   if (peak == 0) return c;
   const std::vector<double> at = given.empty() ? levels(peak) : given;
   for (int k = 0; k < 3; ++k)
-    if (cloud.drawn[k] >= 10) c.svg += contour_group(k, grids[k], at, stroke(k));
+    if (cloud.drawn[k] >= 10) c.axes.push_back({k, std::move(grids[k]), at});
   const std::string list = at.empty() ? std::string("none") : listed(at);
   if (f.contours == Contours::sigma)
     c.method = {"Kamb contours at " + list + " sigma,",
@@ -257,6 +260,8 @@ ContourLines density_contours(const Cloud& cloud, bool over_markers, const Figur
     c.method = {"contours at " + list + " times the uniform", "density (exponential smoothing)"};
   return c;
 }
+
+namespace {
 
 // The best fit's axes, large and outlined (classes "best1" to "best3").
 std::string best_fit_markers(const BestFit& best) {
@@ -270,7 +275,7 @@ std::string best_fit_markers(const BestFit& best) {
 
 // The legend beside the net: a key of the markers, then the counts, the
 // projection and the density method.
-std::string legend(const Cloud& cloud, const Figure& f, bool markers, const ContourLines& contours) {
+std::string legend(const Cloud& cloud, const Figure& f, bool markers, const ContourSet& contours) {
   const double lx = 640, ly = 80;
   std::string svg;
   for (int k = 0; k < 3; ++k) {
@@ -414,8 +419,8 @@ std::string render_svg(const Cloud& cloud, const Figure& f) {
   // density.
   const bool markers = cloud.count <= Cloud::kMaxMarkers;
   if (markers) svg += resample_markers(cloud);
-  const ContourLines contours = cloud.count >= 10 ? density_contours(cloud, markers, f) : ContourLines{};
-  svg += contours.svg;
+  const ContourSet contours = contours_of(cloud, f);
+  svg += contour_lines(contours, markers);
   if (f.best) svg += best_fit_markers(*f.best);
   svg += legend(cloud, f, markers, contours);
   svg += histogram(cloud, f);

@@ -48,6 +48,10 @@ struct Figure {
   std::vector<double> levels;  // as the contours take them; empty: the defaults
 };
 
+// The colours of axes 1, 2 and 3 (Okabe-Ito, safe for colour-blind
+// readers; the shapes differ too): orange, green, blue, as "#RRGGBB".
+inline constexpr const char* kAxisColours[3] = {"#D55E00", "#009E73", "#0072B2"};
+
 // The accepted resamples of one grid point, taken one at a time: the
 // markers of the first kMaxMarkers (beyond that the figure shows density
 // only), the axes for the density (exactly up to kMaxExact resamples, in
@@ -77,6 +81,24 @@ class Cloud {
   std::vector<Direction> axes[3];
   std::vector<double> binned[3];
 };
+
+// The contours a figure draws (Figure::contours): for each axis with 10 or
+// more drawn, of a cloud of 10 or more resamples, the grid it contours and
+// its levels (regions: from the largest share to the smallest; density and
+// sigma: the given levels sorted, else levels() of the greatest peak of
+// the three); and the legend's lines on the method (none where no axis has
+// contours). Allocates; the grids' cost is that of Cloud::smoothed or
+// Cloud::density.
+struct AxisContours {
+  int axis = 0;  // 0, 1 or 2
+  DensityGrid grid;
+  std::vector<double> levels;
+};
+struct ContourSet {
+  std::vector<AxisContours> axes;
+  std::vector<std::string> method;
+};
+ContourSet contours_of(const Cloud& cloud, const Figure& figure);
 
 // The SVG document: the net with a 10 degree graticule and N/E/S/W marks;
 // the contours of each axis (Figure::contours); while few enough, every axis as a
