@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <array>
 #include <filesystem>
 #include <map>
@@ -73,6 +75,10 @@ bool looks_like_a_table(const std::string& table) {
   }
 }
 
+// What write_table adds to a name for the file it writes first:
+// ".123456789abc.partial".
+constexpr std::size_t kPartialTail = 21;
+
 // Why `table`, the file of `option`, must not be written, but for what
 // it holds: the files the grid reads or appends to.
 std::string named_fault(const std::string& table, const std::string& option, const GridFiles& files,
@@ -88,6 +94,23 @@ std::string named_fault(const std::string& table, const std::string& option, con
   for (const Point& p : files.points)
     if (is_file(table, found, p.input))
       return name + "the input of line " + std::to_string(p.line) + " of the list" + after;
+  // Written at the end, under a new name in its folder: a folder that is
+  // not there or cannot be written, or a name too long for the new one,
+  // would fail only after the last point.
+  const std::size_t slash = table.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : table.substr(0, slash);
+  const std::string last = slash == std::string::npos ? table : table.substr(slash + 1);
+  struct stat f {};
+  std::string why;
+  if (::stat(folder.c_str(), &f) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISDIR(f.st_mode)) {
+    why = "not a folder";
+  } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    why = std::strerror(errno);
+  }
+  if (!why.empty()) return option + " '" + table + "': its folder cannot be written (" + why + ")" + after;
+  if (last.size() + kPartialTail > NAME_MAX) return name + "too long a name to be written under a new one first" + after;
   return {};
 }
 

@@ -306,11 +306,22 @@ TEST(Grid, TheNetcdfFileIsTheTablesAndOnlyReplacesItsOwn) {
   ASSERT_EQ(std::system(("ncdump -h " + dir / "m.nc" + " > " + dir / "m.cdl").c_str()), 0);
   EXPECT_NE(slurp(dir / "m.cdl").find(":table = \"" + dir / "t.tsv" + "\" ;"), std::string::npos) << slurp(dir / "m.cdl");
   EXPECT_NE(slurp(dir / "m.cdl").find(":source = \"tilvex-netcdf "), std::string::npos);
-  // A netCDF file that cannot be written, once every point is appended:
-  // output_file's status and message, and the grid can be finished.
-  const Outcome lost = grid(dir, with({"--again", "--netcdf", dir / "missing/g.nc"}));
+  // A netCDF file in a folder that is not there is refused at once, not
+  // after the last point.
+  const Outcome early = grid(dir, with({"--again", "--netcdf", dir / "missing/g.nc"}));
+  EXPECT_EQ(early.status, 2);
+  EXPECT_EQ(grid_stderr(dir), "tilvex-grid: --netcdf '" + dir / "missing/g.nc" +
+                                  "': its folder cannot be written (No such file or directory); nothing written\n");
+  // One that cannot be written once every point is appended (larger than
+  // the files may grow): output_file's status and message.
+  spill(dir / "small.txt", kData + "/worked.vrin 1 0 0 0\n" + kData + "/worked.vrin 2 0 0 0\n");
+  Launch limited;
+  limited.file_size_limit = 20000;
+  const Outcome lost =
+      grid(dir, {dir / "small.txt", dir / "s.txt", "95", dir / "s2.txt", "--netcdf", dir / "s.nc"}, limited);
   EXPECT_EQ(lost.status, 213);
-  EXPECT_EQ(lost.printed, "unable to write " + dir / "missing/g.nc" + "\n");
+  EXPECT_EQ(lost.printed, "unable to write " + dir / "s.nc" + "\n");
+  EXPECT_FALSE(fs::exists(dir / "s.nc"));
   // tilvex-netcdf refuses as tilvex-grid does, and a table of one point twice.
   const std::string doubled = slurp(dir / "t.tsv") + slurp(dir / "t.tsv").substr(slurp(dir / "t.tsv").find('\n') + 1);
   spill(dir / "doubled.tsv", doubled);
