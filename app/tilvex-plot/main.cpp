@@ -343,7 +343,7 @@ int report(const plot_cli::CommandLine& line) {
   if (ec) throw Error("cannot create " + dir + ": " + ec.message());
   EachOutcome each;
   if (!line.input.empty()) each = each_figure(line, line.table, dir);
-  const std::string page = render_report(f.text(), rows, map, each.drawn, file_name(line.table));
+  const std::string page = render_report(f.text(), rows, map, each.drawn, !line.input.empty(), file_name(line.table));
   for (const auto& [name, text] : {std::pair<std::string, const std::string&>{"map.svg", map}, {"index.html", page}}) {
     const std::string path = (std::filesystem::path(dir) / name).string();
     if (!write_whole(path, text)) throw Error("cannot write " + path);

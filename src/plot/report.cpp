@@ -193,7 +193,8 @@ std::string point_file_name(const Grid& g) {
 }
 
 std::string render_report(std::string_view table_text, const std::vector<formats::TableRow>& rows,
-                          const std::string& map_svg, const std::set<Grid>& drawn, const std::string& name) {
+                          const std::string& map_svg, const std::set<Grid>& drawn, bool with_accepted,
+                          const std::string& name) {
   const auto cells = cells_of(table_text);
   std::size_t ok = 0, failed = 0, warned = 0, width = 0;
   for (const formats::TableRow& r : rows) {
@@ -201,7 +202,7 @@ std::string render_report(std::string_view table_text, const std::vector<formats
     if (!r.notes.empty()) ++warned;
   }
   for (const auto& c : cells) width = std::max(width, c.size());
-  std::string data = "{\"accepted\":" + std::string(drawn.empty() ? "false" : "true") + ",\"names\":[";
+  std::string data = "{\"accepted\":" + std::string(with_accepted ? "true" : "false") + ",\"names\":[";
   const std::vector<std::string> names = names_of(width);
   for (std::size_t k = 0; k < names.size(); ++k) data += (k ? "," : "") + json_string(names[k]);
   data += "],\"rows\":[\n";

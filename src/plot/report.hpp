@@ -19,11 +19,13 @@ std::string point_file_name(const Grid& g);
 // The page. `table_text` is the table file's text (the cells are shown as
 // written in it), `rows` the same read (read_table), `map_svg` the map as
 // render_map draws it (inlined; its points' groups made clickable), `drawn`
-// the points whose stereonet lies beside the page (point_file_name), `name`
-// the table's name for the title. The counts: points, ok, failed, and with
+// the points whose stereonet lies beside the page (point_file_name),
+// `with_accepted` whether an accepted file was given (a point without a
+// stereonet says why), `name` the table's name for the title. The counts: points, ok, failed, and with
 // warnings (non-empty notes). Everything inline: one CSS and one script,
 // the rows as JSON. Allocates the page.
 std::string render_report(std::string_view table_text, const std::vector<formats::TableRow>& rows,
-                          const std::string& map_svg, const std::set<Grid>& drawn, const std::string& name);
+                          const std::string& map_svg, const std::set<Grid>& drawn, bool with_accepted,
+                          const std::string& name);
 
 }  // namespace tilvex::plot

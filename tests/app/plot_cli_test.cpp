@@ -668,5 +668,54 @@ TEST(PlotCli, EachHoldsOnePointAtATime) {
 #endif
 }
 
+// --report: map.svg the bytes of --map, the map inline in index.html, the
+// stereonets the bytes of --each, a row's cells in the page as the table
+// writes them (an input named to end the script stays inside it); without
+// ACCEPTED_FILE no stereonet; a table of several slices and no --slice
+// refused before anything is made.
+TEST(PlotCli, ReportBesideItsFigures) {
+  ScratchDir dir;
+  std::string table = kTableHeader + table_row(3, 7) + table_row(4, 7) + table_row(5, 7, false);
+  const std::size_t at = table.find("p.vrin");
+  table.replace(at, 6, "x</script><b>.vrin");
+  spill(dir / "t.tsv", table);
+  spill(dir / "a.txt", "3 7 0 0 0.45 0 12 125 3 250 80\n3 7 0 0 0.55 350 7 300 -4 235 75\n"
+                       "4 7 0 0 0.40 175 -12 118 6 60 -79\n");
+  Outcome o = run(TILVEX_PLOT, {"--report", dir / "r", "--table", dir / "t.tsv", dir / "a.txt"}, dir / "stdout",
+                  Launch{"/dev/null", -1, dir / "stderr"});
+  ASSERT_EQ(o.status, 0) << slurp(dir / "stderr");
+  o = run(TILVEX_PLOT, {dir / "a.txt", "--table", dir / "t.tsv", "--each", dir / "e"}, dir / "stdout",
+          Launch{"/dev/null", -1, dir / "stderr"});
+  ASSERT_EQ(o.status, 0);
+  for (const char* name : {"point_3_7_0_0.svg", "point_4_7_0_0.svg"})
+    EXPECT_EQ(slurp(fs::path(dir / "r") / name), slurp(fs::path(dir / "e") / name)) << name;
+  EXPECT_FALSE(fs::exists(fs::path(dir / "r") / "point_5_7_0_0.svg"));
+  const std::string map = run(TILVEX_PLOT, {"--map", dir / "t.tsv"}, dir / "stdout").printed;
+  EXPECT_EQ(slurp(fs::path(dir / "r") / "map.svg"), map);
+  const std::string page = slurp(fs::path(dir / "r") / "index.html");
+  EXPECT_NE(page.find(map.substr(map.find("<svg"))), std::string::npos);
+  EXPECT_NE(page.find("\"x\\u003c/script>\\u003cb>.vrin\",\"3\",\"7\",\"0\",\"0\",\"ok\",\"100\",\"95\",\"0.9\""),
+            std::string::npos);
+  EXPECT_EQ(page.find("</script><b>"), std::string::npos);
+  EXPECT_NE(page.find("points: 3</span><span id=\"ok\">ok: 2</span>"), std::string::npos);
+  EXPECT_NE(page.find(">failed: 1</span>"), std::string::npos);
+  EXPECT_NE(page.find("\"svg\":\"point_3_7_0_0.svg\""), std::string::npos);
+  EXPECT_NE(page.find("\"svg\":null"), std::string::npos);  // the failed point
+  // Without the accepted file: the page and the map, no stereonet.
+  o = run(TILVEX_PLOT, {"--report", dir / "m", "--table", dir / "t.tsv"}, dir / "stdout");
+  ASSERT_EQ(o.status, 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "m"), fs::directory_iterator{}), 2);
+  EXPECT_EQ(slurp(fs::path(dir / "m") / "index.html").find("\"svg\":\"point_"), std::string::npos);
+  // Two slices, none chosen: refused, no folder made.
+  spill(dir / "two.tsv", table + table_row(3, 7).replace(table_row(3, 7).find("\t0\t0\t"), 5, "\t1\t0\t"));
+  o = run(TILVEX_PLOT, {"--report", dir / "two", "--table", dir / "two.tsv", dir / "a.txt"}, dir / "stdout",
+          Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(slurp(dir / "stderr").find("choose one with --slice Z T"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "two"));
+  EXPECT_EQ(run(TILVEX_PLOT, {"--report", dir / "r", dir / "a.txt"}, dir / "stdout",
+                Launch{"/dev/null", -1, dir / "stderr"}).status, 2);  // no table
+}
+
 }  // namespace
 }  // namespace tilvex::test
