@@ -47,6 +47,8 @@ demo: configure
 	  $(BUILD)/demo/grid-accepted.txt --table $(BUILD)/demo/grid.tsv --netcdf $(BUILD)/demo/grid.nc --quiet
 	@$(BUILD)/tilvex-plot --map $(BUILD)/demo/grid.tsv -o $(BUILD)/demo/map.svg
 	@echo "== a generated grid of 5 x 4 points by tilvex-grid, and its map: $(BUILD)/demo/map.svg"
+	@$(BUILD)/tilvex-plot --report $(BUILD)/demo/report --table $(BUILD)/demo/grid.tsv $(BUILD)/demo/grid-accepted.txt
+	@echo "== its page, with each point's stereonet: $(BUILD)/demo/report/index.html"
 	@echo "== its table: $(BUILD)/demo/grid.tsv; as a netCDF file: $(BUILD)/demo/grid.nc; SHmax and regime of the first points:"
 	@cut -f 2,3,31-34 $(BUILD)/demo/grid.tsv | head -n 5
 
