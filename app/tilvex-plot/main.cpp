@@ -282,8 +282,11 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
       finish();
       cloud = Cloud{};
       current = a.grid;
-      if (!seen.insert(a.grid).second) {  // its lines come apart
-        if (apart.insert(a.grid).second && out.drawn.erase(a.grid) != 0) std::filesystem::remove(path_of(a.grid));
+      if (!seen.insert(a.grid).second) {  // its lines come apart (no matter outside the table)
+        if (not_in_table.count(a.grid) == 0 && apart.insert(a.grid).second && out.drawn.erase(a.grid) != 0) {
+          std::error_code gone;
+          std::filesystem::remove(path_of(a.grid), gone);
+        }
         return;
       }
       const auto row = best.find(a.grid);

@@ -599,7 +599,8 @@ TEST(PlotCli, EachRefusals) {
   spill(dir / "t.tsv", kTableHeader + table_row(3, 7) + table_row(4, 7) + table_row(5, 7));
   const std::string a = "3 7 0 0 0.45 0 12 125 3 250 80\n", b = "4 7 0 0 0.40 175 -12 118 6 60 -79\n",
                     c = "5 7 0 0 0.5 10 20 100 30 250 50\n";
-  spill(dir / "apart.txt", a + b + a + c);
+  // 9 9 0 0, outside the table, comes apart too: only said to be outside it.
+  spill(dir / "apart.txt", a + "9 9 0 0 0.5 10 20 100 30 250 50\n" + b + a + "9 9 0 0 0.5 10 20 100 30 250 50\n" + c);
   spill(dir / "other.txt", "1 1 0 0 0.45 0 12 125 3 250 80\n");
   spill(dir / "bad.txt", a + b + "5 7 0 0 0.5 10 x 100 30 250 50\n");
   struct Case {
