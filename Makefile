@@ -4,7 +4,7 @@
 BUILD ?= build
 CMAKE_ARGS ?=
 
-.PHONY: demo test bench mutation python python-test pytest build configure tools gtest cli11 netcdf clean
+.PHONY: demo test report-png bench mutation python python-test pytest build configure tools gtest cli11 netcdf clean
 
 tools:
 	@command -v cmake >/dev/null 2>&1 || { echo "make: cmake is missing; install the Debian package cmake"; exit 1; }
@@ -47,8 +47,17 @@ demo: configure
 	  $(BUILD)/demo/grid-accepted.txt --table $(BUILD)/demo/grid.tsv --netcdf $(BUILD)/demo/grid.nc --quiet
 	@$(BUILD)/tilvex-plot --map $(BUILD)/demo/grid.tsv -o $(BUILD)/demo/map.svg
 	@echo "== a generated grid of 5 x 4 points by tilvex-grid, and its map: $(BUILD)/demo/map.svg"
+	@$(BUILD)/tilvex-plot --report $(BUILD)/demo/report --table $(BUILD)/demo/grid.tsv $(BUILD)/demo/grid-accepted.txt
+	@echo "== its page, with each point's stereonet: $(BUILD)/demo/report/index.html"
 	@echo "== its table: $(BUILD)/demo/grid.tsv; as a netCDF file: $(BUILD)/demo/grid.nc; SHmax and regime of the first points:"
 	@cut -f 2,3,31-34 $(BUILD)/demo/grid.tsv | head -n 5
+
+# docs/report.png, the README's picture: tilvex-plot --report's page in
+# headless Chromium, as its browser test leaves it.
+report-png: configure
+	@cmake --build $(BUILD) --target tilvex-plot tilvex-grid tilvex-generate
+	/usr/bin/python3 tests/browser/report_test.py $(BUILD)/tilvex-plot $(BUILD)/tilvex-grid $(BUILD)/tilvex-generate \
+	  tests/data docs/report.png
 
 test: gtest build
 	@cd $(BUILD) && ctest --output-on-failure

@@ -9,6 +9,8 @@
 // largest peak resident size any run reached. Stages: the median of R in-process runs of each stage
 // (read, pass 1, threshold, pass 2 with the lines formatted in place, the
 // locked append) on the same file, through the program's own functions.
+// tilvex-plot: a million accepted lines streamed; and --each on a grid of
+// 300 points of 1000 resamples against 300 runs with --grid.
 
 #include <fcntl.h>
 #include <sched.h>
@@ -273,6 +275,38 @@ void bench_plot(const fs::path& dir) {
   fs::remove(many);
 }
 
+// tilvex-plot --each on a grid of `points` points of `resamples` each (as
+// tilvex-grid writes its accepted file and table), against a run per
+// point with --grid, one after another, as a loop would do it.
+void bench_each(const fs::path& dir, int points, int resamples) {
+  const fs::path here = dir / "each";
+  const std::string list = make_grid(here, points, resamples);
+  const std::string a = (here / "grid-accepted.txt").string(), table = (here / "grid.tsv").string();
+  time_command({TILVEX_GRID_BINARY, list, (here / "grid-summary.txt").string(), "95", a, "--table", table, "--quiet"},
+               here, 1);
+  const Figure each = time_command({TILVEX_PLOT_BINARY, a, "--table", table, "--each", (here / "out").string()}, here, 3);
+  const auto start = Clock::now();
+  long peak = 0;
+  for (int i = 0; i < points; ++i) {
+    const Process p = spawn({TILVEX_PLOT_BINARY, a, "--grid", std::to_string(i % 50), std::to_string(i / 50), "0", "0",
+                             "--table", table, "-o", (here / "one.svg").string()},
+                            (here / "stdout").string());
+    if (p.status != 0) {
+      std::fprintf(stderr, "tilvex-plot --grid failed with status %d\n", p.status);
+      std::exit(1);
+    }
+    peak = std::max(peak, p.peak_kib);
+  }
+  const double singles = seconds_since(start);
+  std::printf("\ntilvex-plot, the stereonets of %d points of %d resamples (accepted file %.1f MB):\n", points,
+              resamples, static_cast<double>(fs::file_size(a)) / 1e6);
+  std::printf("  --each, one reading                   %8.0f ms, peak %.1f MiB\n", each.seconds * 1e3,
+              static_cast<double>(each.peak_kib) / 1024.0);
+  std::printf("  %d runs with --grid, one after another %6.0f ms, peak %.1f MiB  (%.1fx --each's time)\n", points,
+              singles * 1e3, static_cast<double>(peak) / 1024.0, singles / each.seconds);
+  fs::remove_all(here);
+}
+
 // One run at 10^3 up to `max_n` resamples: wall time, peak memory, and the
 // time of each stage. False if a run fails.
 bool bench_scaling(const fs::path& dir, long max_n, int runs, const std::string& level) {
@@ -366,6 +400,7 @@ int main(int argc, char** argv) {
 
   std::printf("tilvex-bench: median of %d runs each, confidence level %s\n", runs, level.c_str());
   bench_plot(dir);
+  bench_each(dir, 300, 1000);
   // A grid (first, while this process is small: see bench_grid): the
   // realistic case, and large inputs, where the memory bound of
   // about 2 jobs inputs shows.

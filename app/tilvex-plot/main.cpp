@@ -3,6 +3,8 @@
 // tilvex-plot ACCEPTED_FILE [--grid X Y Z T] [--table TABLE.tsv] [--sigma] [-o OUT.svg]
 // tilvex-plot --vrin FILE.vrin --level L [--grid X Y Z T] [--sigma] [-o OUT.svg]
 // tilvex-plot --map TABLE.tsv [--slice Z T] [--bars shmax|axis1] [--field aphi|phi] [--sigma] [-o OUT.svg]
+// tilvex-plot ACCEPTED_FILE --table TABLE.tsv --each DIR
+// tilvex-plot --report DIR --table TABLE.tsv [ACCEPTED_FILE]
 //
 // Errors go to standard error, with status 1 (2 for a wrong command line);
 // nothing is written then.
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,6 +29,7 @@
 #include "formats/table.hpp"
 #include "options.hpp"
 #include "plot/map.hpp"
+#include "plot/report.hpp"
 #include "plot/stereonet.hpp"
 #include "text/reader.hpp"
 #include "tilvex/analyse.hpp"
@@ -230,6 +234,126 @@ std::string map_figure(const std::string& table, const plot_cli::CommandLine& li
   return render_map(in_slice, line.title.value_or(file_name(table) + ", " + name), style);
 }
 
+// The stereonets of every point of a table, from one reading of the
+// accepted file; what came of it.
+struct EachOutcome {
+  std::set<Grid> drawn;
+  int status = 0;
+};
+
+// Reads ACCEPTED_FILE once and writes into `dir` the stereonet of each of
+// its points that the table holds with status ok, as `ACCEPTED_FILE --grid
+// X Y Z T --table TABLE` draws it, each whole or not at all. A point's
+// figure is drawn and written when its lines end (tilvex and tilvex-grid
+// append a point's lines together), so only one point's Cloud is held at a
+// time. Said on standard error, a line each: the table's points without
+// accepted lines and the file's points not in the table with status ok
+// (status unchanged: a grid's failed points have none), and points whose
+// lines come apart in the file (their figures removed, status 1).
+EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& table, const std::string& dir) {
+  const std::string& input = line.input;
+  const std::vector<TableRow> rows = read_table_file(table);
+  std::map<Grid, std::optional<BestFit>> best;  // the last row of a point counts, as for --grid
+  for (const TableRow& row : rows) best[row.grid] = best_from(row);
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) throw Error("cannot create " + dir + ": " + ec.message());
+
+  EachOutcome out;
+  std::set<Grid> seen, not_in_table, apart;
+  std::optional<Grid> current;
+  Cloud cloud;
+  const auto path_of = [&](const Grid& g) { return (std::filesystem::path(dir) / point_file_name(g)).string(); };
+  const auto finish = [&] {
+    if (!current || apart.count(*current) != 0 || not_in_table.count(*current) != 0) return;
+    Figure f = figure_of(line, file_name(input) + ", grid point " + grid_text(*current));
+    f.best = best.at(*current);
+    f.subtitle = "best fit from " + file_name(table);
+    if (!write_whole(path_of(*current), render_svg(cloud, f)))
+      throw Error("cannot write " + path_of(*current));
+    out.drawn.insert(*current);
+  };
+  try {
+    read_accepted(input, [&](const AcceptedLine& a) {
+      if (current && a.grid == *current) {
+        if (apart.count(a.grid) == 0 && not_in_table.count(a.grid) == 0) cloud.add(a);
+        return;
+      }
+      finish();
+      cloud = Cloud{};
+      current = a.grid;
+      if (!seen.insert(a.grid).second) {  // its lines come apart (no matter outside the table)
+        if (not_in_table.count(a.grid) == 0 && apart.insert(a.grid).second && out.drawn.erase(a.grid) != 0) {
+          std::error_code gone;
+          std::filesystem::remove(path_of(a.grid), gone);
+        }
+        return;
+      }
+      const auto row = best.find(a.grid);
+      if (row == best.end() || !row->second) {
+        not_in_table.insert(a.grid);
+        return;
+      }
+      cloud.add(a);
+    });
+    finish();
+  } catch (const formats::FileError& e) {
+    throw Error("cannot read " + input + ": " + std::strerror(e.error_number()) + " (" +
+                std::to_string(out.drawn.size()) + " stereonets written in " + dir + ")");
+  } catch (const AcceptedLineError& e) {
+    throw Error(e.reason() + " (" + std::to_string(out.drawn.size()) + " stereonets written in " + dir + " before it)");
+  }
+
+  const auto names = [](const std::set<Grid>& grids) {
+    std::vector<std::string> v;
+    for (const Grid& g : grids) v.push_back(grid_text(g));
+    return some_of(v);
+  };
+  std::set<Grid> without;
+  for (const auto& [g, b] : best)
+    if (seen.count(g) == 0) without.insert(g);
+  if (!without.empty())
+    std::fprintf(stderr, "tilvex-plot: %zu of %zu points of %s have no accepted resample in %s, so no stereonet: %s\n",
+                 without.size(), best.size(), table.c_str(), input.c_str(), names(without).c_str());
+  if (!not_in_table.empty())
+    std::fprintf(stderr, "tilvex-plot: %zu grid points of %s have no row with status ok in %s, so no stereonet: %s\n",
+                 not_in_table.size(), input.c_str(), table.c_str(), names(not_in_table).c_str());
+  if (!apart.empty()) {
+    std::fprintf(stderr,
+                 "tilvex-plot: %zu grid points have their lines apart in %s (not one after another), so no "
+                 "stereonet (draw each with --grid): %s\n",
+                 apart.size(), input.c_str(), names(apart).c_str());
+    out.status = 1;
+  }
+  if (out.drawn.empty() && apart.empty()) {
+    std::fprintf(stderr, "tilvex-plot: no point of %s has accepted resamples in %s; no stereonet written\n",
+                 table.c_str(), input.c_str());
+    out.status = 1;
+  }
+  return out;
+}
+
+// DIR/map.svg as --map draws it, the stereonets as --each writes them
+// (with ACCEPTED_FILE), and DIR/index.html over them.
+int report(const plot_cli::CommandLine& line) {
+  const std::string& dir = line.report;
+  const std::string map = map_figure(line.table, line);
+  InputFile f;
+  if (!f.open(line.table) || !f.read()) throw Error("cannot read " + line.table);
+  const std::vector<TableRow> rows = read_table(f.text(), line.table);
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) throw Error("cannot create " + dir + ": " + ec.message());
+  EachOutcome each;
+  if (!line.input.empty()) each = each_figure(line, line.table, dir);
+  const std::string page = render_report(f.text(), rows, map, each.drawn, !line.input.empty(), file_name(line.table));
+  for (const auto& [name, text] : {std::pair<std::string, const std::string&>{"map.svg", map}, {"index.html", page}}) {
+    const std::string path = (std::filesystem::path(dir) / name).string();
+    if (!write_whole(path, text)) throw Error("cannot write " + path);
+  }
+  return each.status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -237,6 +361,8 @@ int main(int argc, char** argv) {
   if (const auto status = cli::conclude(plot_cli::interface(), line)) return *status;
   std::string svg;
   try {
+    if (!line.report.empty()) return report(line);
+    if (!line.each.empty()) return each_figure(line, line.table, line.each).status;
     if (!line.map.empty()) svg = map_figure(line.map, line);
     else if (!line.vrin.empty()) svg = vrin_figure(line);
     else svg = accepted_figure(line);

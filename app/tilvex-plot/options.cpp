@@ -9,7 +9,7 @@
 namespace tilvex::plot_cli {
 namespace {
 
-enum Key { kGrid, kTable, kVrin, kLevel, kMap, kSlice, kBars, kField, kContours, kLevels, kTitle, kSigma, kOutput,
+enum Key { kGrid, kTable, kEach, kReport, kVrin, kLevel, kMap, kSlice, kBars, kField, kContours, kLevels, kTitle, kSigma, kOutput,
            kHelp, kVersion };
 
 using cli::Placing;
@@ -19,12 +19,17 @@ const cli::Interface kInterface{
     .about = "Figures of tilvex's results as standalone SVG, on standard output without -o:\n"
              "the accepted resamples of one grid point on a lower-hemisphere equal-area net,\n"
              "with the regions holding 50, 90 and 95% of each axis and a histogram of phi;\n"
-             "or a map of a grid's table (SHmax and the faulting regime at each point).\n",
+             "or a map of a grid's table (SHmax and the faulting regime at each point);\n"
+             "or, for a whole grid, a stereonet per point (--each) or an HTML page (--report).\n",
     .operands = {{"ACCEPTED_FILE", "the accepted resamples (tilvex's output_file2) to draw"}},
     .options = {{.key = kGrid, .name = "--grid", .values = {"X", "Y", "Z", "T"},
                  .help = "the grid point to draw, where the file holds several"},
                 {.key = kTable, .name = "--table", .values = {"TABLE.tsv"},
                  .help = "the best fit from tilvex-grid's table"},
+                {.key = kEach, .name = "--each", .values = {"DIR"},
+                 .help = "a stereonet per point of the table, read in one pass, into DIR"},
+                {.key = kReport, .name = "--report", .values = {"DIR"},
+                 .help = "DIR/index.html: the map, the table and each point's stereonet"},
                 {.key = kVrin, .name = "--vrin", .values = {"FILE.vrin"},
                  .help = "the same from a resample results file, analysed at --level"},
                 {.key = kLevel, .name = "--level", .values = {"L"}, .help = "the confidence level, in per cent"},
@@ -56,7 +61,11 @@ const cli::Interface kInterface{
                  {{{"--vrin"}}, {{"--level"}}, {{"--grid"}, true}, {{"--contours"}, true}, {{"--levels"}, true},
                   {{"--title"}, true}, {{"--sigma"}, true}, {{"-o"}, true}},
                  {{{"--map"}}, {{"--slice"}, true}, {{"--bars"}, true}, {{"--field"}, true}, {{"--title"}, true},
-                  {{"--sigma"}, true}, {{"-o"}, true}}},
+                  {{"--sigma"}, true}, {{"-o"}, true}},
+                 {{{"ACCEPTED_FILE"}}, {{"--table"}}, {{"--each"}}, {{"--contours"}, true}, {{"--levels"}, true},
+                  {{"--sigma"}, true}},
+                 {{{"--report"}}, {{"--table"}}, {{"ACCEPTED_FILE"}, true}, {{"--slice"}, true}, {{"--bars"}, true},
+                  {{"--field"}, true}, {{"--contours"}, true}, {{"--levels"}, true}, {{"--sigma"}, true}}},
     .manual = "The manual: man tilvex-plot (in the build tree: man build/tilvex-plot.1).\n"};
 
 // The option's values as ints written plainly; its refusal where one is not.
@@ -106,6 +115,8 @@ void take_option(CommandLine& line, const cli::Word& w) {
       break;
     case kOutput: line.output = cli::values(w)[0]; break;
     case kTable: line.table = cli::values(w)[0]; break;
+    case kEach: line.each = cli::values(w)[0]; break;
+    case kReport: line.report = cli::values(w)[0]; break;
     case kVrin: line.vrin = cli::values(w)[0]; break;
     case kMap: line.map = cli::values(w)[0]; break;
     case kBars: {
@@ -147,10 +158,19 @@ void take(CommandLine& line, const std::vector<cli::Word>& words) {
     else
       throw cli::Refusal{};
   }
-  const bool accepted = !line.input.empty(), vrin = !line.vrin.empty(), map = !line.map.empty();
-  if (accepted + vrin + map != 1 || (vrin && !line.level) || (map && (line.grid || !line.table.empty())) ||
+  const bool each = !line.each.empty(), report = !line.report.empty();
+  if (each || report) {
+    // ACCEPTED_FILE --table --each DIR; --report DIR --table [ACCEPTED_FILE]:
+    // no point chosen, no file named, no title (each figure names its point).
+    if (each + report != 1 || line.table.empty() || (each && line.input.empty()) || line.grid ||
+        !line.output.empty() || line.title || !line.vrin.empty() || !line.map.empty() ||
+        (each && (line.slice || line.bars || line.field != plot::MapField::none)))
+      throw cli::Refusal{};
+  }
+  const bool accepted = !line.input.empty() && !report, vrin = !line.vrin.empty(), map = !line.map.empty() || report;
+  if (accepted + vrin + map != 1 || (vrin && !line.level) || (map && !report && (line.grid || !line.table.empty())) ||
       (vrin && !line.table.empty()) || ((line.slice || line.bars || line.field != plot::MapField::none) && !map) ||
-      (map && (line.contours || !line.levels.empty())))
+      (map && !report && (line.contours || !line.levels.empty())))
     throw cli::Refusal{};
   if (line.contours.value_or(plot::Contours::regions) == plot::Contours::regions)
     for (double v : line.levels)

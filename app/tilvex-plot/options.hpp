@@ -18,10 +18,11 @@ namespace tilvex::plot_cli {
 const cli::Interface& interface();
 
 // One of three figures: `input` (ACCEPTED_FILE), `vrin` (with `level`) or
-// `map` (with `slice`, `bars` and `field`); empty strings for what is not
-// given.
+// `map` (with `slice`, `bars` and `field`); or a figure per point (`each`)
+// or a page (`report`); empty strings for what is not given.
 struct CommandLine : cli::Reading {
   std::string input, output, table, vrin, map;
+  std::string each, report;  // --each DIR (with input and table), --report DIR (with table, input optional)
   std::optional<float> level;
   std::optional<Grid> grid;
   std::optional<std::pair<int, int>> slice;

@@ -389,8 +389,15 @@ std::string render_map(const std::vector<formats::TableRow>& rows, const std::st
     }
   }
   Shown shown;
-  for (const formats::TableRow& row : rows)
-    points += point(row, style, m.px(row.grid.x), m.py(row.grid.y), m.cell, shown);
+  // Each point in a group of its own that names it (data-grid "X Y Z T")
+  // and its place and half cell (data-cx, data-cy, data-r): a page can find
+  // the point a click falls near; the group draws nothing itself.
+  for (const formats::TableRow& row : rows) {
+    const double cx = m.px(row.grid.x), cy = m.py(row.grid.y);
+    points += "<g class=\"point\" data-grid=\"" + formats::grid_text(row.grid) + "\" data-cx=\"" + number(cx) +
+              "\" data-cy=\"" + number(cy) + "\" data-r=\"" + number(m.cell / 2) + "\">" +
+              point(row, style, cx, cy, m.cell, shown) + "</g>\n";
+  }
   const Key k = key(m.right + 30, kTop, shown, style, m.ax.unit && m.ay.unit);
 
   const std::string axis = style.sigma_names ? "\u03c3\u2081" : "axis 1";  // σ₁

@@ -94,7 +94,9 @@ std::size_t rows_without_stress(const std::vector<formats::TableRow>& rows);
 // that radius (a disc where the range is 180 degrees wide or more: every
 // horizontal axis). A row of status ok without SHmax (horizontal stress
 // isotropic) is an open circle; one without the stress columns a grey dot;
-// a failed row a cross. The field, where asked, fills each point's cell at
+// a failed row a cross. Each point's marks stand in a group <g
+// class="point" data-grid="X Y Z T" data-cx= data-cy= data-r=> (its place
+// and half cell, px), for a page that makes the points clickable. The field, where asked, fills each point's cell at
 // half opacity, with its colour bar in the key. Time O(n log n) and memory
 // O(n) in the rows, whatever the indices.
 std::string render_map(const std::vector<formats::TableRow>& rows, const std::string& title,

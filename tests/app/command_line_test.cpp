@@ -127,7 +127,11 @@ const std::string kPlotUsage =
     "       tilvex-plot --vrin FILE.vrin --level L [--grid X Y Z T] [--contours regions|density|sigma] "
     "[--levels L1,L2,...] [--title TEXT] [--sigma] [-o OUT.svg]\n"
     "       tilvex-plot --map TABLE.tsv [--slice Z T] [--bars shmax|axis1] [--field aphi|phi] [--title TEXT] [--sigma] "
-    "[-o OUT.svg]\n";
+    "[-o OUT.svg]\n"
+    "       tilvex-plot ACCEPTED_FILE --table TABLE.tsv --each DIR [--contours regions|density|sigma] "
+    "[--levels L1,L2,...] [--sigma]\n"
+    "       tilvex-plot --report DIR --table TABLE.tsv [ACCEPTED_FILE] [--slice Z T] [--bars shmax|axis1] "
+    "[--field aphi|phi] [--contours regions|density|sigma] [--levels L1,L2,...] [--sigma]\n";
 
 TEST(CommandLine, PlotReadsEachArgumentInTurn) {
   ScratchDir dir;

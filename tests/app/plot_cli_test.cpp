@@ -538,5 +538,197 @@ TEST(PlotCli, TheWedgeAcrossNorthAsDrawn) {
   }
 }
 
+// The peak resident size in bytes of tilvex-plot with `args`, its output
+// and errors to /dev/null; and its status.
+std::pair<int, long> peak_of(const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0), dup2(null, 1), dup2(null, 2);
+    std::vector<char*> argv{const_cast<char*>(TILVEX_PLOT)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TILVEX_PLOT, argv.data());
+    _exit(127);
+  }
+  int ws = 0;
+  rusage use{};
+  wait4(pid, &ws, 0, &use);
+  return {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), use.ru_maxrss * 1024L};
+}
+
+// --each: every point of a grid drawn from one reading, each the very bytes
+// of its own run with --grid and --table (negative indices in the names);
+// the table's point without lines and the file's point outside the table
+// said on a line each, status 0; nothing half-written left.
+TEST(PlotCli, EachPointAsItsOwnRun) {
+  ScratchDir dir;
+  std::string list;
+  for (int x = -1; x < 2; ++x)
+    for (int y = 0; y < 2; ++y) {
+      const std::string input = dir / ("p" + std::to_string(x + 1) + std::to_string(y) + ".vrin");
+      ASSERT_EQ(run(TILVEX_GENERATE, {"200", std::to_string(20 + 10 * x + y)}, input).status, 0);
+      list += input + " " + std::to_string(x) + " " + std::to_string(y) + " 0 0\n";
+    }
+  list += dir / "missing.vrin" + " 3 1 0 0\n";
+  spill(dir / "grid.txt", list);
+  run(TILVEX_GRID, {dir / "grid.txt", dir / "s", "95", dir / "a", "--table", dir / "t.tsv", "--quiet"},
+      dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+  spill(dir / "a", slurp(dir / "a") + "9 9 9 9 0.5 10 20 100 30 250 50\n");
+  const fs::path out = fs::path(dir / "figures") / "each";  // made, with its parent
+  Outcome o = run(TILVEX_PLOT, {dir / "a", "--table", dir / "t.tsv", "--each", out, "--sigma"}, dir / "stdout",
+                  Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.printed, "");
+  EXPECT_EQ(slurp(dir / "stderr"),
+            "tilvex-plot: 1 of 7 points of " + dir / "t.tsv" + " have no accepted resample in " + dir / "a" +
+                ", so no stereonet: 3 1 0 0\n"
+                "tilvex-plot: 1 grid points of " + dir / "a" + " have no row with status ok in " + dir / "t.tsv" +
+                ", so no stereonet: 9 9 9 9\n");
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  const std::vector<std::string> expected = {"point_-1_0_0_0.svg", "point_-1_1_0_0.svg", "point_0_0_0_0.svg",
+                                             "point_0_1_0_0.svg",  "point_1_0_0_0.svg",  "point_1_1_0_0.svg"};
+  EXPECT_EQ(names, expected);
+  for (int x = -1; x < 2; ++x)
+    for (int y = 0; y < 2; ++y) {
+      const std::string gx = std::to_string(x), gy = std::to_string(y);
+      o = run(TILVEX_PLOT, {dir / "a", "--grid", gx, gy, "0", "0", "--table", dir / "t.tsv", "--sigma"},
+              dir / "stdout");
+      ASSERT_EQ(o.status, 0);
+      EXPECT_EQ(slurp(out / ("point_" + gx + "_" + gy + "_0_0.svg")), o.printed) << gx << " " << gy;
+    }
+}
+
+// --each where it cannot draw: a point whose lines come apart in the file
+// (drawn when its first lines ended, so its figure is removed: status 1,
+// the others still drawn), a file and a table with no point in common
+// (status 1, nothing written), a line that does not read (status 1, the
+// figures of the points whose lines ended before it whole), a wrong command line (status 2).
+TEST(PlotCli, EachRefusals) {
+  ScratchDir dir;
+  spill(dir / "t.tsv", kTableHeader + table_row(3, 7) + table_row(4, 7) + table_row(5, 7));
+  const std::string a = "3 7 0 0 0.45 0 12 125 3 250 80\n", b = "4 7 0 0 0.40 175 -12 118 6 60 -79\n",
+                    c = "5 7 0 0 0.5 10 20 100 30 250 50\n";
+  // 9 9 0 0, outside the table, comes apart too: only said to be outside it.
+  spill(dir / "apart.txt", a + "9 9 0 0 0.5 10 20 100 30 250 50\n" + b + a + "9 9 0 0 0.5 10 20 100 30 250 50\n" + c);
+  spill(dir / "other.txt", "1 1 0 0 0.45 0 12 125 3 250 80\n");
+  spill(dir / "bad.txt", a + b + "5 7 0 0 0.5 10 x 100 30 250 50\n");
+  struct Case {
+    std::string file;
+    std::vector<std::string> written;
+    int status;
+    std::string said;  // a piece of standard error
+  };
+  const Case cases[] = {
+      {"apart.txt", {"point_4_7_0_0.svg", "point_5_7_0_0.svg"}, 1,
+       "1 grid points have their lines apart in " + dir / "apart.txt" + " (not one after another), so no "
+       "stereonet (draw each with --grid): 3 7 0 0\n"},
+      {"other.txt", {}, 1, "no point of " + dir / "t.tsv" + " has accepted resamples in " + dir / "other.txt"},
+      // 4 7's lines may go on past the line that does not read: not drawn.
+      {"bad.txt", {"point_3_7_0_0.svg"}, 1,
+       "bad.txt:3: field 7 is not a number: x (1 stereonets written in " + dir / "out" + " before it)\n"},
+  };
+  for (const Case& k : cases) {
+    fs::remove_all(dir / "out");
+    const Outcome o = run(TILVEX_PLOT, {dir / k.file, "--table", dir / "t.tsv", "--each", dir / "out"},
+                          dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    EXPECT_EQ(o.status, k.status) << k.file;
+    EXPECT_NE(slurp(dir / "stderr").find(k.said), std::string::npos) << k.file << ": " << slurp(dir / "stderr");
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir / "out")) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, k.written) << k.file;
+  }
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {dir / "apart.txt", "--each", dir / "out"},                                         // no table
+           {dir / "apart.txt", "--table", dir / "t.tsv", "--each", dir / "out", "-o", "x.svg"},  // one file
+           {dir / "apart.txt", "--table", dir / "t.tsv", "--each", dir / "out", "--grid", "3", "7", "0", "0"},
+           {"--table", dir / "t.tsv", "--each", dir / "out"}}) {  // no accepted file
+    EXPECT_EQ(run(TILVEX_PLOT, args, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"}).status, 2);
+  }
+}
+
+// --each holds one point's resamples at a time: over 24 points of 3000
+// lines (held together, some 10 MB of markers and axes) its peak resident
+// size stays within 4 MiB of one point's run.
+TEST(PlotCli, EachHoldsOnePointAtATime) {
+  ScratchDir dir;
+  std::string table = kTableHeader;
+  {
+    std::ofstream out(dir / "many.txt", std::ios::binary);
+    char line[128];
+    for (int p = 0; p < 24; ++p) {
+      table += table_row(p % 10, p / 10);
+      for (int i = 0; i < 3000; ++i) {
+        std::snprintf(line, sizeof line, "%d %d 0 0 0.%04d %.6f %.6f %.6f %.6f %.6f %.6f\n", p % 10, p / 10,
+                      i * 7 % 10000, 40.0 + i % 37, 30.0 + i % 11, 160.0 + i % 29, 20.0 + i % 13, 270.0 + i % 23,
+                      50.0 + i % 7);
+        out << line;
+      }
+    }
+  }
+  spill(dir / "t.tsv", table);
+  const auto [one_status, one] =
+      peak_of({dir / "many.txt", "--grid", "0", "0", "0", "0", "--table", dir / "t.tsv", "-o", dir / "one.svg"});
+  const auto [each_status, each] = peak_of({dir / "many.txt", "--table", dir / "t.tsv", "--each", dir / "out"});
+  ASSERT_EQ(one_status, 0);
+  ASSERT_EQ(each_status, 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator{}), 24);
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LE(each, one + (4L << 20)) << "one point " << one << " bytes, each " << each;
+#endif
+}
+
+// --report: map.svg the bytes of --map, the map inline in index.html, the
+// stereonets the bytes of --each, a row's cells in the page as the table
+// writes them (an input named to end the script stays inside it); without
+// ACCEPTED_FILE no stereonet; a table of several slices and no --slice
+// refused before anything is made.
+TEST(PlotCli, ReportBesideItsFigures) {
+  ScratchDir dir;
+  std::string table = kTableHeader + table_row(3, 7) + table_row(4, 7) + table_row(5, 7, false);
+  const std::size_t at = table.find("p.vrin");
+  table.replace(at, 6, "x</script><b>.vrin");
+  spill(dir / "t.tsv", table);
+  spill(dir / "a.txt", "3 7 0 0 0.45 0 12 125 3 250 80\n3 7 0 0 0.55 350 7 300 -4 235 75\n"
+                       "4 7 0 0 0.40 175 -12 118 6 60 -79\n");
+  Outcome o = run(TILVEX_PLOT, {"--report", dir / "r", "--table", dir / "t.tsv", dir / "a.txt"}, dir / "stdout",
+                  Launch{"/dev/null", -1, dir / "stderr"});
+  ASSERT_EQ(o.status, 0) << slurp(dir / "stderr");
+  o = run(TILVEX_PLOT, {dir / "a.txt", "--table", dir / "t.tsv", "--each", dir / "e"}, dir / "stdout",
+          Launch{"/dev/null", -1, dir / "stderr"});
+  ASSERT_EQ(o.status, 0);
+  for (const char* name : {"point_3_7_0_0.svg", "point_4_7_0_0.svg"})
+    EXPECT_EQ(slurp(fs::path(dir / "r") / name), slurp(fs::path(dir / "e") / name)) << name;
+  EXPECT_FALSE(fs::exists(fs::path(dir / "r") / "point_5_7_0_0.svg"));
+  const std::string map = run(TILVEX_PLOT, {"--map", dir / "t.tsv"}, dir / "stdout").printed;
+  EXPECT_EQ(slurp(fs::path(dir / "r") / "map.svg"), map);
+  const std::string page = slurp(fs::path(dir / "r") / "index.html");
+  EXPECT_NE(page.find(map.substr(map.find("<svg"))), std::string::npos);
+  EXPECT_NE(page.find("\"x\\u003c/script>\\u003cb>.vrin\",\"3\",\"7\",\"0\",\"0\",\"ok\",\"100\",\"95\",\"0.9\""),
+            std::string::npos);
+  EXPECT_EQ(page.find("</script><b>"), std::string::npos);
+  EXPECT_NE(page.find("points: 3</span><span id=\"ok\">ok: 2</span>"), std::string::npos);
+  EXPECT_NE(page.find(">failed: 1</span>"), std::string::npos);
+  EXPECT_NE(page.find("\"svg\":\"point_3_7_0_0.svg\""), std::string::npos);
+  EXPECT_NE(page.find("\"svg\":null"), std::string::npos);  // the failed point
+  // Without the accepted file: the page and the map, no stereonet.
+  o = run(TILVEX_PLOT, {"--report", dir / "m", "--table", dir / "t.tsv"}, dir / "stdout");
+  ASSERT_EQ(o.status, 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "m"), fs::directory_iterator{}), 2);
+  EXPECT_EQ(slurp(fs::path(dir / "m") / "index.html").find("\"svg\":\"point_"), std::string::npos);
+  // Two slices, none chosen: refused, no folder made.
+  spill(dir / "two.tsv", table + table_row(3, 7).replace(table_row(3, 7).find("\t0\t0\t"), 5, "\t1\t0\t"));
+  o = run(TILVEX_PLOT, {"--report", dir / "two", "--table", dir / "two.tsv", dir / "a.txt"}, dir / "stdout",
+          Launch{"/dev/null", -1, dir / "stderr"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(slurp(dir / "stderr").find("choose one with --slice Z T"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "two"));
+  EXPECT_EQ(run(TILVEX_PLOT, {"--report", dir / "r", dir / "a.txt"}, dir / "stdout",
+                Launch{"/dev/null", -1, dir / "stderr"}).status, 2);  // no table
+}
+
 }  // namespace
 }  // namespace tilvex::test

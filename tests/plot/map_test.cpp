@@ -429,5 +429,35 @@ TEST(Map, TheCanvasFitsThePoints) {
   EXPECT_EQ(drawn.size(), 8 * 8 + 3 + 5 + 5 * 8 + 14);  // bytes: 48 characters, "...", 48
 }
 
+// Each point's marks stand in a group that names the point and gives its
+// place and half cell, as the layout puts it (a page finds the point a
+// click falls near from them): negative and sparse indices, a failed
+// point, in the table's order.
+TEST(Map, EachPointInAGroupThatNamesIt) {
+  std::vector<Point> points(4);
+  points[0].x = -2, points[0].y = 0;
+  points[1].x = 0, points[1].y = 1;
+  points[2].x = 1, points[2].y = 0, points[2].kind = Point::failed;
+  points[3].x = -1, points[3].y = 1;
+  const std::string svg = render_map(rows_of(points), "t", MapStyle{});
+  const auto f = frame_of(svg);
+  const double cell = 160;  // min(640 / 4, 560 / 2, 160)
+  EXPECT_EQ(attributes_of(svg, "point", "data-grid"),
+            (std::vector<std::string>{"-2 0 0 0", "0 1 0 0", "1 0 0 0", "-1 1 0 0"}));
+  const auto cx = attributes_of(svg, "point", "data-cx"), cy = attributes_of(svg, "point", "data-cy"),
+             r = attributes_of(svg, "point", "data-r");
+  ASSERT_EQ(cx.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(std::stod(cx[i]), f[0] + (static_cast<double>(points[i].x + 2) + 0.5) * cell) << i;
+    EXPECT_EQ(std::stod(cy[i]), f[1] + (static_cast<double>(1 - points[i].y) + 0.5) * cell) << i;
+    EXPECT_EQ(std::stod(r[i]), cell / 2) << i;
+    // The group holds the point's own marks: its bar, or its cross.
+    const std::size_t open = svg.find("data-grid=\"" + attributes_of(svg, "point", "data-grid")[i] + "\"");
+    const std::string group = svg.substr(open, svg.find("</g>", open) - open);
+    EXPECT_NE(group.find(points[i].kind == Point::failed ? "class=\"failed\"" : "class=\"bar\""), std::string::npos)
+        << group;
+  }
+}
+
 }  // namespace
 }  // namespace tilvex::test
