@@ -19,6 +19,7 @@
 #include "formats/committed_file.hpp"
 #include "formats/netcdf.hpp"
 #include "formats/table.hpp"
+#include "grid/record_file.hpp"
 #include "grid/table_file.hpp"
 #include "text/error.hpp"
 
@@ -63,15 +64,6 @@ void take(CommandLine& line, const std::vector<cli::Word>& words) {
   if (line.operands[1].empty()) throw cli::Refusal{"the netCDF file's name is empty"};
 }
 
-std::string utc_now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm t{};
-  gmtime_r(&now, &t);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &t);
-  return text;
-}
-
 int run(CommandLine& line) {
   const std::string& table = line.operands[0];
   const std::string& file = line.operands[1];
@@ -86,7 +78,7 @@ int run(CommandLine& line) {
   if (std::string why = grid::netcdf_fault(file, table, {}, {}); !why.empty())
     throw Error(why.substr(why.find(' ') + 1), 2);  // without the option's name
   line.attributes.source = "tilvex-netcdf " TILVEX_VERSION;
-  line.attributes.history = utc_now() + " tilvex-netcdf from " + table;
+  line.attributes.history = grid::utc_now() + " tilvex-netcdf from " + table;
   line.attributes.table = table;
   const std::string bytes = formats::grid_netcdf(rows, line.attributes);
   if (!grid::write_table(file, bytes, false)) throw Error("cannot write '" + file + "': " + std::strerror(errno), 213);

@@ -13,6 +13,7 @@
 
 #include "commit.hpp"
 #include "netcdf_module.hpp"
+#include "record_file.hpp"
 #include "text/error.hpp"
 #include "opening.hpp"
 #include "point.hpp"
@@ -134,16 +135,6 @@ struct Writer {
     report.signal = signal;
   }
 };
-
-// The time now, as an ISO date and time in UTC.
-std::string utc_now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm t{};
-  gmtime_r(&now, &t);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &t);
-  return text;
-}
 
 // The netCDF file of the rows in the record, whole or not at all; false
 // (and why, told) if it cannot be written.

@@ -99,14 +99,24 @@ bool read_whole(int fd, std::string& text) {
   }
 }
 
-std::string modified_at(int fd) {
-  struct stat st {};
-  ::fstat(fd, &st);
+namespace {
+
+std::string iso_utc(std::time_t when) {
   std::tm utc{};
-  gmtime_r(&st.st_mtime, &utc);
+  gmtime_r(&when, &utc);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
 }
+
+}  // namespace
+
+std::string modified_at(int fd) {
+  struct stat st {};
+  ::fstat(fd, &st);
+  return iso_utc(st.st_mtime);
+}
+
+std::string utc_now() { return iso_utc(std::time(nullptr)); }
 
 }  // namespace tilvex::grid

@@ -31,4 +31,7 @@ bool read_whole(int fd, std::string& text);
 // time in UTC (2026-12-08T13:50:41Z).
 std::string modified_at(int fd);
 
+// The time now, the same way.
+std::string utc_now();
+
 }  // namespace tilvex::grid

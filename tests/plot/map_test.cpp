@@ -395,12 +395,7 @@ TEST(Map, TheCanvasFitsThePoints) {
     // Each text's box, as a renderer draws it about.
     double right = f[0] + f[2], bottom = f[1] + f[3], labels_right = right;
     for (const TextElement& t : text_elements(svg)) {
-      std::size_t chars = 0;
-      for (char ch : t.words) chars += (static_cast<unsigned char>(ch) & 0xc0) != 0x80;
-      const double w = 0.6 * t.size * static_cast<double>(chars);
-      const double shift = t.anchor == "middle" ? w / 2 : t.anchor == "end" ? w : 0;
-      double x0 = t.x - shift, x1 = x0 + w, y0 = t.y - 0.8 * t.size, y1 = t.y + 0.25 * t.size;
-      if (t.upward) x0 = t.x - 0.8 * t.size, x1 = t.x + 0.25 * t.size, y0 = t.y - w + shift, y1 = t.y + shift;
+      const auto [x0, y0, x1, y1] = box_of(t);
       EXPECT_GE(x0, 0) << c.name << ": " << t.words;
       EXPECT_LE(x1, width) << c.name << ": " << t.words;
       EXPECT_GE(y0, 0) << c.name << ": " << t.words;

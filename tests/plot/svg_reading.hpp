@@ -116,6 +116,20 @@ inline std::vector<TextElement> text_elements(const std::string& svg) {
   return out;
 }
 
+// The box a text is drawn in, about: 0.6 em a character wide, from 0.8 em
+// above its baseline to 0.25 em below; turned for an upward text.
+struct Box {
+  double x0, y0, x1, y1;
+};
+inline Box box_of(const TextElement& t) {
+  std::size_t chars = 0;
+  for (char ch : t.words) chars += (static_cast<unsigned char>(ch) & 0xc0) != 0x80;
+  const double w = 0.6 * t.size * static_cast<double>(chars);
+  const double shift = t.anchor == "middle" ? w / 2 : t.anchor == "end" ? w : 0;
+  if (t.upward) return {t.x - 0.8 * t.size, t.y - w + shift, t.x + 0.25 * t.size, t.y + shift};
+  return {t.x - shift, t.y - 0.8 * t.size, t.x - shift + w, t.y + 0.25 * t.size};
+}
+
 // The width and height of the document.
 inline std::pair<double, double> canvas_of(const std::string& svg) {
   const std::size_t at = svg.find("<svg ");
