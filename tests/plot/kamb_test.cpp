@@ -125,6 +125,24 @@ TEST(Density, TheRegionsHoldTheirShareOfAFreshSample) {
           << c.trend << " " << c.plunge << " " << c.kappa << " share " << shares[l];
     }
   }
+  // An axis counts at both ends: on and beyond the rim, where a node and
+  // the node opposite stand for the same horizontal axis, the density is
+  // the same at both (here of a cloud across the rim).
+  {
+    const auto rim = fisher_axes(120, 3, 150, 500, 11);
+    std::vector<Direction> axes;
+    for (const auto& p : rim) axes.push_back(direction_at(p[0], p[1]));
+    const DensityGrid g = smoothed_density(axes, std::vector<double>(axes.size(), 1.0), 500.0, 41);
+    int compared = 0;
+    for (int r = 0; r < g.size; ++r)
+      for (int c = 0; c < g.size; ++c) {
+        const double e = -1.0 + 2.0 * c / (g.size - 1), n = 1.0 - 2.0 * r / (g.size - 1);
+        if (e * e + n * n < 1.0) continue;
+        EXPECT_NEAR(g.at(r, c), g.at(g.size - 1 - r, g.size - 1 - c), 1e-9 * (1 + g.at(r, c))) << r << " " << c;
+        compared += g.at(r, c) > 1.0;
+      }
+    EXPECT_GT(compared, 4);  // where the cloud is
+  }
   // In multiples of the uniform density: axes spread evenly give about 1.
   const auto even = fisher_axes(0, 90, 1e-9, 20000, 3);
   std::vector<Direction> axes;
