@@ -1,15 +1,18 @@
 #include "svg.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <vector>
 
 namespace tilvex::plot::svg {
 
 std::string number(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", v);
-  return buf;
+  // As "%.1f" prints it into 32 bytes (to_chars is that, exactly, and
+  // several times faster).
+  char buf[400];  // the longest double printed so
+  const auto end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 1).ptr;
+  return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(end - buf), 31));
 }
 
 std::string escape(const std::string& s) {

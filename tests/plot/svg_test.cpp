@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <random>
 #include <string>
 
 namespace tilvex::plot::svg {
@@ -22,6 +26,27 @@ TEST(SvgEscape, EntitiesControlCharactersAndUtf8) {
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(escape(c.in), c.out) << c.in;
+}
+
+// A coordinate is written as "%.1f" writes it, byte for byte: ties of the
+// binary value (0.25, 0.35, 2.5e15), a negative that rounds to "-0.0",
+// the largest (cut to 31 characters, as a 32-byte buffer cut it), not a
+// number; and a million random doubles of the canvas's range and beyond.
+TEST(SvgNumber, AsPrintfWritesIt) {
+  const auto printf_one = [](double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", v);
+    return std::string(buf);
+  };
+  for (double v : {0.0, -0.0, 0.05, 0.25, 0.35, -0.04, -0.05, 0.15, 479.95, 2.5e15, 1e22, 1e300, -1e300,
+                   std::nan(""), -std::nan(""), HUGE_VAL, -HUGE_VAL})
+    EXPECT_EQ(number(v), printf_one(v)) << v;
+  std::mt19937_64 engine(5);
+  for (int i = 0; i < 1000000; ++i) {
+    const double v = i % 2 ? static_cast<double>(static_cast<std::int64_t>(engine() % 4000001) - 2000000) / 40.0
+                           : std::ldexp(static_cast<double>(engine() >> 11), -53 + static_cast<int>(engine() % 80));
+    ASSERT_EQ(number(v), printf_one(v)) << v;
+  }
 }
 
 }  // namespace
