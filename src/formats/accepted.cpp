@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <set>
-#include <vector>
 
 #include "committed_file.hpp"
 #include "text/words.hpp"
@@ -29,9 +28,18 @@ AcceptedLineError::AcceptedLineError(const std::string& name, std::size_t line_,
 
 std::optional<AcceptedLine> parse_accepted_line(std::string_view line, const std::string& name,
                                                std::size_t number) {
-  const std::vector<std::string_view> f = words(line);
-  if (f.empty()) return std::nullopt;
-  if (f.size() != 11) throw AcceptedLineError(name, number, 0, f.size(), {});
+  // The words, without an allocation a line: the first 11, and how many.
+  std::string_view f[11];
+  std::size_t count = 0;
+  for (std::string_view rest = line;;) {
+    const std::string_view word = first_word(rest);
+    if (word.empty()) break;
+    if (count < 11) f[count] = word;
+    ++count;
+    rest.remove_prefix(static_cast<std::size_t>(word.data() + word.size() - rest.data()));
+  }
+  if (count == 0) return std::nullopt;
+  if (count != 11) throw AcceptedLineError(name, number, 0, count, {});
   int grid[4];
   for (int k = 0; k < 4; ++k) {
     std::size_t used = 0;
