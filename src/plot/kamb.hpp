@@ -53,9 +53,16 @@ std::vector<double> levels(double peak);
 // (an axis counts at either end), with k = 2 / counting_area(N), which
 // weighs like Kamb's counting circle (k <= 200: half-weight at 4.8
 // degrees). In multiples of the density of N axes spread uniformly, N (1 -
-// exp(-k)) / k. Nodes outside the net take the value of its rim.
+// exp(-k)) / k, in single precision, leaving out the weights below e^-12
+// (at most 1.3e-3 of the uniform density in all). Nodes outside the net
+// within a grid cell's diagonal of it (the corners of the cells the rim
+// crosses) take the value of its rim; those farther out, which no contour
+// on the net reaches, are 0.
+// `wide`: with AVX2 where the processor has it (the same bits either way).
 DensityGrid smoothed_density(const std::vector<Direction>& axes, const std::vector<double>& weights,
-                             double total, int size);
+                             double total, int size, bool wide = true);
+// Whether this processor has AVX2.
+bool wide_vectors();
 
 // The grid's value at a point of the net, interpolated bilinearly between
 // its four nodes.

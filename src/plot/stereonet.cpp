@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <string>
 
 #include "numeric/angles.hpp"
@@ -409,17 +408,31 @@ DensityGrid Cloud::smoothed(int axis) const {
   // (about 0.3 degree) of each axis, a sixteenth of the kernel's half-width
   // and far below the net's grid, and a tight cloud of thousands of axes
   // fills a few hundred bins.
-  std::map<std::pair<int, int>, double> bins;
+  // The bins' sums in a plane of bins kept for the next call, and the
+  // bins touched, emptied again after.
+  thread_local std::vector<double> plane;
+  plane.resize(kBinsPerSide * kBinsPerSide);
+  std::vector<int> touched;
   const auto cell = [](double v) {
     return std::clamp(static_cast<int>((v + 1.0) / 2.0 * kBinsPerSide), 0, kBinsPerSide - 1);
   };
-  for (std::size_t i = 0; i < at.size(); ++i) bins[{cell(-at[i][1]), cell(at[i][0])}] += weights[i];
+  for (std::size_t i = 0; i < at.size(); ++i) {
+    const int b = cell(-at[i][1]) * kBinsPerSide + cell(at[i][0]);
+    double& sum = plane[static_cast<std::size_t>(b)];
+    if (sum == 0.0) touched.push_back(b);
+    sum += weights[i];
+  }
+  std::sort(touched.begin(), touched.end());
+  touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
   std::vector<Direction> directions;
   std::vector<double> binned_weights;
-  for (const auto& [rc, w] : bins) {
-    directions.push_back(direction_at(-1.0 + (rc.second + 0.5) * 2.0 / kBinsPerSide,
-                                      1.0 - (rc.first + 0.5) * 2.0 / kBinsPerSide));
-    binned_weights.push_back(w);
+  for (const int b : touched) {
+    double& sum = plane[static_cast<std::size_t>(b)];
+    const int row = b / kBinsPerSide, column = b % kBinsPerSide;
+    directions.push_back(direction_at(-1.0 + (column + 0.5) * 2.0 / kBinsPerSide,
+                                      1.0 - (row + 0.5) * 2.0 / kBinsPerSide));
+    binned_weights.push_back(sum);
+    sum = 0.0;
   }
   return smoothed_density(directions, binned_weights, static_cast<double>(drawn[axis]), kFineGrid);
 }
