@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -28,6 +30,7 @@
 #include "formats/resample_results.hpp"
 #include "formats/table.hpp"
 #include "options.hpp"
+#include "plot/background.hpp"
 #include "plot/map.hpp"
 #include "plot/report.hpp"
 #include "plot/stereonet.hpp"
@@ -245,11 +248,13 @@ struct EachOutcome {
 // its points that the table holds with status ok, as `ACCEPTED_FILE --grid
 // X Y Z T --table TABLE` draws it, each whole or not at all. A point's
 // figure is drawn and written when its lines end (tilvex and tilvex-grid
-// append a point's lines together), so only one point's Cloud is held at a
-// time. Said on standard error, a line each: the table's points without
-// accepted lines and the file's points not in the table with status ok
-// (status unchanged: a grid's failed points have none), and points whose
-// lines come apart in the file (their figures removed, status 1).
+// append a point's lines together), on as many threads as there are
+// processors while the reading goes on; so only a point's Cloud a thread,
+// and as many waiting, are held at a time. Said on standard error, a line
+// each: the table's points without accepted lines and the file's points
+// not in the table with status ok (status unchanged: a grid's failed
+// points have none), and points whose lines come apart in the file (their
+// figures removed, status 1).
 EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& table, const std::string& dir) {
   const std::string& input = line.input;
   const std::vector<TableRow> rows = read_table_file(table);
@@ -260,18 +265,38 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
   if (ec) throw Error("cannot create " + dir + ": " + ec.message());
 
   EachOutcome out;
+  std::mutex drawn_mutex;  // out.drawn, as the threads write
   std::set<Grid> seen, not_in_table, apart;
   std::optional<Grid> current;
   Cloud cloud;
   const auto path_of = [&](const Grid& g) { return (std::filesystem::path(dir) / point_file_name(g)).string(); };
+  Background drawers(usable_processors());
   const auto finish = [&] {
     if (!current || apart.count(*current) != 0 || not_in_table.count(*current) != 0) return;
     Figure f = figure_of(line, file_name(input) + ", grid point " + grid_text(*current));
     f.best = best.at(*current);
     f.subtitle = "best fit from " + file_name(table);
-    if (!write_whole(path_of(*current), render_svg(cloud, f)))
-      throw Error("cannot write " + path_of(*current));
-    out.drawn.insert(*current);
+    drawers.add([&, grid = *current, points = std::make_shared<Cloud>(std::move(cloud)), f = std::move(f)] {
+      const std::string path = path_of(grid);
+      if (!write_whole(path, render_svg(*points, f))) throw Error("cannot write " + path);
+      const std::lock_guard lock(drawn_mutex);
+      out.drawn.insert(grid);
+    });
+  };
+  // Once every figure drawn is written: those of points whose lines came
+  // apart are removed.
+  const auto settle = [&] {
+    drawers.finish();
+    for (const Grid& g : apart) {
+      std::error_code gone;
+      if (out.drawn.erase(g) != 0) std::filesystem::remove(path_of(g), gone);
+    }
+  };
+  const auto settle_quietly = [&] {  // before another error is told
+    try {
+      settle();
+    } catch (const Error&) {
+    }
   };
   try {
     read_accepted(input, [&](const AcceptedLine& a) {
@@ -283,10 +308,7 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
       cloud = Cloud{};
       current = a.grid;
       if (!seen.insert(a.grid).second) {  // its lines come apart (no matter outside the table)
-        if (not_in_table.count(a.grid) == 0 && apart.insert(a.grid).second && out.drawn.erase(a.grid) != 0) {
-          std::error_code gone;
-          std::filesystem::remove(path_of(a.grid), gone);
-        }
+        if (not_in_table.count(a.grid) == 0) apart.insert(a.grid);
         return;
       }
       const auto row = best.find(a.grid);
@@ -297,10 +319,13 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
       cloud.add(a);
     });
     finish();
+    settle();
   } catch (const formats::FileError& e) {
+    settle_quietly();
     throw Error("cannot read " + input + ": " + std::strerror(e.error_number()) + " (" +
                 std::to_string(out.drawn.size()) + " stereonets written in " + dir + ")");
   } catch (const AcceptedLineError& e) {
+    settle_quietly();
     throw Error(e.reason() + " (" + std::to_string(out.drawn.size()) + " stereonets written in " + dir + " before it)");
   }
 
