@@ -2,17 +2,23 @@
 // time of each stage in process, on generated files of 10^3 to 10^6
 // resamples.
 //
-//   tilvex-bench [--max N] [--runs R] [--grid-points P]
+//   tilvex-bench [--max N] [--floor-max N] [--runs R] [--grid-points P]
 //
 // End to end: the median wall time of R runs (at least 5, after two to warm
 // up) of build/tilvex, each appending to fresh result files, and the
 // largest peak resident size any run reached. Stages: the median of R in-process runs of each stage
 // (read, pass 1, threshold, pass 2 with the lines formatted in place, the
 // locked append) on the same file, through the program's own functions.
+// Against its floor: tilvex paired with a process that reads the input
+// whole and appends as many bytes as tilvex appends, on the numbers as
+// tilvex-generate writes them and as inversion codes print them (%g, %e,
+// %E, 17 digits, signs), at 10^3 up to 10^7 resamples (--floor-max).
 // tilvex-plot: a million accepted lines streamed; and --each on a grid of
-// 300 points of 1000 resamples against 300 runs with --grid.
+// 300 points of 5100 resamples (1.45 million accepted lines) against runs
+// with --grid.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -24,6 +30,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -276,8 +283,10 @@ void bench_plot(const fs::path& dir) {
 }
 
 // tilvex-plot --each on a grid of `points` points of `resamples` each (as
-// tilvex-grid writes its accepted file and table), against a run per
-// point with --grid, one after another, as a loop would do it.
+// tilvex-grid writes its accepted file and table), against single runs
+// with --grid, each of which reads the whole file too: the median of 3 of
+// --each and of 7 single runs (points spread over the grid), and what 300
+// single runs one after another, as a loop would do it, would take.
 void bench_each(const fs::path& dir, int points, int resamples) {
   const fs::path here = dir / "each";
   const std::string list = make_grid(here, points, resamples);
@@ -285,25 +294,29 @@ void bench_each(const fs::path& dir, int points, int resamples) {
   time_command({TILVEX_GRID_BINARY, list, (here / "grid-summary.txt").string(), "95", a, "--table", table, "--quiet"},
                here, 1);
   const Figure each = time_command({TILVEX_PLOT_BINARY, a, "--table", table, "--each", (here / "out").string()}, here, 3);
-  const auto start = Clock::now();
+  std::vector<double> single;
   long peak = 0;
-  for (int i = 0; i < points; ++i) {
-    const Process p = spawn({TILVEX_PLOT_BINARY, a, "--grid", std::to_string(i % 50), std::to_string(i / 50), "0", "0",
-                             "--table", table, "-o", (here / "one.svg").string()},
-                            (here / "stdout").string());
-    if (p.status != 0) {
-      std::fprintf(stderr, "tilvex-plot --grid failed with status %d\n", p.status);
+  for (int i = 0; i < 7; ++i) {
+    const int p = i * points / 7;
+    const Process run = spawn({TILVEX_PLOT_BINARY, a, "--grid", std::to_string(p % 50), std::to_string(p / 50), "0",
+                               "0", "--table", table, "-o", (here / "one.svg").string()},
+                              (here / "stdout").string());
+    if (run.status != 0) {
+      std::fprintf(stderr, "tilvex-plot --grid failed with status %d\n", run.status);
       std::exit(1);
     }
-    peak = std::max(peak, p.peak_kib);
+    single.push_back(run.seconds);
+    peak = std::max(peak, run.peak_kib);
   }
-  const double singles = seconds_since(start);
-  std::printf("\ntilvex-plot, the stereonets of %d points of %d resamples (accepted file %.1f MB):\n", points,
-              resamples, static_cast<double>(fs::file_size(a)) / 1e6);
-  std::printf("  --each, one reading                   %8.0f ms, peak %.1f MiB\n", each.seconds * 1e3,
-              static_cast<double>(each.peak_kib) / 1024.0);
-  std::printf("  %d runs with --grid, one after another %6.0f ms, peak %.1f MiB  (%.1fx --each's time)\n", points,
-              singles * 1e3, static_cast<double>(peak) / 1024.0, singles / each.seconds);
+  const double one = median(single);
+  std::printf("\ntilvex-plot, the stereonets of %d points of %d resamples (accepted file %.1f MB, %u processors):\n",
+              points, resamples, static_cast<double>(fs::file_size(a)) / 1e6, processors());
+  std::printf("  --each, one reading                    %8.0f ms, peak %.1f MiB  (%.1f single runs' time)\n",
+              each.seconds * 1e3, static_cast<double>(each.peak_kib) / 1024.0, each.seconds / one);
+  std::printf("  one run with --grid (median of 7)      %8.0f ms, peak %.1f MiB\n", one * 1e3,
+              static_cast<double>(peak) / 1024.0);
+  std::printf("  %d runs with --grid, one after another %6.0f ms  (%.0fx --each's time)\n", points,
+              one * points * 1e3, one * points / each.seconds);
   fs::remove_all(here);
 }
 
@@ -351,6 +364,117 @@ bool bench_scaling(const fs::path& dir, long max_n, int runs, const std::string&
   return true;
 }
 
+// The floor of one run, as a process of its own (tilvex-bench --floor
+// INPUT BYTES1 FILE1 BYTES2 FILE2): the input read whole, as tilvex reads
+// it, and as many bytes appended to each file as tilvex appends.
+int floor_run(char** argv) {
+  const int in = open(argv[0], O_RDONLY);
+  struct stat st {};
+  if (in < 0 || fstat(in, &st) != 0) return 1;
+  std::vector<char> text(static_cast<std::size_t>(st.st_size));
+  for (std::size_t got = 0; got < text.size();) {
+    const ssize_t n = read(in, text.data() + got, text.size() - got);
+    if (n <= 0) return 1;
+    got += static_cast<std::size_t>(n);
+  }
+  close(in);
+  const std::vector<char> block(1 << 20, '0');
+  for (int f = 0; f < 2; ++f) {
+    long left = std::atol(argv[1 + 2 * f]);
+    const int out = open(argv[2 + 2 * f], O_WRONLY | O_APPEND | O_CREAT, 0644);
+    if (out < 0) return 1;
+    while (left > 0) {
+      const ssize_t n = write(out, block.data(), static_cast<std::size_t>(std::min<long>(left, 1 << 20)));
+      if (n <= 0) return 1;
+      left -= n;
+    }
+    close(out);
+  }
+  return text.empty() ? 1 : 0;
+}
+
+// The same values as inversion codes print them: each number read as the
+// float tilvex reads and written in turn as %.9g, %.8e, %.8E, 17
+// significant digits of its double and %+.9g (every spelling reads back
+// to the same float, so tilvex's output is the same byte for byte).
+void respell(const std::string& from, const std::string& to) {
+  std::FILE* in = std::fopen(from.c_str(), "r");
+  std::FILE* out = std::fopen(to.c_str(), "w");
+  if (in == nullptr || out == nullptr) std::exit(1);
+  char line[4096];
+  long k = 0;
+  while (std::fgets(line, sizeof line, in) != nullptr) {
+    bool first = true;
+    for (char* word = std::strtok(line, " \t\n"); word != nullptr; word = std::strtok(nullptr, " \t\n")) {
+      const float v = std::strtof(word, nullptr);
+      static const char* const kSpellings[] = {"%.9g", "%.8e", "%.8E", "%.17g", "%+.9g"};
+      std::fputs(first ? "" : " ", out);
+      std::fprintf(out, kSpellings[k++ % 5], static_cast<double>(v));
+      first = false;
+    }
+    std::fputc('\n', out);
+  }
+  std::fclose(in);
+  std::fclose(out);
+}
+
+// tilvex against its floor, on both spellings at 10^3 up to `max_n`
+// resamples: runs of the two in turn after a warm-up of each, the medians
+// and the median of the ratios pair by pair; the cost per resample; and
+// the peak resident size against the input's size. False if a run fails
+// or the two spellings' outputs differ.
+bool bench_floor(const fs::path& dir, long max_n, int runs, const std::string& level, const char* self) {
+  std::printf("\ntilvex against its floor (reading the input whole and appending the bytes tilvex appends, a "
+              "process of its own), median of %d pairs:\n",
+              runs);
+  std::printf("%9s %-9s %9s %9s %9s %7s %9s %9s %10s\n", "N", "spelling", "input MB", "tilvex ms", "floor ms",
+              "ratio", "ns/resample", "peak MiB", "over input");
+  for (long n = 1000; n <= max_n; n *= 10) {
+    const std::string plain = (dir / ("floor-" + std::to_string(n) + ".vrin")).string();
+    const std::string codes = (dir / ("floor-" + std::to_string(n) + "-codes.vrin")).string();
+    spawn({TILVEX_GENERATE, std::to_string(n), "2026"}, plain);
+    respell(plain, codes);
+    std::string reference;
+    for (const auto& [name, input] : {std::pair<const char*, std::string>{"generate", plain}, {"codes", codes}}) {
+      const std::string s = (dir / "floor-s.txt").string(), a = (dir / "floor-a.txt").string();
+      std::vector<double> tilvex, floor, ratio;
+      long peak = 0, s_bytes = 0, a_bytes = 0;
+      for (int r = -1; r < runs; ++r) {  // one pair to warm up, not counted
+        fs::remove(s), fs::remove(a);
+        const Process t =
+            spawn({TILVEX_BINARY, input, s, level, a, "1", "2", "3", "4"}, (dir / "stdout").string());
+        if (t.status != 0) return false;
+        s_bytes = static_cast<long>(fs::file_size(s)), a_bytes = static_cast<long>(fs::file_size(a));
+        if (r < 0) {
+          tilvex::InputFile summary;
+          if (!summary.open(s) || !summary.read()) return false;
+          if (reference.empty()) reference = std::string(summary.text());
+          if (std::string(summary.text()) != reference) {
+            std::fprintf(stderr, "the two spellings of %ld resamples give different summaries\n", n);
+            return false;
+          }
+        }
+        fs::remove(s), fs::remove(a);
+        const Process f = spawn({self, "--floor", input, std::to_string(s_bytes), s, std::to_string(a_bytes), a},
+                                (dir / "stdout").string());
+        if (f.status != 0) return false;
+        if (r < 0) continue;
+        tilvex.push_back(t.seconds), floor.push_back(f.seconds), ratio.push_back(t.seconds / f.seconds);
+        peak = std::max(peak, t.peak_kib);
+      }
+      const double input_mib = static_cast<double>(fs::file_size(input)) / (1024.0 * 1024.0);
+      const double peak_mib = static_cast<double>(peak) / 1024.0;
+      std::printf("%9ld %-9s %9.1f %9.1f %9.1f %7.2f %11.1f %9.1f %+10.1f\n", n, name,
+                  static_cast<double>(fs::file_size(input)) / 1e6, median(tilvex) * 1e3, median(floor) * 1e3,
+                  median(ratio), median(tilvex) * 1e9 / static_cast<double>(n), peak_mib, peak_mib - input_mib);
+      std::fflush(stdout);
+      fs::remove(s), fs::remove(a);
+    }
+    fs::remove(plain), fs::remove(codes);
+  }
+  return true;
+}
+
 // Trends near 10^9 degrees: every axis wraps over millions of steps.
 bool bench_huge_trends(const fs::path& dir, int runs, const std::string& level) {
   const std::string huge = (dir / "huge-trends.vrin").string();
@@ -387,10 +511,12 @@ void bench_sync(const fs::path& dir, int runs, const std::string& level) {
 }
 
 int main(int argc, char** argv) {
-  long max_n = 1000000;
+  if (argc == 7 && std::string(argv[1]) == "--floor") return floor_run(argv + 2);
+  long max_n = 1000000, floor_max = 10000000;
   int runs = 7, grid_points = 2000;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::string(argv[i]) == "--max") max_n = std::atol(argv[i + 1]);
+    if (std::string(argv[i]) == "--floor-max") floor_max = std::atol(argv[i + 1]);
     if (std::string(argv[i]) == "--runs") runs = std::max(5, std::atoi(argv[i + 1]));
     if (std::string(argv[i]) == "--grid-points") grid_points = std::atoi(argv[i + 1]);
   }
@@ -400,7 +526,7 @@ int main(int argc, char** argv) {
 
   std::printf("tilvex-bench: median of %d runs each, confidence level %s\n", runs, level.c_str());
   bench_plot(dir);
-  bench_each(dir, 300, 1000);
+  bench_each(dir, 300, 5100);  // some 1.45 million accepted lines
   // A grid (first, while this process is small: see bench_grid): the
   // realistic case, and large inputs, where the memory bound of
   // about 2 jobs inputs shows.
@@ -408,7 +534,9 @@ int main(int argc, char** argv) {
     bench_grid(dir, grid_points, 2000, 3);
     bench_grid(dir, 16, 100000, 3);
   }
-  if (!bench_scaling(dir, max_n, runs, level) || !bench_huge_trends(dir, runs, level)) return 1;
+  if (!bench_scaling(dir, max_n, runs, level) || !bench_floor(dir, floor_max, runs, level, argv[0]) ||
+      !bench_huge_trends(dir, runs, level))
+    return 1;
   bench_sync(dir, runs, level);
 
   fs::remove_all(dir);
