@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <system_error>
 
@@ -75,6 +76,38 @@ float decimal_to_float(std::uint64_t w, int n) {
 
 namespace {
 
+// 10^n for n from 0 to 27, each exact in a significand of 64 bits (5^27 <
+// 2^63).
+constexpr long double kPow10Long[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
+                                      1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
+                                      1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+
+// w 10^exponent correctly rounded to float, where w (at most 19 digits)
+// and 10^|exponent| (|exponent| <= 27) are exact in long double's
+// significand of 64 bits or more: one multiplication or division rounds
+// the value to that precision, and rounding that to float gives the
+// value's own rounding to float, unless it lands exactly halfway between
+// two floats (which it may have reached from either side). Empty then, and
+// outside float's normal range (where float holds fewer bits), and where
+// long double is no wider than double.
+bool long_decimal(std::uint64_t w, int exponent, float* out) {
+  if constexpr (std::numeric_limits<long double>::digits < 64) {
+    return false;
+  } else {
+    if (exponent < -27 || exponent > 27) return false;
+    const long double x = exponent < 0 ? static_cast<long double>(w) / kPow10Long[-exponent]
+                                       : static_cast<long double>(w) * kPow10Long[exponent];
+    if (!(x >= std::numeric_limits<float>::min() && x <= std::numeric_limits<float>::max())) return false;
+    const float f = static_cast<float>(x);
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(f);
+    const long double above = (static_cast<long double>(f) + std::bit_cast<float>(bits + 1)) / 2,
+                      below = (static_cast<long double>(f) + std::bit_cast<float>(bits - 1)) / 2;
+    if (x == above || x == below) return false;
+    *out = f;
+    return true;
+  }
+}
+
 // Converts a plain decimal token at p: [+-] digits [. digits] [eE [+-] digits],
 // at least one mantissa digit, ended by a blank. The line it lies in ends
 // with a newline at `newline`. Returns the end of the token, or nullptr when
@@ -128,6 +161,8 @@ const char* plain_decimal(const char* p, const char* newline, float* out) {
     // the decimal value correctly.
     const float f = static_cast<float>(w);
     value = exponent < 0 ? f / kPow10[-exponent] : f * kPow10[exponent];
+  } else if (digits <= 19 && long_decimal(w, exponent, &value)) {
+    // (17 significant digits, 9 with an exponent, and the like)
   } else {
     const auto r = std::from_chars(negative ? start : unsigned_start, p, value);
     if (r.ec != std::errc() || r.ptr != p) return nullptr;

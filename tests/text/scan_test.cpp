@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -62,6 +63,16 @@ const std::vector<std::string> kHostile = {
     // long mantissas and ties between floats
     "1.00000005960464477539062500000000001", "1.000000059604644775390625",
     "16777217", "16777216.5", "33554435", "123456789012345678901234567890",
+    "8388608.5", "8388609.5", "1677721.7e1", "0.16777217e8", "16777216.99999999999", "16777217.00000000001",
+    "3.4028235677973366e38", "3.40282356779733661637539395458142568448e38", "1.1754942e-38", "1.17549428e-38",
+    "9999999999999999999e27", "1e-27", "1844674407370955161.5e1",
+    // 19 digits next to a point halfway between two floats, which a 64-bit
+    // significand rounds onto it
+    "7435062565619432462e-27", "1.219268824570463039e-5", "949010654949233867.2e-23", "-2754806628217920661e-22",
+    "9893165435642004013e-21", "3.10720149609977625e-9", "+5743979691885670036e-26", "7.446426195656385971e-7",
+    // and where a double's two roundings (of the digits, of the quotient)
+    // would carry it past that point
+    "5555636562348809091e-23", "-1.031268404005913909e-7", "+555563656234880909.2e-22",
     "0.1000000000000000055511151231257827021181583404541015625",
     // junk, and the bytes on either side of the digits ('/' and ':')
     "x", ",", "#", "1,5", "\x80", "\xff" "1", "1\xa0" "2", "0x1g", "1:5", "1.5:", "2/3", "1./5",
@@ -74,7 +85,22 @@ std::string random_number(std::mt19937_64& rng) {
   char buf[128];
   const float f = std::bit_cast<float>(static_cast<std::uint32_t>(rng()));
   const double d = static_cast<double>(f);
-  switch (rng() % 8) {
+  switch (rng() % 12) {
+    case 8: std::snprintf(buf, sizeof buf, rng() % 2 ? "%.17g" : "%+.8E", d); break;
+    case 9: {  // up to 19 digits and a short exponent, as a long double rounds them
+      const std::uint64_t w = rng() >> (rng() % 64);
+      std::snprintf(buf, sizeof buf, "%llu%se%d", static_cast<unsigned long long>(w), rng() % 2 ? "" : ".",
+                    static_cast<int>(rng() % 61) - 30);
+      break;
+    }
+    case 10:
+    case 11: {  // a point halfway between two floats of 2^24 to 2^62, or next to it
+      const float low = std::ldexp(1.0f + static_cast<float>(rng() % (1 << 23)) * 0x1p-23f, 24 + static_cast<int>(rng() % 38));
+      const long double half = (static_cast<long double>(low) + std::nextafter(low, 2 * low)) / 2;
+      const long double near = half + static_cast<long double>(static_cast<int>(rng() % 3) - 1);
+      std::snprintf(buf, sizeof buf, rng() % 2 ? "%.0Lf" : "%.0Lf.000", rng() % 2 ? half : near);
+      break;
+    }
     case 0: std::snprintf(buf, sizeof buf, "%.9g", d); break;
     case 1: std::snprintf(buf, sizeof buf, "%.6f", d); break;
     case 2: std::snprintf(buf, sizeof buf, "%e", d); break;
