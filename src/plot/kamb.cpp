@@ -364,7 +364,20 @@ std::vector<double> mass_levels(const DensityGrid& grid, const std::vector<std::
   }
   std::vector<double> out;
   if (at.empty() || total <= 0) return out;
-  std::sort(at.begin(), at.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  const auto denser = [](const auto& a, const auto& b) { return a.first > b.first; };
+  if (std::all_of(weights.begin(), weights.end(), [](double w) { return w == 1.0; })) {
+    // Each axis its own: the share's quantile is the density at a rank,
+    // found without sorting them all (the i-th below as the loop below
+    // finds it: held is i after i axes).
+    for (double share : shares) {
+      std::size_t i = 0;
+      while (i + 1 < at.size() && static_cast<double>(i) + 1.0 < share * total) ++i;
+      std::nth_element(at.begin(), at.begin() + static_cast<std::ptrdiff_t>(i), at.end(), denser);
+      out.push_back(at[i].first);
+    }
+    return out;
+  }
+  std::sort(at.begin(), at.end(), denser);
   for (double share : shares) {
     double held = 0;
     std::size_t i = 0;
