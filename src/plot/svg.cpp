@@ -2,14 +2,34 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <cstdio>
 #include <vector>
 
 namespace tilvex::plot::svg {
 
 std::string number(double v) {
-  // As "%.1f" prints it into 32 bytes (to_chars is that, exactly, and
-  // several times faster).
+  // As "%.1f" prints it into 32 bytes. Below 2^52 in size, 10 v is exact
+  // in long double (64 bits of significand or more), and its nearest
+  // integer, ties to even, is the value printf rounds to: written here
+  // with the sign of v (so -0.04 is "-0.0", as printf has it).
+  if constexpr (std::numeric_limits<long double>::digits >= 64) {
+    if (std::fabs(v) < 0x1p52) {
+      const long double tenths = std::nearbyint(static_cast<long double>(v) * 10);
+      auto n = static_cast<std::uint64_t>(std::fabs(tenths));
+      char buf[24];
+      char* p = buf + sizeof buf;
+      *--p = static_cast<char>('0' + n % 10);
+      *--p = '.';
+      n /= 10;
+      do *--p = static_cast<char>('0' + n % 10); while ((n /= 10) != 0);
+      if (std::signbit(v)) *--p = '-';
+      return std::string(p, buf + sizeof buf);
+    }
+  }
+  // Else to_chars, exactly that.
   char buf[400];  // the longest double printed so
   const auto end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 1).ptr;
   return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(end - buf), 31));
