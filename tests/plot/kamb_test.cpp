@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace tilvex::plot {
@@ -203,6 +204,25 @@ TEST(Density, TheKernelsReachLeavesOutOnlyWhatWeighsNothing) {
       }
     EXPECT_NEAR(g.peak, peak, 1e-5 * peak);
   }
+  // Clouds of other counts reach other distances: on a thread that drew a
+  // few axes (every axis at every node) and then more (each node over the
+  // cells within reach), the same bits as on a thread that drew only the
+  // second; the same after a cloud of a nearer reach.
+  const auto axes_of = [](int n, std::uint64_t seed) {
+    std::vector<Direction> axes;
+    for (const auto& p : fisher_axes(140, 25, 30, n, seed)) axes.push_back(direction_at(p[0], p[1]));
+    return axes;
+  };
+  const auto density = [](const std::vector<Direction>& axes) {
+    return smoothed_density(axes, std::vector<double>(axes.size(), 1.0), static_cast<double>(axes.size()), 41).sigmas;
+  };
+  const std::vector<Direction> few = axes_of(40, 1), some = axes_of(300, 2), many = axes_of(2000, 3);
+  std::vector<double> alone_some, alone_many, after_few, after_many;
+  std::thread([&] { alone_some = density(some); }).join();
+  std::thread([&] { alone_many = density(many); }).join();
+  std::thread([&] { density(few), after_few = density(many), after_many = density(some); }).join();
+  EXPECT_EQ(after_few, alone_many);
+  EXPECT_EQ(after_many, alone_some);
 }
 
 }  // namespace
