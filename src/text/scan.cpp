@@ -127,11 +127,14 @@ const char* plain_decimal(const char* p, const char* newline, float* out) {
   int exponent = 0;
   if (*q == '.') {
     const char* const fraction = ++q;
-    if (newline - q >= 7 && w < 100000000000u) {  // q..q+7 lie in the line
+    // Eight digits at a time, twice at most (17 significant digits), while
+    // q..q+7 lie in the line and w stays exact.
+    for (int chunk = 0; chunk < 2 && newline - q >= 7 && w < 100000000000u; ++chunk) {
       const std::uint64_t v = load8(q);
       const int n = leading_digits(v);
       if (n > 0) w = w * kPow10Int[n] + digits_value(v, n);
       q += n;
+      if (n < 8) break;
     }
     for (; digit(*q); ++q) w = w * 10 + static_cast<unsigned>(*q - '0');
     digits += q - fraction;
