@@ -15,6 +15,7 @@
 #endif
 
 #include "text/reader.hpp"
+#include "text/scan.hpp"
 
 namespace tilvex::formats {
 
@@ -34,21 +35,12 @@ constexpr std::array<unsigned char, 256> kClass = [] {
 
 bool digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// The float the standard "%f" scan reads from the start of `t`, or none.
+// The float the standard "%f" scan reads from the start of `t`, or none:
+// the analysis's own scan of a field.
 std::optional<float> read_value(std::string_view t) {
-  if (!t.empty() && t[0] == '+') t.remove_prefix(1);
   float v = 0.0f;
-  const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-  const bool hex = t.find_first_of("xX") != std::string_view::npos;
-  if (r.ec == std::errc() && !hex) return v;
-  if (r.ec == std::errc::invalid_argument && !hex) return std::nullopt;
-  // Out of range (overflow to inf, underflow towards 0) or hexadecimal:
-  // the C library's own conversion, on a copy that ends.
-  const std::string s(t);
-  char* end = nullptr;
-  const float w = std::strtof(s.c_str(), &end);
-  if (end == s.c_str()) return std::nullopt;
-  return w;
+  if (scan_fields(t.data(), t.data() + t.size(), &v, 1) == 1) return v;
+  return std::nullopt;
 }
 
 // Whether the token `t` reads as a value outside [lo, hi] (lo and hi are
