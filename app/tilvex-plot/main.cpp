@@ -57,13 +57,17 @@ bool write_whole(const std::string& path, const std::string& text) {
     out << text;
     out.flush();
     if (!out) {
-      std::filesystem::remove(partial);
+      std::error_code ignored;  // (a name too long to make is too long to remove)
+      std::filesystem::remove(partial, ignored);
       return false;
     }
   }
   std::error_code ec;
   std::filesystem::rename(partial, path, ec);
-  if (ec) std::filesystem::remove(partial);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(partial, ignored);
+  }
   return !ec;
 }
 
