@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -287,14 +288,20 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
       out.drawn.insert(grid);
     });
   };
-  // Once every figure drawn is written: those of points whose lines came
-  // apart are removed.
+  // Once every figure drawn is written, or one failed to: those of points
+  // whose lines came apart are removed, then the failure is told.
   const auto settle = [&] {
-    drawers.finish();
+    std::exception_ptr failed;
+    try {
+      drawers.finish();
+    } catch (const Error&) {
+      failed = std::current_exception();
+    }
     for (const Grid& g : apart) {
       std::error_code gone;
       if (out.drawn.erase(g) != 0) std::filesystem::remove(path_of(g), gone);
     }
+    if (failed) std::rethrow_exception(failed);
   };
   const auto settle_quietly = [&] {  // before another error is told
     try {
@@ -331,6 +338,9 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
   } catch (const AcceptedLineError& e) {
     settle_quietly();
     throw Error(e.reason() + " (" + std::to_string(out.drawn.size()) + " stereonets written in " + dir + " before it)");
+  } catch (const Error&) {  // a figure not written, told as the next one was handed over
+    settle_quietly();
+    throw;
   }
 
   const auto names = [](const std::set<Grid>& grids) {
