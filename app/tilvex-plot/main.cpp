@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -57,13 +58,17 @@ bool write_whole(const std::string& path, const std::string& text) {
     out << text;
     out.flush();
     if (!out) {
-      std::filesystem::remove(partial);
+      std::error_code ignored;  // (a name too long to make is too long to remove)
+      std::filesystem::remove(partial, ignored);
       return false;
     }
   }
   std::error_code ec;
   std::filesystem::rename(partial, path, ec);
-  if (ec) std::filesystem::remove(partial);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(partial, ignored);
+  }
   return !ec;
 }
 
@@ -283,14 +288,20 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
       out.drawn.insert(grid);
     });
   };
-  // Once every figure drawn is written: those of points whose lines came
-  // apart are removed.
+  // Once every figure drawn is written, or one failed to: those of points
+  // whose lines came apart are removed, then the failure is told.
   const auto settle = [&] {
-    drawers.finish();
+    std::exception_ptr failed;
+    try {
+      drawers.finish();
+    } catch (const Error&) {
+      failed = std::current_exception();
+    }
     for (const Grid& g : apart) {
       std::error_code gone;
       if (out.drawn.erase(g) != 0) std::filesystem::remove(path_of(g), gone);
     }
+    if (failed) std::rethrow_exception(failed);
   };
   const auto settle_quietly = [&] {  // before another error is told
     try {
@@ -327,6 +338,9 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
   } catch (const AcceptedLineError& e) {
     settle_quietly();
     throw Error(e.reason() + " (" + std::to_string(out.drawn.size()) + " stereonets written in " + dir + " before it)");
+  } catch (const Error&) {  // a figure not written, told as the next one was handed over
+    settle_quietly();
+    throw;
   }
 
   const auto names = [](const std::set<Grid>& grids) {

@@ -650,6 +650,56 @@ TEST(PlotCli, EachRefusals) {
   }
 }
 
+// A figure that cannot be written is a refusal (status 1, "cannot write",
+// nothing left beside it), not a crash: a name whose ".partial" is too long
+// for the file system (-o), a folder so deep that the figures' paths are
+// (--each).
+TEST(PlotCli, UnwritableFiguresAreRefused) {
+  ScratchDir dir;
+  spill(dir / "t.tsv", kTableHeader + table_row(3, 7));
+  spill(dir / "a.txt", "3 7 0 0 0.45 0 12 125 3 250 80\n");
+  fs::path deep = dir / "deep";
+  while (deep.string().size() < 4000) deep /= std::string(200, 'd');
+  deep /= std::string(4085 - deep.string().size() - 1, 'e');  // made; its figures' names too long
+  const std::string long_name = dir / (std::string(250, 'n') + ".svg");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {dir / "a.txt", "-o", long_name},
+           {dir / "a.txt", "--table", dir / "t.tsv", "-o", long_name},
+           {dir / "a.txt", "--table", dir / "t.tsv", "--each", deep}}) {
+    const Outcome o = run(TILVEX_PLOT, args, dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    EXPECT_EQ(o.status, 1) << args.back().size();
+    EXPECT_EQ(slurp(dir / "stderr").rfind("tilvex-plot: cannot write ", 0), 0u) << slurp(dir / "stderr");
+  }
+  EXPECT_FALSE(fs::exists(long_name));
+  EXPECT_EQ(std::distance(fs::directory_iterator(deep), fs::directory_iterator{}), 0);
+}
+
+// --each where a figure cannot be written (a folder of its name in the
+// way) after a point's lines came apart: the figure of that point is still
+// removed, whether the failure is found at the end or while the reading
+// goes on; status 1, the failure said; the figure drawn before them stays.
+TEST(PlotCli, EachRemovesApartFiguresWhenAWriteFails) {
+  ScratchDir dir;
+  spill(dir / "t.tsv", kTableHeader + table_row(3, 7) + table_row(4, 7) + table_row(5, 7) + table_row(6, 7) +
+                           table_row(7, 7));
+  const auto lines = [](int x) { return std::to_string(x) + " 7 0 0 0.45 0 12 125 3 250 80\n"; };
+  spill(dir / "last.txt", lines(4) + lines(3) + lines(4) + lines(5));
+  spill(dir / "middle.txt", lines(4) + lines(3) + lines(4) + lines(5) + lines(6) + lines(7));
+  for (const char* file : {"last.txt", "middle.txt"}) {
+    fs::remove_all(dir / "out");
+    fs::create_directories(fs::path(dir / "out") / "point_5_7_0_0.svg" / "in the way");
+    const Outcome o = run(TILVEX_PLOT, {dir / file, "--table", dir / "t.tsv", "--each", dir / "out"},
+                          dir / "stdout", Launch{"/dev/null", -1, dir / "stderr"});
+    EXPECT_EQ(o.status, 1) << file;
+    EXPECT_EQ(slurp(dir / "stderr"), "tilvex-plot: cannot write " + dir / "out/point_5_7_0_0.svg\n") << file;
+    EXPECT_FALSE(fs::exists(fs::path(dir / "out") / "point_4_7_0_0.svg")) << file;
+    EXPECT_EQ(slurp(fs::path(dir / "out") / "point_3_7_0_0.svg"),
+              run(TILVEX_PLOT, {dir / file, "--grid", "3", "7", "0", "0", "--table", dir / "t.tsv"}, dir / "stdout")
+                  .printed)
+        << file;
+  }
+}
+
 // --each holds a few points' resamples at a time (as many as it has
 // threads drawing, and as many waiting), however many the file holds: its
 // peak resident size over 48 points of 3000 lines (held together, some 20
