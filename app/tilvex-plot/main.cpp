@@ -254,7 +254,7 @@ struct EachOutcome {
 // X Y Z T --table TABLE` draws it, each whole or not at all. A point's
 // figure is drawn and written when its lines end (tilvex and tilvex-grid
 // append a point's lines together), on as many threads as there are
-// processors while the reading goes on; so only a point's Cloud a thread,
+// processors (up to 8) while the reading goes on; so only a point's Cloud a thread,
 // and as many waiting, are held at a time. Said on standard error, a line
 // each: the table's points without accepted lines and the file's points
 // not in the table with status ok (status unchanged: a grid's failed
@@ -275,7 +275,9 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
   std::optional<Grid> current;
   Cloud cloud;
   const auto path_of = [&](const Grid& g) { return (std::filesystem::path(dir) / point_file_name(g)).string(); };
-  Background drawers(usable_processors());
+  // At most 8 threads: what they hold stays some 40 MB on any machine,
+  // and more would outrun the one reading.
+  Background drawers(std::min(usable_processors(), 8u));
   const auto finish = [&] {
     if (!current || apart.count(*current) != 0 || not_in_table.count(*current) != 0) return;
     Figure f = figure_of(line, file_name(input) + ", grid point " + grid_text(*current));
