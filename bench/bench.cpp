@@ -9,8 +9,8 @@
 // largest peak resident size any run reached. Stages: the median of R in-process runs of each stage
 // (read, pass 1, threshold, pass 2 with the lines formatted in place, the
 // locked append) on the same file, through the program's own functions.
-// Against its floor: tilvex paired with a process that reads the input
-// whole and appends as many bytes as tilvex appends, on the numbers as
+// Against its floor: tilvex paired with tilvex-floor, which reads the
+// input whole and appends as many bytes as tilvex appends, on the numbers as
 // tilvex-generate writes them and as inversion codes print them (%g, %e,
 // %E, 17 digits, signs), at 10^3 up to 10^7 resamples (--floor-max).
 // tilvex-plot: a million accepted lines streamed; and --each on a grid of
@@ -18,7 +18,6 @@
 // with --grid.
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -389,35 +388,6 @@ bool bench_scaling(const fs::path& dir, long max_n, int runs, const std::string&
   return true;
 }
 
-// The floor of one run, as a process of its own (tilvex-bench --floor
-// INPUT BYTES1 FILE1 BYTES2 FILE2): the input read whole, as tilvex reads
-// it, and as many bytes appended to each file as tilvex appends.
-int floor_run(char** argv) {
-  const int in = open(argv[0], O_RDONLY);
-  struct stat st {};
-  if (in < 0 || fstat(in, &st) != 0) return 1;
-  std::vector<char> text(static_cast<std::size_t>(st.st_size));
-  for (std::size_t got = 0; got < text.size();) {
-    const ssize_t n = read(in, text.data() + got, text.size() - got);
-    if (n <= 0) return 1;
-    got += static_cast<std::size_t>(n);
-  }
-  close(in);
-  const std::vector<char> block(1 << 20, '0');
-  for (int f = 0; f < 2; ++f) {
-    long left = std::atol(argv[1 + 2 * f]);
-    const int out = open(argv[2 + 2 * f], O_WRONLY | O_APPEND | O_CREAT, 0644);
-    if (out < 0) return 1;
-    while (left > 0) {
-      const ssize_t n = write(out, block.data(), static_cast<std::size_t>(std::min<long>(left, 1 << 20)));
-      if (n <= 0) return 1;
-      left -= n;
-    }
-    close(out);
-  }
-  return text.empty() ? 1 : 0;
-}
-
 // The same values as inversion codes print them: each number read as the
 // float tilvex reads and written in turn as %.9g, %.8e, %.8E, 17
 // significant digits of its double and %+.9g (every spelling reads back
@@ -448,9 +418,9 @@ void respell(const std::string& from, const std::string& to) {
 // and the median of the ratios pair by pair; the cost per resample; and
 // the peak resident size against the input's size. False if a run fails
 // or the two spellings' outputs differ.
-bool bench_floor(const fs::path& dir, long max_n, int runs, const std::string& level, const char* self) {
-  std::printf("\ntilvex against its floor (reading the input whole and appending the bytes tilvex appends, a "
-              "process of its own), median of %d pairs:\n",
+bool bench_floor(const fs::path& dir, long max_n, int runs, const std::string& level) {
+  std::printf("\ntilvex against its floor (tilvex-floor: the input read whole and the bytes tilvex appends "
+              "appended), median of %d pairs:\n",
               runs);
   std::printf("%9s %-9s %9s %9s %9s %7s %9s %9s %10s\n", "N", "spelling", "input MB", "tilvex ms", "floor ms",
               "ratio", "ns/resample", "peak MiB", "over input");
@@ -480,7 +450,7 @@ bool bench_floor(const fs::path& dir, long max_n, int runs, const std::string& l
           }
         }
         fs::remove(s), fs::remove(a);
-        const Process f = spawn({self, "--floor", input, std::to_string(s_bytes), s, std::to_string(a_bytes), a},
+        const Process f = spawn({TILVEX_FLOOR, input, std::to_string(s_bytes), s, std::to_string(a_bytes), a},
                                 (dir / "stdout").string());
         if (f.status != 0) return false;
         if (r < 0) continue;
@@ -536,7 +506,6 @@ void bench_sync(const fs::path& dir, int runs, const std::string& level) {
 }
 
 int main(int argc, char** argv) {
-  if (argc == 7 && std::string(argv[1]) == "--floor") return floor_run(argv + 2);
   long max_n = 1000000, floor_max = 10000000;
   int runs = 7, grid_points = 2000;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -550,6 +519,9 @@ int main(int argc, char** argv) {
   const std::string level = "95";
 
   std::printf("tilvex-bench: median of %d runs each, confidence level %s\n", runs, level.c_str());
+  // First, while this process is small: a child's peak counts the memory
+  // of the process that started it.
+  if (!bench_floor(dir, floor_max, runs, level)) return 1;
   bench_plot(dir);
   bench_each(dir, 300, 5100);  // some 1.45 million accepted lines
   // A grid (first, while this process is small: see bench_grid): the
@@ -559,9 +531,7 @@ int main(int argc, char** argv) {
     bench_grid(dir, grid_points, 2000, 3);
     bench_grid(dir, 16, 100000, 3);
   }
-  if (!bench_scaling(dir, max_n, runs, level) || !bench_floor(dir, floor_max, runs, level, argv[0]) ||
-      !bench_huge_trends(dir, runs, level))
-    return 1;
+  if (!bench_scaling(dir, max_n, runs, level) || !bench_huge_trends(dir, runs, level)) return 1;
   bench_sync(dir, runs, level);
 
   fs::remove_all(dir);
