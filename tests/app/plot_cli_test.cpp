@@ -256,21 +256,27 @@ const std::string kTableHeader =
     "tr1_high\tpl1\tpl1_low\tpl1_high\ttr2\ttr2_low\ttr2_high\tpl2\tpl2_low\tpl2_high\ttr3\ttr3_low\ttr3_high\t"
     "pl3\tpl3_low\tpl3_high\n";
 
-// Runs tilvex-plot --map on `table` within 256 MiB of address space and 10 s
-// of processor time (a loop that never ends is stopped by SIGXCPU, whatever
-// the machine's load); the status and the peak resident size in bytes.
-std::pair<int, long> bounded_map_run(const std::string& table, const std::string& svg) {
+// The peak resident size in bytes of tilvex-plot with `args`, its output
+// and errors to /dev/null; and its status. With `bounded`, within 256 MiB
+// of address space and 10 s of processor time (a loop that never ends is
+// stopped by SIGXCPU, whatever the machine's load).
+std::pair<int, long> peak_of(const std::vector<std::string>& args, bool bounded = false) {
   const pid_t pid = fork();
   if (pid == 0) {
-    const rlimit cpu{10, 10};
-    setrlimit(RLIMIT_CPU, &cpu);
+    if (bounded) {
+      const rlimit cpu{10, 10};
+      setrlimit(RLIMIT_CPU, &cpu);
 #if !defined(__SANITIZE_ADDRESS__)  // it reserves far more address space
-    const rlimit as{256L << 20, 256L << 20};
-    setrlimit(RLIMIT_AS, &as);
+      const rlimit as{256L << 20, 256L << 20};
+      setrlimit(RLIMIT_AS, &as);
 #endif
+    }
     const int null = open("/dev/null", O_RDWR);
     dup2(null, 0), dup2(null, 1), dup2(null, 2);
-    execl(TILVEX_PLOT, TILVEX_PLOT, "--map", table.c_str(), "-o", svg.c_str(), static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>(TILVEX_PLOT)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TILVEX_PLOT, argv.data());
     _exit(127);
   }
   int ws = 0;
@@ -309,7 +315,7 @@ TEST(PlotCli, TheMapOfSparseIndices) {
     for (std::size_t i = 0; i < c.points.size(); ++i)
       table += table_row(c.points[i].first, c.points[i].second, i + 1 < c.points.size());
     spill(dir / "t.tsv", table);
-    const auto [status, peak] = bounded_map_run(dir / "t.tsv", dir / "map.svg");
+    const auto [status, peak] = peak_of({"--map", dir / "t.tsv", "-o", dir / "map.svg"}, true);
     const std::string svg = slurp(dir / "map.svg");
     const std::string what = "case with x " + std::to_string(c.points.front().first) + " and " +
                              std::to_string(c.points.back().first);
@@ -536,25 +542,6 @@ TEST(PlotCli, TheWedgeAcrossNorthAsDrawn) {
       EXPECT_TRUE(near_colour(pixels[4], 242, 181, 175)) << pixels[4];
     }
   }
-}
-
-// The peak resident size in bytes of tilvex-plot with `args`, its output
-// and errors to /dev/null; and its status.
-std::pair<int, long> peak_of(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0), dup2(null, 1), dup2(null, 2);
-    std::vector<char*> argv{const_cast<char*>(TILVEX_PLOT)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(TILVEX_PLOT, argv.data());
-    _exit(127);
-  }
-  int ws = 0;
-  rusage use{};
-  wait4(pid, &ws, 0, &use);
-  return {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), use.ru_maxrss * 1024L};
 }
 
 // --each: every point of a grid drawn from one reading, each the very bytes
