@@ -159,10 +159,11 @@ void run(char** argv) {
   open_output(output2_name, kOutput2, input, output2);
   warn_of_numbers(argv, numbers.level);
 
-  // The file's health is read before the analysis writes over its bytes;
-  // a first line too wide was warned of as the input was read.
-  std::vector<formats::HealthNote> health = formats::health_of(input.text(), quoted(input_name));
-  const RunTexts texts = analyse_in_place(input.bytes(), numbers.level, numbers.grid);
+  // The file's health is judged as the analysis reads it; a first line too
+  // wide was warned of as the input was read.
+  formats::HealthWatch watch;
+  const RunTexts texts = analyse_in_place(input.bytes(), numbers.level, numbers.grid, false, &watch);
+  std::vector<formats::HealthNote> health = watch.notes(quoted(input_name));
   formats::add_unread(health, quoted(input_name), texts.analysis);
   for (const formats::HealthNote& note : health)
     if (note.code != "wide") warn(note.text);

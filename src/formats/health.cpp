@@ -19,6 +19,38 @@
 
 namespace tilvex::formats {
 
+// What one line holds, as far as the checks need it.
+struct LineFacts {
+  int tokens = 0;
+  bool nonfinite = false;
+  bool phi = false;     // phi outside [0, 1] (a solution line's first token)
+  bool plunge = false;  // a plunge outside [-90, 90] (its 3rd, 5th or 7th)
+};
+
+// The cases of one kind: how many, and the line of the first.
+struct Tally {
+  std::size_t count = 0, first = 0;
+  void add(std::size_t line) {
+    if (count++ == 0) first = line;
+  }
+};
+
+// The records of a file: each finding counted from the line of its first
+// case.
+struct HealthTallies {
+  Tally fields, swapped, phi, plunge, nonfinite;
+
+  // The record whose solution line is `line`, its tensor line before it.
+  void add(std::size_t line, const LineFacts& tensor, const LineFacts& solution) {
+    const bool swap = tensor.tokens == 7 && solution.tokens == 6;
+    if (swap) swapped.add(line - 1);
+    else if (tensor.tokens != 6 || solution.tokens != 7) fields.add(line - 1);
+    if (tensor.nonfinite || solution.nonfinite) nonfinite.add(tensor.nonfinite ? line - 1 : line);
+    if (!swap && solution.phi) phi.add(line);
+    if (!swap && solution.plunge) plunge.add(line);
+  }
+};
+
 namespace {
 
 // Bytes as the scan parts them: blanks between tokens, and the characters
@@ -71,14 +103,6 @@ bool outside(std::string_view t, bool plain, int lo, int hi) {
   const std::optional<float> v = read_value(t);
   return v && (*v < static_cast<float>(lo) || *v > static_cast<float>(hi));
 }
-
-// What one line holds, as far as the checks need it.
-struct LineFacts {
-  int tokens = 0;
-  bool nonfinite = false;
-  bool phi = false;     // phi outside [0, 1] (a solution line's first token)
-  bool plunge = false;  // a plunge outside [-90, 90] (its 3rd, 5th or 7th)
-};
 
 LineFacts look_at(const char* p, const char* end, bool solution) {
   LineFacts f;
@@ -182,14 +206,6 @@ struct FastLine {
   const char* value_at[4] = {};  // tokens 0, 2, 4 and 6 of a solution line
 };
 
-// The cases of one kind: how many, and the line of the first.
-struct Tally {
-  std::size_t count = 0, first = 0;
-  void add(std::size_t line) {
-    if (count++ == 0) first = line;
-  }
-};
-
 // "'f.vrin': 3 records: WHAT, the first at line 9; MEANING"
 HealthNote of_records(const char* code, const std::string& shown, const Tally& t, const std::string& what,
                       const std::string& meaning) {
@@ -200,33 +216,21 @@ HealthNote of_records(const char* code, const std::string& shown, const Tally& t
               meaning};
 }
 
-// The records of a file as its lines are read: each finding counted from
-// the line of its first case.
-struct Records {
-  Tally fields, swapped, phi, plunge, nonfinite;
+// The lines of a file as they are read, in order, to their records.
+struct Lines {
+  HealthTallies records;
   std::size_t line = 0;
-  LineFacts tensor;                  // of the record's first line, read before its second
-  std::size_t tensor_nonfinite = 0;  // the first line of the record with a value not finite
+  LineFacts tensor;  // of the record's first line, read before its second
 
   // A line is read: its facts go to its record.
   void took(const LineFacts& f) {
-    ++line;
-    if (line % 2 == 1) {
-      tensor = f;
-      tensor_nonfinite = f.nonfinite ? line : 0;
-      return;
-    }
-    const bool swap = tensor.tokens == 7 && f.tokens == 6;
-    if (swap) swapped.add(line - 1);
-    else if (tensor.tokens != 6 || f.tokens != 7) fields.add(line - 1);
-    if (tensor_nonfinite != 0 || f.nonfinite) nonfinite.add(tensor_nonfinite != 0 ? tensor_nonfinite : line);
-    if (!swap && f.phi) phi.add(line);
-    if (!swap && f.plunge) plunge.add(line);
+    if (++line % 2 == 1) tensor = f;
+    else records.add(line, tensor, f);
   }
 };
 
 // Every line of `text` to `r`, 64 bytes at a time.
-void scan_lines(std::string_view text, Records& r) {
+void scan_lines(std::string_view text, Lines& r) {
   const char* const begin = text.data();
   const char* const end = begin + text.size();
   FastLine l{begin};
@@ -291,19 +295,18 @@ void scan_lines(std::string_view text, Records& r) {
   if (l.start < end) line_ends(end);
 }
 
-}  // namespace
-
-std::vector<HealthNote> health_of(std::string_view text, const std::string& shown) {
+// The notes of a file of `lines` lines in `r`, the last of which, if it
+// is a tensor line, is `last` (a record cut short).
+std::vector<HealthNote> notes_of(const std::string& shown, bool wide, HealthTallies& r, std::size_t lines,
+                                 const LineFacts& last) {
   std::vector<HealthNote> notes;
-  if (first_line_too_long(text))
+  if (wide)
     notes.push_back({"wide", 1, 1,
                      "the first line of " + shown + " holds more than six numbers; is it a resample results file?"});
-  Records r;
-  scan_lines(text, r);
-  if (r.line % 2 == 1) {
-    if (r.tensor_nonfinite != 0) r.nonfinite.add(r.line);
-    notes.push_back({"cut", r.line, 1,
-                     shown + ": the file ends inside a record: the last record, at line " + std::to_string(r.line) +
+  if (lines % 2 == 1) {
+    if (last.nonfinite) r.nonfinite.add(lines);
+    notes.push_back({"cut", lines, 1,
+                     shown + ": the file ends inside a record: the last record, at line " + std::to_string(lines) +
                          ", has no solution line: its phi and axes were read from its tensor line"});
   }
   if (r.swapped.count > 0)
@@ -323,6 +326,55 @@ std::vector<HealthNote> health_of(std::string_view text, const std::string& show
     notes.push_back(of_records("plunge", shown, r.plunge, "a plunge outside [-90, 90]",
                                "such an axis was taken as it is written"));
   return notes;
+}
+
+}  // namespace
+
+std::vector<HealthNote> health_of(std::string_view text, const std::string& shown) {
+  Lines r;
+  scan_lines(text, r);
+  return notes_of(shown, first_line_too_long(text), r.records, r.line, r.tensor);
+}
+
+HealthWatch::HealthWatch() : records_(std::make_unique<HealthTallies>()) {}
+HealthWatch::~HealthWatch() = default;
+
+void HealthWatch::scanned(std::size_t number, std::string_view line, const float* fields, int converted,
+                          bool plain) {
+  const bool solution = number % 2 == 0;
+  if (number == 1) wide_ = first_line_too_long(line);
+  lines_ = std::max(lines_, number);
+  LineFacts f;
+  if (plain) {
+    // The words are the fields, each finite.
+    f.tokens = converted;
+    if (solution && converted > 0) f.phi = fields[0] < 0.0f || fields[0] > 1.0f;
+    for (int k = 2; solution && k < converted && k <= 6; k += 2)
+      f.plunge = f.plunge || fields[k] < -90.0f || fields[k] > 90.0f;
+  } else {
+    const std::size_t length = line.size() - (!line.empty() && line.back() == '\n' ? 1 : 0);
+    f = look_at(line.data(), line.data() + length, solution);
+  }
+  if (!solution) {
+    if (f.tokens != 6 || f.nonfinite) odd_.push_back({number, f.tokens, f.nonfinite});
+    return;
+  }
+  // The tensor lines came first, in order, as the solution lines come now.
+  while (next_odd_ < odd_.size() && odd_[next_odd_].line < number - 1) ++next_odd_;
+  LineFacts tensor;
+  tensor.tokens = 6;
+  if (next_odd_ < odd_.size() && odd_[next_odd_].line == number - 1) {
+    tensor.tokens = odd_[next_odd_].tokens;
+    tensor.nonfinite = odd_[next_odd_].nonfinite;
+  }
+  records_->add(number, tensor, f);
+}
+
+std::vector<HealthNote> HealthWatch::notes(const std::string& shown) const {
+  LineFacts last;
+  if (lines_ % 2 == 1 && !odd_.empty() && odd_.back().line == lines_) last.nonfinite = odd_.back().nonfinite;
+  HealthTallies r = *records_;
+  return notes_of(shown, wide_, r, lines_, last);
 }
 
 void add_unread(std::vector<HealthNote>& notes, const std::string& shown, const Analysis& a) {

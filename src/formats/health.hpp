@@ -13,10 +13,12 @@
 //   unread     fields that did not read as numbers (from the analysis)
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "text/reader.hpp"
 #include "tilvex/analyse.hpp"
 
 namespace tilvex::formats {
@@ -38,6 +40,34 @@ struct HealthNote {
 // as telling whether it may be nan or inf. Must see the text before an
 // in-place analysis overwrites it. Allocates only the notes.
 std::vector<HealthNote> health_of(std::string_view text, const std::string& shown_name);
+
+// The same findings, gathered as a reader scans the file for an analysis
+// (given to ResampleReader or analyse_in_place): the lines read as plain
+// numbers are judged from the values read, the rest from their bytes, so
+// the file is not read again. Its notes equal health_of's on the text.
+struct HealthTallies;
+class HealthWatch final : public LineWatcher {
+ public:
+  HealthWatch();
+  ~HealthWatch() override;
+  void scanned(std::size_t number, std::string_view line, const float* fields, int converted,
+               bool plain) override;
+  // The findings, once the analysis is done.
+  std::vector<HealthNote> notes(const std::string& shown_name) const;
+
+ private:
+  // A tensor line that is not six finite numbers.
+  struct OddLine {
+    std::size_t line;
+    int tokens;
+    bool nonfinite;
+  };
+  bool wide_ = false;
+  std::size_t lines_ = 0;
+  std::vector<OddLine> odd_;
+  std::size_t next_odd_ = 0;
+  std::unique_ptr<HealthTallies> records_;
+};
 
 // The fields an analysis of that file found unread, as a note appended to
 // `notes` (nothing if there were none). The text is the one tilvex has

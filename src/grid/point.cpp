@@ -34,9 +34,10 @@ std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const Result
     o->failure = "unable to open " + out;
     o->reason = "'" + out + "' is the input file; the results go to other files";
   } else {
-    // The health first: the analysis writes over the input's bytes.
-    o->notes = formats::health_of(o->input.text(), name);
-    o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid, true));
+    // The health is judged as the analysis reads the input.
+    formats::HealthWatch watch;
+    o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid, true, &watch));
+    o->notes = watch.notes(name);
     formats::add_unread(o->notes, name, o->texts->analysis);
     o->row = table_row(p, o->texts->analysis, o->texts->stress, formats::note_codes(o->notes));
     std::vector<std::string> texts;

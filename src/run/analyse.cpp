@@ -113,9 +113,10 @@ void InPlaceLines::add(const Solution& solution, std::size_t read) {
   }
 }
 
-RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid, bool stress) {
+RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid, bool stress,
+                          LineWatcher* watcher) {
   RunTexts out{{}, InPlaceLines(text, grid), {}, {}};
-  ResampleReader reader(std::string_view(text.data(), text.size()));
+  ResampleReader reader(std::string_view(text.data(), text.size()), watcher);
   std::optional<StressRanges> ranges;
   if (stress) ranges.emplace(reader.best().solution);
   out.analysis = with_unread(run_passes(reader, confidence_level, [&](std::size_t, const Solution& s) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "analysis/stress.hpp"
+#include "text/reader.hpp"
 #include "tilvex/analyse.hpp"
 #include "tilvex/records.hpp"
 
@@ -51,8 +52,10 @@ struct RunTexts {
 // As analyse(text, ...), for a text the caller gives up, as the program
 // does: the lines for `grid` are formatted into `text` by InPlaceLines,
 // whose content is otherwise lost. With `stress`, the stress quantities of
-// the best fit and the accepted resamples are gathered in pass 2 too.
+// the best fit and the accepted resamples are gathered in pass 2 too. A
+// `watcher` is told of every line as the reader first scans it, before
+// the text is written over.
 RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid,
-                          bool stress = false);
+                          bool stress = false, LineWatcher* watcher = nullptr);
 
 }  // namespace tilvex::inline detail

@@ -6,28 +6,6 @@ namespace tilvex::inline detail {
 
 namespace {
 
-// Lines are views into one text, so the scan may read on to its end.
-int scan(std::string_view line, std::string_view text, float* fields, int count) {
-  return scan_fields(line.data(), line.data() + line.size(), text.data() + text.size(), fields,
-                     count);
-}
-
-int scan_tensor(std::string_view line, std::string_view text, Components& c) {
-  return scan(line, text, c.s, 6);
-}
-
-int scan_solution(std::string_view line, std::string_view text, Solution& s) {
-  float f[7] = {s.phi, s.axis[0].trend, s.axis[0].plunge, s.axis[1].trend,
-                s.axis[1].plunge, s.axis[2].trend, s.axis[2].plunge};
-  const int converted = scan(line, text, f, 7);
-  s.phi = f[0];
-  for (int k = 0; k < 3; ++k) {
-    s.axis[k].trend = f[1 + 2 * k];
-    s.axis[k].plunge = f[2 + 2 * k];
-  }
-  return converted;
-}
-
 std::string_view first_line(std::string_view text) {
   const std::size_t end = text.find('\n');
   return end == std::string_view::npos ? text : text.substr(0, end + 1);
@@ -59,16 +37,40 @@ void ResampleReader::note(int converted, int expected) {
   }
 }
 
-ResampleReader::ResampleReader(std::string_view text) : text_(text), cursor_(text) {
-  cursor_.next();
-  note(scan_tensor(cursor_.line(), text_, best_.tensor), 6);
-  cursor_.next();
-  note(scan_solution(cursor_.line(), text_, best_.solution), 7);
+// Lines are views into one text, so the scan may read on to its end.
+int ResampleReader::scan(float* fields, int count, bool first) {
+  const std::string_view line = cursor_.line();
+  bool plain = false;
+  const int converted = scan_fields(line.data(), line.data() + line.size(), text_.data() + text_.size(),
+                                    fields, count, plain);
+  if (first && watcher_ != nullptr) watcher_->scanned(cursor_.number(), line, fields, converted, plain);
+  return converted;
+}
+
+int ResampleReader::scan_solution(Solution& s, bool first) {
+  float f[7] = {s.phi, s.axis[0].trend, s.axis[0].plunge, s.axis[1].trend,
+                s.axis[1].plunge, s.axis[2].trend, s.axis[2].plunge};
+  const int converted = scan(f, 7, first);
+  s.phi = f[0];
+  for (int k = 0; k < 3; ++k) {
+    s.axis[k].trend = f[1 + 2 * k];
+    s.axis[k].plunge = f[2 + 2 * k];
+  }
+  return converted;
+}
+
+ResampleReader::ResampleReader(std::string_view text, LineWatcher* watcher)
+    : text_(text), cursor_(text), watcher_(watcher) {
+  const bool first = cursor_.next();
+  note(scan_tensor(best_.tensor, first), 6);
+  // A single line is scanned again as the solution: told once.
+  const bool second = cursor_.next();
+  note(scan_solution(best_.solution, second), 7);
 }
 
 const Components* ResampleReader::next_tensor() {
   if (!cursor_.next()) return nullptr;
-  const int fields = scan_tensor(cursor_.line(), text_, resample_.tensor);
+  const int fields = scan_tensor(resample_.tensor, true);
   note(fields, 6);
   if (!first_tensor_read_) {
     first_tensor_read_ = true;
@@ -86,9 +88,10 @@ void ResampleReader::restart() {
 
 const Record& ResampleReader::next_record(bool read_tensor) {
   cursor_.next();
-  if (read_tensor) scan_tensor(cursor_.line(), text_, resample_.tensor);
-  cursor_.next();
-  note(scan_solution(cursor_.line(), text_, resample_.solution), 7);
+  if (read_tensor) scan_tensor(resample_.tensor, false);  // told in pass 1
+  // A missing solution line is scanned from its tensor line: told once.
+  const bool fresh = cursor_.next();
+  note(scan_solution(resample_.solution, fresh), 7);
   return resample_;
 }
 

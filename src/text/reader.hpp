@@ -62,12 +62,27 @@ std::string not_resample_results(std::string_view text);
 // results file does (an accepted-resamples file has eleven).
 bool first_line_too_long(std::string_view text);
 
+// What a reader tells of each line of the text as it scans it the first
+// time: the best-fit record's two lines, then the tensor lines (pass 1),
+// then the solution lines (pass 2). Every line of the text is told once,
+// in that order, so a watcher can judge the file without reading it again.
+class LineWatcher {
+ public:
+  virtual ~LineWatcher() = default;
+  // Line `number` (from 1), its bytes `line` (with its newline, if it has
+  // one): `converted` fields were read into `fields`; `plain` as
+  // scan_fields tells it.
+  virtual void scanned(std::size_t number, std::string_view line, const float* fields, int converted,
+                       bool plain) = 0;
+};
+
 // Both passes over one resample results file.
 class ResampleReader {
  public:
   // Reads the best-fit record from the first two lines. With a single line,
-  // the best-fit solution is scanned from that line too.
-  explicit ResampleReader(std::string_view text);
+  // the best-fit solution is scanned from that line too. A `watcher`, if
+  // given, is told of every line as it is first scanned.
+  explicit ResampleReader(std::string_view text, LineWatcher* watcher = nullptr);
 
   const Record& best() const { return best_; }
 
@@ -109,8 +124,13 @@ class ResampleReader {
   bool first_tensor_read_ = false;
   bool first_tensor_complete_ = false;
   UnreadFields unread_;
+  LineWatcher* watcher_;
 
   void note(int converted, int expected);
+  // Scans the line last read into `fields`, telling the watcher if `first`.
+  int scan(float* fields, int count, bool first);
+  int scan_tensor(Components& c, bool first) { return scan(c.s, 6, first); }
+  int scan_solution(Solution& s, bool first);
 };
 
 }  // namespace tilvex::inline detail

@@ -208,35 +208,50 @@ const char* standard_scan(const char* p, const char* end, float* out) {
 // Scans a line that ends with a newline at `newline`. `end` is where the
 // line ends for the standard scan: after that newline, or at it if the
 // newline was added. Bytes up to `readable` may be read.
+// Tells in `plain` whether every field came from the two fast readers and
+// nothing but blanks follows the last.
 int scan_line(const char* p, const char* newline, const char* end, const char* readable,
-              float* fields, int count) {
+              float* fields, int count, bool& plain) {
+  plain = true;
   for (int k = 0; k < count; ++k) {
     while (blank_in_line(*p)) ++p;
     if (p == newline) return k;
     float value;
     const char* next = readable - p >= 17 ? short_decimal(p, &value) : nullptr;
     if (next == nullptr) next = plain_decimal(p, newline, &value);
-    if (next == nullptr) next = standard_scan(p, end, &value);
+    if (next == nullptr) {
+      plain = false;
+      next = standard_scan(p, end, &value);
+    }
     if (next == nullptr) return k;
     fields[k] = value;
     p = next;
   }
+  while (blank_in_line(*p)) ++p;
+  plain = plain && p == newline;
   return count;
 }
 
 }  // namespace
 
-int scan_fields(const char* begin, const char* end, const char* readable, float* fields,
-                int count) {
+int scan_fields(const char* begin, const char* end, const char* readable, float* fields, int count,
+                bool& plain) {
+  plain = true;
   if (begin == end) return 0;
-  if (end[-1] == '\n') return scan_line(begin, end - 1, end, readable, fields, count);
+  if (end[-1] == '\n') return scan_line(begin, end - 1, end, readable, fields, count, plain);
   // The last line of a text may lack its newline: scan a copy that has one.
   thread_local std::string line;
   line.assign(begin, end);
   line += '\n';
   const char* copy = line.data();
   const std::size_t length = line.size() - 1;
-  return scan_line(copy, copy + length, copy + length, copy + length + 1, fields, count);
+  return scan_line(copy, copy + length, copy + length, copy + length + 1, fields, count, plain);
+}
+
+int scan_fields(const char* begin, const char* end, const char* readable, float* fields,
+                int count) {
+  bool plain;
+  return scan_fields(begin, end, readable, fields, count, plain);
 }
 
 int scan_fields(const char* begin, const char* end, float* fields, int count) {

@@ -23,6 +23,14 @@ int scan_fields(const char* begin, const char* end, float* fields, int count);
 int scan_fields(const char* begin, const char* end, const char* readable, float* fields,
                 int count);
 
+// The same, telling in `plain` whether the line was all plain decimals:
+// every field converted was read here (a plain decimal, with or without an
+// exponent, ended by a blank; never the standard scan), and only blanks
+// follow the last one, or the line ended before `count`. Such a line holds
+// exactly the converted fields as its blank-separated words, each finite.
+int scan_fields(const char* begin, const char* end, const char* readable, float* fields, int count,
+                bool& plain);
+
 // w / 10^n correctly rounded to float, for w <= 2^24 and 0 <= n <= 7.
 float decimal_to_float(std::uint64_t w, int n);
 

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "run/in_place.hpp"
 
 namespace tilvex::formats {
 namespace {
@@ -23,6 +27,13 @@ std::string summary(const std::vector<HealthNote>& notes) {
   for (const HealthNote& n : notes)
     s += (s.empty() ? "" : ";") + n.code + ":" + std::to_string(n.line) + ":" + std::to_string(n.count);
   return s;
+}
+
+// The findings an analysis gathers as it reads `text`.
+std::vector<HealthNote> watched(std::string text) {
+  HealthWatch watch;
+  analyse_in_place(std::span<char>(text.data(), text.size()), 95.0f, Grid{1, 2, 3, 4}, false, &watch);
+  return watch.notes("'f.vrin'");
 }
 
 // Each kind of finding on a small text: its code, the line of its first
@@ -61,7 +72,43 @@ TEST(Health, EachKindCountedFromItsFirstLine) {
       {clean(1) + "1 0 0 0 0 " + std::string(39, '9') + "\n" + s, "nonfinite:3:1"},
       {clean(1) + "1 0 0 0 0\x01-1\n" + s, "fields:3:1"},  // a control byte is no blank
   };
-  for (const Case& c : cases) EXPECT_EQ(summary(health_of(c.text, "'f.vrin'")), c.expected) << c.text;
+  for (const Case& c : cases) {
+    EXPECT_EQ(summary(health_of(c.text, "'f.vrin'")), c.expected) << c.text;
+    EXPECT_EQ(summary(watched(c.text)), c.expected) << c.text;
+  }
+}
+
+// What an analysis gathers as it reads a file is what reading the file
+// whole finds, word for word, on texts of every kind of line: numbers
+// plain, with exponents, too large for a float, nan and inf, partial
+// tokens, junk, odd blanks, too few and too many of them, a last line
+// without its newline.
+TEST(Health, AsTheAnalysisReadsItSoTheWholeFile) {
+  const std::vector<std::string> words = {
+      "1", "-0.5", "0.5", "7", "90", "-90", "90.0", "-90.5", "91", "120.25", "1e3", "1.5E-2", "+2.5e+01",
+      "-9.0000000e+01", "9.00000038e+01", "0.99999999999999999", "1.0000001", "-0", ".5", "5.", "nan", "-INF",
+      "inf", "1e39", "3.4028236e38", "1e-50", "0x1p3", "1.5x", "+", "-", "e5", ",", "\x01", std::string(39, '9'),
+      std::string(38, '9'), "0000000000000000000000000000000001.5", std::string("1\0", 3)};
+  const std::vector<std::string> blanks = {" ", " ", " ", "\t", "  ", "\r", "\v"};
+  std::mt19937 random(2026);
+  const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  for (int trial = 0; trial < 20000; ++trial) {
+    std::string text;
+    const std::size_t lines = 1 + pick(12);
+    for (std::size_t l = 0; l < lines; ++l) {
+      const std::size_t usual = l % 2 == 0 ? 6 : 7;
+      const std::size_t tokens = pick(4) != 0 ? usual : pick(10);
+      for (std::size_t k = 0; k < tokens; ++k) {
+        if (k > 0 || pick(8) == 0) text += blanks[pick(blanks.size())];
+        text += pick(3) != 0 ? words[pick(7)] : words[pick(words.size())];
+      }
+      if (pick(10) == 0) text += blanks[pick(blanks.size())];
+      if (l + 1 < lines || pick(2) == 0) text += pick(8) == 0 ? "\r\n" : "\n";
+    }
+    const std::vector<HealthNote> whole = health_of(text, "'f.vrin'"), read = watched(text);
+    ASSERT_EQ(summary(read), summary(whole)) << text;
+    for (std::size_t k = 0; k < whole.size(); ++k) ASSERT_EQ(read[k].text, whole[k].text) << text;
+  }
 }
 
 // The words: one line naming the file, the line and the meaning, the

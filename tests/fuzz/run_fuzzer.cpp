@@ -1,8 +1,9 @@
 // libFuzzer target: a whole run in memory on arbitrary bytes, at the
 // confidence level its first four bytes spell and at a few fixed ones. It
 // checks what must hold for every input: the in-place result texts equal
-// the plain analysis's, and the fast scan of each line equals the standard
-// scan. Sanitizers check the rest.
+// the plain analysis's, the health gathered as the analysis reads equals
+// the health of the file read whole, and the fast scan of each line equals
+// the standard scan. Sanitizers check the rest.
 
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/health.hpp"
 #include "text/reader.hpp"
 #include "run/in_place.hpp"
 #include "text/scan.hpp"
@@ -35,11 +37,15 @@ void check_run(std::string_view text, float level) {
   std::string summary;
   tilvex::append_summary_line(summary, a.summary);
   std::string buffer(text);
+  tilvex::formats::HealthWatch watch;
   const tilvex::RunTexts t =
-      tilvex::analyse_in_place(buffer, level, tilvex::Grid{-1, 0, 7, 2147483647});
+      tilvex::analyse_in_place(buffer, level, tilvex::Grid{-1, 0, 7, 2147483647}, false, &watch);
   const auto pieces = t.lines.pieces();
   check(std::string(pieces[0]) + std::string(pieces[1]) == lines.text);
   check(t.summary == summary);
+  const auto whole = tilvex::formats::health_of(text, "'f'"), read = watch.notes("'f'");
+  check(whole.size() == read.size());
+  for (std::size_t k = 0; k < whole.size() && k < read.size(); ++k) check(whole[k].text == read[k].text);
 }
 
 void check_scan(std::string_view line) {
