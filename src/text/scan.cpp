@@ -108,6 +108,37 @@ bool long_decimal(std::uint64_t w, int exponent, float* out) {
   }
 }
 
+// 10^e for e from -64 to 38, each the double nearest it.
+constexpr double kPow10Double[] = {
+    1e-64, 1e-63, 1e-62, 1e-61, 1e-60, 1e-59, 1e-58, 1e-57, 1e-56, 1e-55, 1e-54, 1e-53, 1e-52,
+    1e-51, 1e-50, 1e-49, 1e-48, 1e-47, 1e-46, 1e-45, 1e-44, 1e-43, 1e-42, 1e-41, 1e-40, 1e-39,
+    1e-38, 1e-37, 1e-36, 1e-35, 1e-34, 1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26,
+    1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13,
+    1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2,
+    1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18,
+    1e19, 1e20, 1e21, 1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28, 1e29, 1e30, 1e31, 1e32, 1e33,
+    1e34, 1e35, 1e36, 1e37, 1e38};
+constexpr int kPow10DoubleLeast = -64, kPow10DoubleMost = 38;
+
+// w 10^exponent correctly rounded to float, by doubles: w and 10^exponent
+// each rounded to double and their product rounded, d is within 3 units
+// in the last place (ulps) of the value. A float's rounding changes only at
+// the midpoints between floats, and in float's normal range every such
+// midpoint is a double whose 29 bits below float's precision are 1000...0.
+// Where d is more than 8 ulps from one, the value is on d's side of every
+// midpoint, and rounds to float as d does. False near a midpoint and
+// outside float's normal range: the caller converts those another way.
+bool double_decimal(std::uint64_t w, int exponent, float* out) {
+  if (exponent < kPow10DoubleLeast || exponent > kPow10DoubleMost) return false;
+  const double d = static_cast<double>(w) * kPow10Double[exponent - kPow10DoubleLeast];
+  if (!(d >= 0x1p-125 && d <= static_cast<double>(std::numeric_limits<float>::max()))) return false;
+  constexpr std::uint64_t kBelow = (std::uint64_t{1} << 29) - 1, kMidpoint = std::uint64_t{1} << 28;
+  const std::uint64_t below = std::bit_cast<std::uint64_t>(d) & kBelow;
+  if (below + 8 - kMidpoint <= 16) return false;  // within 8 ulps of a midpoint
+  *out = static_cast<float>(d);
+  return true;
+}
+
 // Converts a plain decimal token at p: [+-] digits [. digits] [eE [+-] digits],
 // at least one mantissa digit, ended by a blank. The line it lies in ends
 // with a newline at `newline`. Returns the end of the token, or nullptr when
@@ -164,8 +195,10 @@ const char* plain_decimal(const char* p, const char* newline, float* out) {
     // the decimal value correctly.
     const float f = static_cast<float>(w);
     value = exponent < 0 ? f / kPow10[-exponent] : f * kPow10[exponent];
+  } else if (digits <= 19 && double_decimal(w, exponent, &value)) {
+    // (9 significant digits, 17, exponents: what programs print)
   } else if (digits <= 19 && long_decimal(w, exponent, &value)) {
-    // (17 significant digits, 9 with an exponent, and the like)
+    // (beside a midpoint)
   } else {
     const auto r = std::from_chars(negative ? start : unsigned_start, p, value);
     if (r.ec != std::errc() || r.ptr != p) return nullptr;

@@ -85,7 +85,7 @@ std::string random_number(std::mt19937_64& rng) {
   char buf[128];
   const float f = std::bit_cast<float>(static_cast<std::uint32_t>(rng()));
   const double d = static_cast<double>(f);
-  switch (rng() % 12) {
+  switch (rng() % 14) {
     case 8: std::snprintf(buf, sizeof buf, rng() % 2 ? "%.17g" : "%+.8E", d); break;
     case 9: {  // up to 19 digits and a short exponent, as a long double rounds them
       const std::uint64_t w = rng() >> (rng() % 64);
@@ -99,6 +99,16 @@ std::string random_number(std::mt19937_64& rng) {
       const long double half = (static_cast<long double>(low) + std::nextafter(low, 2 * low)) / 2;
       const long double near = half + static_cast<long double>(static_cast<int>(rng() % 3) - 1);
       std::snprintf(buf, sizeof buf, rng() % 2 ? "%.0Lf" : "%.0Lf.000", rng() % 2 ? half : near);
+      break;
+    }
+    case 12:
+    case 13: {  // within a few doubles of a point halfway between two floats, in 17 to 19 digits
+      const float low = std::ldexp(1.0f + static_cast<float>(rng() % (1 << 23)) * 0x1p-23f,
+                                   static_cast<int>(rng() % 252) - 125);
+      double near = (static_cast<double>(low) + static_cast<double>(std::nextafter(low, 2 * low))) / 2;
+      for (int steps = static_cast<int>(rng() % 25) - 12; steps != 0; steps += steps > 0 ? -1 : 1)
+        near = std::nextafter(near, steps > 0 ? 1e300 : 0.0);
+      std::snprintf(buf, sizeof buf, rng() % 2 ? "%.17g" : "%.18e", near);
       break;
     }
     case 0: std::snprintf(buf, sizeof buf, "%.9g", d); break;
