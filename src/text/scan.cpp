@@ -69,10 +69,14 @@ constexpr double kInvPow10[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
 // boundary is at least 1 / (10^n 2^26) > 1.4e-15 away from any such
 // quotient that is not a float itself; none is a tie. The tests check all
 // of them.
-float decimal_to_float(std::uint64_t w, int n) {
+namespace {
+[[gnu::always_inline]] inline float short_to_float(std::uint64_t w, int n) {
   assert(w <= (std::uint64_t{1} << 24) && n >= 0 && n <= 7);
   return static_cast<float>(static_cast<double>(w) * kInvPow10[n]);
 }
+}  // namespace
+
+float decimal_to_float(std::uint64_t w, int n) { return short_to_float(w, n); }
 
 namespace {
 
@@ -189,7 +193,7 @@ const char* plain_decimal(const char* p, const char* newline, float* out) {
   if (digits <= 19 && w == 0) {
     value = 0.0f;
   } else if (digits <= 19 && w <= (1u << 24) && exponent >= -7 && exponent <= 0) {
-    value = decimal_to_float(w, -exponent);
+    value = short_to_float(w, -exponent);
   } else if (digits <= 19 && w <= (1u << 24) && exponent >= -10 && exponent <= 10) {
     // w and 10^|exponent| are exact floats, so one float operation rounds
     // the decimal value correctly.
@@ -224,7 +228,7 @@ const char* short_decimal(const char* p, float* out) {
   if (n2 == 0 || n2 == 8 || !is_blank(*end)) return nullptr;
   const std::uint64_t w = digits_value(integer, n1) * kPow10Int[n2] + digits_value(fraction, n2);
   if (w > (1u << 24)) return nullptr;
-  *out = with_sign(decimal_to_float(w, n2), negative);
+  *out = with_sign(short_to_float(w, n2), negative);
   return end;
 }
 
