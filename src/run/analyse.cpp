@@ -103,7 +103,7 @@ void InPlaceLines::add(const Solution& solution, std::size_t read) {
   // The lines never overtake what pass 2 has read of the text they overwrite.
   assert(overflowed_ || in_text_ <= read);
   char line[kMaxAcceptedLine];
-  const auto length = static_cast<std::size_t>(write_accepted_line(line, grid_, solution) - line);
+  const auto length = static_cast<std::size_t>(prefix_.write(line, solution) - line);
   if (!overflowed_ && in_text_ + length <= read) {
     std::memcpy(text_.data() + in_text_, line, length);
     in_text_ += length;

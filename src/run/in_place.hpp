@@ -11,6 +11,7 @@
 
 #include "analysis/stress.hpp"
 #include "text/reader.hpp"
+#include "text/writer.hpp"
 #include "tilvex/analyse.hpp"
 #include "tilvex/records.hpp"
 
@@ -21,7 +22,7 @@ namespace tilvex::inline detail {
 // there; from the first that does not, into a buffer of their own.
 class InPlaceLines {
  public:
-  InPlaceLines(std::span<char> text, const Grid& grid) : text_(text), grid_(grid) {}
+  InPlaceLines(std::span<char> text, const Grid& grid) : text_(text), prefix_(grid) {}
 
   // Adds the line of an accepted resample; pass 2 has read the first `read`
   // bytes of the text.
@@ -34,7 +35,7 @@ class InPlaceLines {
 
  private:
   std::span<char> text_;
-  Grid grid_;
+  LinePrefix prefix_;
   std::size_t in_text_ = 0;  // bytes of lines at the start of the text
   bool overflowed_ = false;
   std::string overflow_;

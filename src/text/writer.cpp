@@ -23,11 +23,10 @@ char* put_bounds(char* out, const Bounds& b, int width) {
 
 }  // namespace
 
-char* write_accepted_line(char* out, const Grid& g, const Solution& s) {
-  for (int v : {g.x, g.y, g.z, g.t}) {
-    out = put_int(out, v);
-    *out++ = ' ';
-  }
+namespace {
+
+// The values of an accepted-resample line after its grid indices.
+char* put_solution(char* out, const Solution& s) {
   out = put_fixed(out, s.phi, 6);
   for (const Axis& a : s.axis) {
     *out++ = ' ';
@@ -37,6 +36,27 @@ char* write_accepted_line(char* out, const Grid& g, const Solution& s) {
   }
   *out++ = '\n';
   return out;
+}
+
+char* put_indices(char* out, const Grid& g) {
+  for (int v : {g.x, g.y, g.z, g.t}) {
+    out = put_int(out, v);
+    *out++ = ' ';
+  }
+  return out;
+}
+
+}  // namespace
+
+char* write_accepted_line(char* out, const Grid& g, const Solution& s) {
+  return put_solution(put_indices(out, g), s);
+}
+
+LinePrefix::LinePrefix(const Grid& grid) : length_(static_cast<std::size_t>(put_indices(text_, grid) - text_)) {}
+
+char* LinePrefix::write(char* out, const Solution& s) const {
+  std::memcpy(out, text_, length_);
+  return put_solution(out + length_, s);
 }
 
 void append_accepted_line(std::string& out, const Grid& grid, const Solution& s) {

@@ -19,6 +19,19 @@ inline constexpr int kMaxAcceptedLine = 4 * (kMaxInt + 1) + 7 * (kMaxFixed + 1);
 // Writes at most kMaxAcceptedLine bytes.
 char* write_accepted_line(char* out, const Grid& grid, const Solution& s);
 
+// The grid indices as an accepted-resample line begins with them,
+// "%d %d %d %d ", written once for the lines of a run.
+class LinePrefix {
+ public:
+  explicit LinePrefix(const Grid& grid);
+  // Writes one accepted-resample line as above, with these indices.
+  char* write(char* out, const Solution& s) const;
+
+ private:
+  char text_[4 * (kMaxInt + 1)];
+  std::size_t length_ = 0;
+};
+
 // Appends one accepted-resample line to `out`.
 void append_accepted_line(std::string& out, const Grid& grid, const Solution& s);
 
