@@ -10,7 +10,6 @@
 // written; a stopping signal ends it by that signal, after the current
 // commit.
 
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +24,7 @@
 
 #include "console.hpp"
 #include "files/input_file.hpp"
+#include "files/posix.hpp"
 #include "files/result_files.hpp"
 #include "grid/engine.hpp"
 #include "grid/list.hpp"
@@ -41,13 +41,6 @@ using tilvex::grid_cli::CommandLine;
 using tilvex::Error;
 
 void say(const std::string& text) { std::fprintf(stderr, "tilvex-grid: %s\n", text.c_str()); }
-
-unsigned processors() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-    return static_cast<unsigned>(CPU_COUNT(&set));
-  return 1;
-}
 
 // Opens `name` for a recovery into `files`.
 void open_for_recovery(const std::string& name, std::vector<std::unique_ptr<tilvex::ResultFile>>& files) {
@@ -94,7 +87,7 @@ void block_stopping_signals() {
 tilvex::grid::Options grid_options(const CommandLine& line) {
   using namespace tilvex;
   grid::Options o;
-  o.jobs = line.jobs.value_or(processors());
+  o.jobs = line.jobs.value_or(tilvex::posix::usable_processors());
   o.part_k = line.part_k;
   o.part_n = line.part_n;
   o.table = line.table;

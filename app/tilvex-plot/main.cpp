@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "files/input_file.hpp"
+#include "files/posix.hpp"
 #include "formats/accepted.hpp"
 #include "formats/committed_file.hpp"
 #include "formats/health.hpp"
@@ -277,7 +278,7 @@ EachOutcome each_figure(const plot_cli::CommandLine& line, const std::string& ta
   const auto path_of = [&](const Grid& g) { return (std::filesystem::path(dir) / point_file_name(g)).string(); };
   // At most 8 threads: what they hold stays some 40 MB on any machine,
   // and more would outrun the one reading.
-  Background drawers(std::min(usable_processors(), 8u));
+  Background drawers(std::min(posix::usable_processors(), 8u));
   const auto finish = [&] {
     if (!current || apart.count(*current) != 0 || not_in_table.count(*current) != 0) return;
     Figure f = figure_of(line, file_name(input) + ", grid point " + grid_text(*current));

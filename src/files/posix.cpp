@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sched.h>
 #include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -218,6 +219,13 @@ sigset_t stopping_signals() {
   sigemptyset(&set);
   for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&set, s);
   return set;
+}
+
+unsigned usable_processors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return 1;
 }
 
 }  // namespace tilvex::posix

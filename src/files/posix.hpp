@@ -93,4 +93,7 @@ bool read_up_to(int fd, std::size_t most, std::string& out);
 // The signals that stop a run: TERM, INT, HUP and QUIT.
 sigset_t stopping_signals();
 
+// The processors this process may run on (its affinity), at least 1.
+unsigned usable_processors();
+
 }  // namespace tilvex::posix

@@ -1,6 +1,5 @@
 #include "background.hpp"
 
-#include <sched.h>
 
 namespace tilvex::plot {
 
@@ -68,11 +67,5 @@ void Background::work() {
   }
 }
 
-unsigned usable_processors() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-    return static_cast<unsigned>(CPU_COUNT(&set));
-  return 1;
-}
 
 }  // namespace tilvex::plot

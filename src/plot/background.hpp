@@ -40,7 +40,5 @@ class Background {
   std::vector<std::thread> threads_;
 };
 
-// The processors this process may run on (its affinity), at least 1.
-unsigned usable_processors();
 
 }  // namespace tilvex::plot
