@@ -195,12 +195,11 @@ double analysis_floor(const std::vector<std::string>& inputs, unsigned jobs, boo
       for (std::size_t i; (i = next++) < inputs.size();) {
         tilvex::InputFile f;
         if (!f.open(inputs[i]) || !f.read()) std::exit(1);
-        const tilvex::RunTexts t = tilvex::analyse_in_place(f.bytes(), 95.0f, tilvex::Grid{1, 2, 3, 4}, stress);
+        const tilvex::RunTexts t = tilvex::analyse_in_place(f.bytes(), 95.0f, tilvex::Grid{1, 2, 3, 4}, {.stress = stress});
         if (t.summary.empty()) std::exit(1);
         if (appends == nullptr) continue;
-        const auto pieces = t.lines.pieces();
-        std::string lines(pieces[0]);
-        lines += pieces[1];
+        std::string lines;
+        for (std::string_view piece : t.pieces()) lines += piece;
         if (write(out[0], t.summary.data(), t.summary.size()) != static_cast<ssize_t>(t.summary.size()) ||
             write(out[1], lines.data(), lines.size()) != static_cast<ssize_t>(lines.size()))
           std::exit(1);

@@ -17,6 +17,7 @@
 
 #include "arguments.hpp"
 #include "files/input_file.hpp"
+#include "files/posix.hpp"
 #include "files/result_files.hpp"
 #include "formats/health.hpp"
 #include "formats/resample_results.hpp"
@@ -162,7 +163,8 @@ void run(char** argv) {
   // The file's health is judged as the analysis reads it; a first line too
   // wide was warned of as the input was read.
   formats::HealthWatch watch;
-  const RunTexts texts = analyse_in_place(input.bytes(), numbers.level, numbers.grid, false, &watch);
+  const RunTexts texts = analyse_in_place(input.bytes(), numbers.level, numbers.grid,
+                                          {.watcher = &watch, .threads = posix::usable_processors()});
   std::vector<formats::HealthNote> health = watch.notes(quoted(input_name));
   formats::add_unread(health, quoted(input_name), texts.analysis);
   for (const formats::HealthNote& note : health)
@@ -171,7 +173,7 @@ void run(char** argv) {
   AppendOptions options;
   options.tell = say;
   options.last = true;  // from the commit on, the status must be 0 whatever signal comes
-  const AppendOutcome appended = append_run(output, summary, output2, texts.lines.pieces(), options);
+  const AppendOutcome appended = append_run(output, summary, output2, texts.pieces(), options);
   if (appended.failed >= 0) {
     const bool second = appended.file == &output2;
     const std::string& name = second ? output2_name : output_name;

@@ -186,6 +186,21 @@ void Ranges::take(const Solution& s) {
   phi_.extend(s.phi);
 }
 
+// A range holds the first of its least and of its greatest values, the
+// seed first; the later ranges' least is below this one's only if one of
+// their values is, and the first such is it (and so for the greatest).
+void Ranges::join(const Ranges& later) {
+  const auto take = [](Range& r, const Range& l) {
+    if (l.low < r.low) r.low = l.low;
+    if (l.high > r.high) r.high = l.high;
+  };
+  for (int k = 0; k < 3; ++k) {
+    take(plunge_[k], later.plunge_[k]);
+    take(trend_[k], later.trend_[k]);
+  }
+  take(phi_, later.phi_);
+}
+
 Summary Ranges::finish() const {
   Summary out;
   out.phi = {best_phi_, phi_.low, phi_.high};

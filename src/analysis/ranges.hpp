@@ -35,6 +35,10 @@ class Ranges {
   // NaN deviations and NaN phi never extend a range.
   void take(const Solution& resample);
 
+  // Takes in the ranges of the resamples after those taken here, of the
+  // same best fit: as if this had taken them itself, in order.
+  void join(const Ranges& later);
+
   // The summary: best-fit values as read, and the bounds, each deviation
   // plus the best-fit value (float, through double).
   Summary finish() const;

@@ -35,13 +35,14 @@ std::uint32_t order_key(float f) {
 // Of the keys that match `mask`/`prefix`, the 16-bit digit at `shift` under
 // which the element of rank `rank` lies; `rank` becomes its rank among the
 // keys with that digit.
-std::uint32_t select_digit(std::span<const float> table, std::uint32_t mask, std::uint32_t prefix,
+std::uint32_t select_digit(std::span<const std::span<const float>> parts, std::uint32_t mask, std::uint32_t prefix,
                            int shift, std::size_t& rank, std::vector<std::size_t>& counts) {
   std::fill(counts.begin(), counts.end(), 0);
-  for (float f : table) {
-    const std::uint32_t k = order_key(f);
-    if ((k & mask) == prefix) ++counts[(k >> shift) & 0xffffu];
-  }
+  for (std::span<const float> table : parts)
+    for (float f : table) {
+      const std::uint32_t k = order_key(f);
+      if ((k & mask) == prefix) ++counts[(k >> shift) & 0xffffu];
+    }
   std::uint32_t digit = 0;
   while (rank >= counts[digit]) rank -= counts[digit++];
   return digit;
@@ -50,22 +51,32 @@ std::uint32_t select_digit(std::span<const float> table, std::uint32_t mask, std
 }  // namespace
 
 float confidence_threshold(std::span<const float> table, float confidence_level) {
-  std::size_t rank = threshold_index(confidence_level, table.size());
-  assert(rank < table.size());
-  if (table.size() <= 16384) {  // sorting a copy costs less than the histograms
-    std::vector<float> sorted(table.begin(), table.end());
+  const std::span<const float> parts[] = {table};
+  return confidence_threshold(parts, confidence_level);
+}
+
+float confidence_threshold(std::span<const std::span<const float>> parts, float confidence_level) {
+  std::size_t size = 0;
+  for (std::span<const float> table : parts) size += table.size();
+  std::size_t rank = threshold_index(confidence_level, size);
+  assert(rank < size);
+  if (size <= 16384) {  // sorting a copy costs less than the histograms
+    std::vector<float> sorted;
+    sorted.reserve(size);
+    for (std::span<const float> table : parts) sorted.insert(sorted.end(), table.begin(), table.end());
     sort(sorted.data(), sorted.size());
     return sorted[rank];
   }
   std::vector<std::size_t> counts(1u << 16);
-  const std::uint32_t high = select_digit(table, 0, 0, 16, rank, counts);
-  const std::uint32_t low = select_digit(table, 0xffff0000u, high << 16, 0, rank, counts);
+  const std::uint32_t high = select_digit(parts, 0, 0, 16, rank, counts);
+  const std::uint32_t low = select_digit(parts, 0xffff0000u, high << 16, 0, rank, counts);
   const std::uint32_t key = (high << 16) | low;
   // Equal keys keep their file order, as in a stable sort.
-  for (float f : table)
-    if (order_key(f) == key && rank-- == 0) return f;
+  for (std::span<const float> table : parts)
+    for (float f : table)
+      if (order_key(f) == key && rank-- == 0) return f;
   assert(false && "the key of rank `rank` is in the table");
-  return table[0];
+  return parts[0].empty() ? parts[1][0] : parts[0][0];
 }
 
 }  // namespace tilvex::inline detail

@@ -20,4 +20,8 @@ std::size_t threshold_index(float confidence_level, std::size_t n);
 // histogram, in linear time. `table` must not be empty.
 float confidence_threshold(std::span<const float> table, float confidence_level);
 
+// The same for the table made of `parts` one after the other (not all
+// empty), without joining them.
+float confidence_threshold(std::span<const std::span<const float>> parts, float confidence_level);
+
 }  // namespace tilvex::inline detail

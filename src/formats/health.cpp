@@ -40,6 +40,21 @@ struct Tally {
 struct HealthTallies {
   Tally fields, swapped, phi, plunge, nonfinite;
 
+  // Takes in the tallies of the records after these, whose lines are
+  // numbered after the first `lines_before`.
+  void join(const HealthTallies& later, std::size_t lines_before) {
+    const auto take = [&](Tally& t, const Tally& l) {
+      if (l.count == 0) return;
+      if (t.count == 0) t.first = l.first + lines_before;
+      t.count += l.count;
+    };
+    take(fields, later.fields);
+    take(swapped, later.swapped);
+    take(phi, later.phi);
+    take(plunge, later.plunge);
+    take(nonfinite, later.nonfinite);
+  }
+
   // The record whose solution line is `line`, its tensor line before it.
   void add(std::size_t line, const LineFacts& tensor, const LineFacts& solution) {
     const bool swap = tensor.tokens == 7 && solution.tokens == 6;
@@ -368,6 +383,18 @@ void HealthWatch::scanned(std::size_t number, std::string_view line, const float
     tensor.nonfinite = odd_[next_odd_].nonfinite;
   }
   records_->add(number, tensor, f);
+}
+
+std::unique_ptr<LineWatcher> HealthWatch::part() const { return std::make_unique<HealthWatch>(); }
+
+void HealthWatch::join(const LineWatcher& part, std::size_t lines_before) {
+  const auto& later = dynamic_cast<const HealthWatch&>(part);
+  if (later.lines_ == 0) return;
+  if (lines_before == 0) wide_ = later.wide_;
+  lines_ = lines_before + later.lines_;
+  for (const OddLine& o : later.odd_) odd_.push_back({o.line + lines_before, o.tokens, o.nonfinite});
+  next_odd_ = odd_.size();
+  records_->join(*later.records_, lines_before);
 }
 
 std::vector<HealthNote> HealthWatch::notes(const std::string& shown) const {

@@ -52,6 +52,8 @@ class HealthWatch final : public LineWatcher {
   ~HealthWatch() override;
   void scanned(std::size_t number, std::string_view line, const float* fields, int converted,
                bool plain) override;
+  std::unique_ptr<LineWatcher> part() const override;
+  void join(const LineWatcher& part, std::size_t lines_before) override;
   // The findings, once the analysis is done.
   std::vector<HealthNote> notes(const std::string& shown_name) const;
 

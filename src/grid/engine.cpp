@@ -93,11 +93,11 @@ struct Writer {
       // commits, each with its journal.
       const auto batch = window.batch(std::min<std::size_t>(options.jobs, report.total - report.appended));
       if (batch.empty()) return stop(window.stopped());
-      std::vector<std::array<std::string_view, 2>> lines(batch.size());  // what the views point to
+      std::vector<LinePieces> lines(batch.size());  // what the views point to
       std::vector<AnalysedPoint> views;
       for (std::size_t k = 0; k < batch.size(); ++k) {
         const Outcome& o = *batch[k];
-        if (o.texts) lines[k] = o.texts->lines.pieces();
+        if (o.texts) lines[k] = o.texts->pieces();
         const std::string_view summary = o.texts ? std::string_view(o.texts->summary) : std::string_view();
         views.push_back({o.texts.has_value(), lines[k], summary, o.record});
       }

@@ -36,7 +36,7 @@ std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const Result
   } else {
     // The health is judged as the analysis reads the input.
     formats::HealthWatch watch;
-    o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid, true, &watch));
+    o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid, {.stress = true, .watcher = &watch}));
     o->notes = watch.notes(name);
     formats::add_unread(o->notes, name, o->texts->analysis);
     o->row = table_row(p, o->texts->analysis, o->texts->stress, formats::note_codes(o->notes));

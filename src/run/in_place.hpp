@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,22 +42,46 @@ class InPlaceLines {
   std::string overflow_;
 };
 
+// The accepted-resample lines of a run, in order, as up to four pieces.
+using LinePieces = std::array<std::string_view, 4>;
+
 // What one run of the program appends: its accepted-resample lines and its
 // summary line; and, if asked, the run's stress quantities.
 struct RunTexts {
   Analysis analysis;
   InPlaceLines lines;
+  std::optional<InPlaceLines> later;  // of the later half, when read apart
   std::string summary;
   StressSummary stress;
+
+  LinePieces pieces() const {
+    const auto first = lines.pieces();
+    if (!later) return {first[0], first[1], {}, {}};
+    const auto second = later->pieces();
+    return {first[0], first[1], second[0], second[1]};
+  }
+};
+
+// How a run in place goes.
+struct InPlaceOptions {
+  // Gather the stress quantities of the best fit and the accepted
+  // resamples in pass 2 too.
+  bool stress = false;
+  // Told of every line as the reader first scans it, before the text is
+  // written over.
+  LineWatcher* watcher = nullptr;
+  // With 2 or more, a text of at least `halves_from` bytes is read as two
+  // halves on two threads, where it can be split at a record whose lines
+  // read whole (else, and with stress, it is read as one).
+  unsigned threads = 1;
+  std::size_t halves_from = std::size_t{1} << 20;
 };
 
 // As analyse(text, ...), for a text the caller gives up, as the program
 // does: the lines for `grid` are formatted into `text` by InPlaceLines,
-// whose content is otherwise lost. With `stress`, the stress quantities of
-// the best fit and the accepted resamples are gathered in pass 2 too. A
-// `watcher` is told of every line as the reader first scans it, before
-// the text is written over.
+// whose content is otherwise lost. The results are those of one reading,
+// to the bit, however it is read.
 RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid,
-                          bool stress = false, LineWatcher* watcher = nullptr);
+                          const InPlaceOptions& options = {});
 
 }  // namespace tilvex::inline detail

@@ -68,6 +68,9 @@ ResampleReader::ResampleReader(std::string_view text, LineWatcher* watcher)
   note(scan_solution(best_.solution, second), 7);
 }
 
+ResampleReader::ResampleReader(std::string_view text, const Record& best, LineWatcher* watcher)
+    : text_(text), cursor_(text), best_(best), watcher_(watcher), header_lines_(0) {}
+
 const Components* ResampleReader::next_tensor() {
   if (!cursor_.next()) return nullptr;
   const int fields = scan_tensor(resample_.tensor, true);
@@ -82,8 +85,7 @@ const Components* ResampleReader::next_tensor() {
 
 void ResampleReader::restart() {
   cursor_ = LineCursor(text_);
-  cursor_.next();
-  cursor_.next();
+  for (int k = 0; k < header_lines_; ++k) cursor_.next();
 }
 
 const Record& ResampleReader::next_record(bool read_tensor) {

@@ -8,6 +8,7 @@
 // the previous record, or 0 where there is none.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -74,6 +75,12 @@ class LineWatcher {
   // scan_fields tells it.
   virtual void scanned(std::size_t number, std::string_view line, const float* fields, int converted,
                        bool plain) = 0;
+  // A new watcher of the same kind for a part of the file read apart, its
+  // lines told from 1; null if the watcher cannot take parts.
+  virtual std::unique_ptr<LineWatcher> part() const { return nullptr; }
+  // Takes in what `part` (made by part()) was told, its lines being those
+  // after the first `lines_before` of the file, and after all told here.
+  virtual void join(const LineWatcher& /*part*/, std::size_t /*lines_before*/) {}
 };
 
 // Both passes over one resample results file.
@@ -83,6 +90,11 @@ class ResampleReader {
   // the best-fit solution is scanned from that line too. A `watcher`, if
   // given, is told of every line as it is first scanned.
   explicit ResampleReader(std::string_view text, LineWatcher* watcher = nullptr);
+
+  // A reader of resample records alone, from the first line of `text`
+  // (the later part of a file, split at a record), with `best` as its
+  // best-fit record. Lines are numbered, and told, from 1 in `text`.
+  ResampleReader(std::string_view text, const Record& best, LineWatcher* watcher);
 
   const Record& best() const { return best_; }
 
@@ -108,6 +120,10 @@ class ResampleReader {
   // from its own tensor line.
   const Record& next_record(bool read_tensor);
 
+  // The number of the line last read, from 1 (after pass 1: the lines of
+  // the text).
+  std::size_t line() const { return cursor_.number(); }
+
   // Bytes of the text read so far: pass 2 never reads them again.
   std::size_t consumed() const { return cursor_.consumed(); }
 
@@ -125,6 +141,7 @@ class ResampleReader {
   bool first_tensor_complete_ = false;
   UnreadFields unread_;
   LineWatcher* watcher_;
+  int header_lines_ = 2;  // before the first resample record
 
   void note(int converted, int expected);
   // Scans the line last read into `fields`, telling the watcher if `first`.

@@ -29,10 +29,13 @@ std::string summary(const std::vector<HealthNote>& notes) {
   return s;
 }
 
-// The findings an analysis gathers as it reads `text`.
-std::vector<HealthNote> watched(std::string text) {
+// The findings an analysis gathers as it reads `text`, as one or, where it
+// splits, as two halves.
+std::vector<HealthNote> watched(std::string text, bool halves = false, int* split = nullptr) {
   HealthWatch watch;
-  analyse_in_place(std::span<char>(text.data(), text.size()), 95.0f, Grid{1, 2, 3, 4}, false, &watch);
+  const RunTexts t = analyse_in_place(std::span<char>(text.data(), text.size()), 95.0f, Grid{1, 2, 3, 4},
+                                      {.watcher = &watch, .threads = halves ? 2u : 1u, .halves_from = 0});
+  if (split != nullptr && t.later) ++*split;
   return watch.notes("'f.vrin'");
 }
 
@@ -91,6 +94,7 @@ TEST(Health, AsTheAnalysisReadsItSoTheWholeFile) {
       std::string(38, '9'), "0000000000000000000000000000000001.5", std::string("1\0", 3)};
   const std::vector<std::string> blanks = {" ", " ", " ", "\t", "  ", "\r", "\v"};
   std::mt19937 random(2026);
+  int split = 0;
   const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
   for (int trial = 0; trial < 20000; ++trial) {
     std::string text;
@@ -105,10 +109,13 @@ TEST(Health, AsTheAnalysisReadsItSoTheWholeFile) {
       if (pick(10) == 0) text += blanks[pick(blanks.size())];
       if (l + 1 < lines || pick(2) == 0) text += pick(8) == 0 ? "\r\n" : "\n";
     }
-    const std::vector<HealthNote> whole = health_of(text, "'f.vrin'"), read = watched(text);
-    ASSERT_EQ(summary(read), summary(whole)) << text;
-    for (std::size_t k = 0; k < whole.size(); ++k) ASSERT_EQ(read[k].text, whole[k].text) << text;
+    const std::vector<HealthNote> whole = health_of(text, "'f.vrin'");
+    for (const std::vector<HealthNote>& read : {watched(text), watched(text, true, &split)}) {
+      ASSERT_EQ(summary(read), summary(whole)) << text;
+      for (std::size_t k = 0; k < whole.size(); ++k) ASSERT_EQ(read[k].text, whole[k].text) << text;
+    }
   }
+  EXPECT_GT(split, 500);  // the halves' findings joined
 }
 
 // The words: one line naming the file, the line and the meaning, the

@@ -39,13 +39,25 @@ void check_run(std::string_view text, float level) {
   std::string buffer(text);
   tilvex::formats::HealthWatch watch;
   const tilvex::RunTexts t =
-      tilvex::analyse_in_place(buffer, level, tilvex::Grid{-1, 0, 7, 2147483647}, false, &watch);
-  const auto pieces = t.lines.pieces();
+      tilvex::analyse_in_place(buffer, level, tilvex::Grid{-1, 0, 7, 2147483647}, {.watcher = &watch});
+  const auto pieces = t.pieces();
   check(std::string(pieces[0]) + std::string(pieces[1]) == lines.text);
   check(t.summary == summary);
   const auto whole = tilvex::formats::health_of(text, "'f'"), read = watch.notes("'f'");
   check(whole.size() == read.size());
   for (std::size_t k = 0; k < whole.size() && k < read.size(); ++k) check(whole[k].text == read[k].text);
+  // Read as two halves where it splits: the same texts and findings.
+  std::string halves_buffer(text);
+  tilvex::formats::HealthWatch halves_watch;
+  const tilvex::RunTexts h = tilvex::analyse_in_place(halves_buffer, level, tilvex::Grid{-1, 0, 7, 2147483647},
+                                                      {.watcher = &halves_watch, .threads = 2, .halves_from = 0});
+  std::string halves_lines;
+  for (std::string_view piece : h.pieces()) halves_lines += piece;
+  check(halves_lines == lines.text);
+  check(h.summary == summary);
+  const auto halves_read = halves_watch.notes("'f'");
+  check(halves_read.size() == read.size());
+  for (std::size_t k = 0; k < read.size() && k < halves_read.size(); ++k) check(halves_read[k].text == read[k].text);
 }
 
 void check_scan(std::string_view line) {

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -80,7 +82,7 @@ TEST(AnalyseInPlace, GathersTheStressQuantitiesOfTheAcceptedResamples) {
     best.axis[k] = {r.analysis.summary.trend[k].best, r.analysis.summary.plunge[k].best};
   const StressSummary want = stress_summary(best, r.solutions);
   std::string buffer = text;
-  const StressSummary got = analyse_in_place(buffer, 90.0f, Grid{}, true).stress;
+  const StressSummary got = analyse_in_place(buffer, 90.0f, Grid{}, {.stress = true}).stress;
   ASSERT_GT(want.regime_count, 0u);
   EXPECT_NE(want.shmax.low, want.shmax.high);
   EXPECT_EQ(got.shmax.best, want.shmax.best);
@@ -184,6 +186,97 @@ TEST(Analyse, RecordsEqualTheFileTheyPrintTo) {
               format_accepted(from_text, Grid{1, 2, 3, 4}));
     ASSERT_EQ(format_summary(from_records), format_summary(from_text));
   }
+}
+
+// A watcher that keeps what it is told, line by line.
+class Told : public LineWatcher {
+ public:
+  void scanned(std::size_t number, std::string_view line, const float* fields, int converted,
+               bool plain) override {
+    char facts[160];
+    int n = std::snprintf(facts, sizeof facts, "%zu %d %d |", number, converted, plain ? 1 : 0);
+    for (int k = 0; k < converted; ++k)
+      n += std::snprintf(facts + n, sizeof facts - static_cast<std::size_t>(n), " %a", static_cast<double>(fields[k]));
+    lines.emplace_back(number, std::string(facts) + " | " + std::string(line));
+  }
+  std::unique_ptr<LineWatcher> part() const override { return std::make_unique<Told>(); }
+  void join(const LineWatcher& part, std::size_t before) override {
+    for (const auto& [number, facts] : static_cast<const Told&>(part).lines) {
+      const std::size_t space = facts.find(' ');
+      lines.emplace_back(number + before, std::to_string(number + before) + facts.substr(space));
+    }
+  }
+  // Each line's facts, in line order.
+  std::vector<std::string> sorted() const {
+    std::vector<std::pair<std::size_t, std::string>> copy = lines;
+    std::sort(copy.begin(), copy.end());
+    std::vector<std::string> out;
+    for (const auto& l : copy) out.push_back(l.second);
+    return out;
+  }
+  std::vector<std::pair<std::size_t, std::string>> lines;
+};
+
+// A text read as two halves on two threads gives what one reading gives,
+// to the bit: the lines, the summary, the counts, the unread fields and
+// what a watcher is told of each line. The texts have faults anywhere, and
+// most near the middle: fields missing or too many, a blank line (which
+// turns every record after it), swapped lines, nan, junk, a last record
+// cut short or without its newline; so that the split falls at a sound
+// record, at an unsound one, and at none.
+TEST(AnalyseInPlace, TwoHalvesGiveWhatOneReadingGives) {
+  std::mt19937 rng(2026);
+  const auto uniform = [&](double lo, double hi) {
+    return static_cast<float>(lo + (hi - lo) * static_cast<double>(rng() % 1000001) / 1e6);
+  };
+  const std::vector<std::string> faults = {"1 2 3\n",  "\n", "0.5 1 2 3 4 5 6 7\n", "nan 0 0 0 0 1\n", "1 x 0 0 0 1\n",
+                                           "1 0 0 0 0 1 9\n", "0.5 10 20 30\r\n", "  \t\n"};
+  int split = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::vector<std::string> lines;
+    const int records = 1 + static_cast<int>(rng() % 60);
+    for (int r = 0; r <= records; ++r) {
+      float t[6], s[7];
+      for (float& v : t) v = uniform(-1, 1);
+      s[0] = uniform(-0.1, 1.1);
+      for (int k = 0; k < 3; ++k) s[1 + 2 * k] = uniform(-400, 400), s[2 + 2 * k] = uniform(-95, 95);
+      lines.push_back(rng() % 2 ? line_of(t, 6) : line_of(t, 6).insert(0, " "));
+      lines.push_back(line_of(s, 7));
+      if (rng() % 4 == 0) std::swap(lines[lines.size() - 1], lines[lines.size() - 2]);
+    }
+    for (int f = static_cast<int>(rng() % 4); f > 0; --f) {
+      const std::size_t middle = lines.size() / 2, at = rng() % 3 == 0 ? rng() % lines.size() : middle - 3 + rng() % 6;
+      const std::string& fault = faults[rng() % faults.size()];
+      if (rng() % 2) lines.insert(lines.begin() + static_cast<long>(std::min(at, lines.size())), fault);
+      else lines[std::min(at, lines.size() - 1)] = fault;
+    }
+    if (rng() % 5 == 0) lines.pop_back();
+    std::string text;
+    for (const std::string& l : lines) text += l;
+    if (rng() % 5 == 0) text.pop_back();
+    const float level = static_cast<float>(rng() % 101);
+
+    std::string one = text, two = text;
+    Told told_one, told_two;
+    const RunTexts a = analyse_in_place(one, level, Grid{1, -2, 3, 40}, {.watcher = &told_one});
+    const RunTexts b = analyse_in_place(two, level, Grid{1, -2, 3, 40},
+                                        {.watcher = &told_two, .threads = 2, .halves_from = 0});
+    split += b.later.has_value() ? 1 : 0;
+    std::string lines_one, lines_two;
+    for (std::string_view piece : a.pieces()) lines_one += piece;
+    for (std::string_view piece : b.pieces()) lines_two += piece;
+    ASSERT_EQ(lines_two, lines_one) << text;
+    ASSERT_EQ(b.summary, a.summary) << text;
+    ASSERT_EQ(b.analysis.count, a.analysis.count);
+    ASSERT_EQ(b.analysis.accepted, a.analysis.accepted);
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(b.analysis.threshold), std::bit_cast<std::uint32_t>(a.analysis.threshold));
+    ASSERT_EQ(b.analysis.unread_fields, a.analysis.unread_fields) << text;
+    ASSERT_EQ(b.analysis.first_unread_line, a.analysis.first_unread_line) << text;
+    ASSERT_EQ(b.analysis.first_unread_field, a.analysis.first_unread_field) << text;
+    ASSERT_EQ(told_two.sorted(), told_one.sorted()) << text;
+  }
+  EXPECT_GT(split, 150);  // most texts were read as two halves
+  EXPECT_LT(split, 350);  // and some could not be
 }
 
 }  // namespace
