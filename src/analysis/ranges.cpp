@@ -95,6 +95,43 @@ bool points_away(const float r[3], float trend, float plunge) {
 
 namespace {
 
+// The angle between two directions is at most their trend difference
+// (taken along a parallel, no shorter than the great circle) plus their
+// plunge difference (along a meridian), for any plunges. So an axis within
+// 89 degrees of the best-fit axis by those differences has a cosine D of
+// at least cos 89 = 0.017 with it, far from the 3e-7 within which the
+// float test can err: it does not point away. One within 89 degrees of the
+// opposite axis (trend + 180, -plunge) does. 1 near, -1 opposite, 0 where
+// the angles do not tell (or are huge, infinite or NaN).
+int side_by_angles(float best_trend, float best_plunge, float trend, float plunge) {
+  constexpr double kRound = 0x1.8p52;  // adding and taking it away rounds to an integer
+  constexpr double kNear = 89.0;
+  const double dt = static_cast<double>(trend) - static_cast<double>(best_trend);
+  const double dp = static_cast<double>(plunge) - static_cast<double>(best_plunge);
+  if (!(std::fabs(dt) < 1e6 && std::fabs(dp) < 1e6)) return 0;
+  // The trend difference brought within about 180 degrees, and its
+  // opposite's: errors of 1e-10 degrees at most, against a margin of 1.
+  const double turns = (dt / 360.0 + kRound) - kRound;
+  const double t = std::fabs(dt - 360.0 * turns);
+  if (t + std::fabs(dp) < kNear) return 1;
+  const double opposite_dp = -static_cast<double>(plunge) - static_cast<double>(best_plunge);
+  if (std::fabs(180.0 - t) + std::fabs(opposite_dp) < kNear) return -1;
+  return 0;
+}
+
+}  // namespace
+
+bool points_away(const float r[3], float best_trend, float best_plunge, float trend, float plunge) {
+  const int side = side_by_angles(best_trend, best_plunge, trend, plunge);
+  if (side != 0) {
+    assert((side < 0) == points_away_exactly(r, trend, plunge));
+    return side < 0;
+  }
+  return points_away(r, trend, plunge);
+}
+
+namespace {
+
 // The loop `while (condition(trend)) { next = float(double(trend) + step); if (next
 // == trend) break; trend = next; }`, in bounded time. `condition` must turn false
 // and stay false as the steps go on (it compares trend - reference with a bound).
@@ -175,7 +212,7 @@ void Ranges::take(const Solution& s) {
     const BestAxis& b = best_[k];
     const Axis& axis = s.axis[k];  // degrees
     float trend = radians(axis.trend), plunge = radians(axis.plunge);
-    if (points_away(b.direction, axis.trend, axis.plunge)) {  // reverse it
+    if (points_away(b.direction, b.trend_degrees, b.plunge_degrees, axis.trend, axis.plunge)) {  // reverse it
       plunge = -plunge;
       trend = static_cast<float>(static_cast<double>(trend) - kPi);
     }

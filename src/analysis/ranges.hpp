@@ -23,6 +23,11 @@ float wrap_trend(float trend, float reference);
 // where d is within about 1e-5 of 0 (or for huge, infinite or NaN angles).
 bool points_away(const float r[3], float trend, float plunge);
 
+// The same, for the best-fit axis (best_trend, best_plunge) in degrees
+// with direction vector r: an axis plainly near that axis, or near its
+// opposite, is told by the differences of the angles alone.
+bool points_away(const float r[3], float best_trend, float best_plunge, float trend, float plunge);
+
 class Ranges {
  public:
   // Prepares the best-fit axes and seeds the accumulators: deviations at 0,

@@ -76,7 +76,22 @@ TEST(PointsAway, AgreesWithTheLibraryComputation) {
     }
     ASSERT_EQ(points_away(r, trend, plunge), points_away_exactly(r, trend, plunge))
         << "best " << best_trend << "/" << best_plunge << " axis " << trend << "/" << plunge;
+    ASSERT_EQ(points_away(r, best_trend, best_plunge, trend, plunge), points_away_exactly(r, trend, plunge))
+        << "best " << best_trend << "/" << best_plunge << " axis " << trend << "/" << plunge;
   }
+  // Told by the angles alone: axes about a right angle away along a
+  // parallel, a meridian or both, where a margin too wide would misjudge.
+  for (float best_trend : {0.0f, 170.0f, -350.0f})
+    for (float best_plunge : {0.0f, 30.0f, -60.0f, 89.0f})
+      for (float off = 80.0f; off <= 100.0f; off += 0.25f)
+        for (const auto& [dt, dp] : {std::pair{off, 0.0f}, {0.0f, off}, {off / 2, off / 2}, {180 + off, 0.0f},
+                                     {-off, 0.0f}, {360 - off, 0.0f}, {180 - off / 2, -off / 2}}) {
+          float r[3];
+          vectorR(r, best_trend, best_plunge);
+          const float trend = best_trend + dt, plunge = best_plunge + dp;
+          ASSERT_EQ(points_away(r, best_trend, best_plunge, trend, plunge), points_away_exactly(r, trend, plunge))
+              << "best " << best_trend << "/" << best_plunge << " axis " << trend << "/" << plunge;
+        }
   // d exactly 0 is not "away"; huge, infinite and NaN angles take the library path.
   float r[3];
   vectorR(r, 45, 0);
