@@ -5,6 +5,7 @@
 #include <bit>
 #include <cassert>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "numeric/exact_float.hpp"
@@ -21,8 +22,6 @@ std::size_t threshold_index(float confidence_level, std::size_t n) {
   return static_cast<std::size_t>(x);
 }
 
-namespace {
-
 // Orders floats as `sort` does: a key per equivalence class, ascending with
 // the value. -0 shares the key of 0, every NaN the largest key.
 std::uint32_t order_key(float f) {
@@ -31,6 +30,8 @@ std::uint32_t order_key(float f) {
   if (b == 0x80000000u) b = 0;
   return (b & 0x80000000u) != 0 ? ~b : (b | 0x80000000u);
 }
+
+namespace {
 
 // Of the keys that match `mask`/`prefix`, the 16-bit digit at `shift` under
 // which the element of rank `rank` lies; `rank` becomes its rank among the
@@ -77,6 +78,40 @@ float confidence_threshold(std::span<const std::span<const float>> parts, float 
       if (order_key(f) == key && rank-- == 0) return f;
   assert(false && "the key of rank `rank` is in the table");
   return parts[0].empty() ? parts[1][0] : parts[0][0];
+}
+
+float confidence_threshold(const KeyCounts& high, std::size_t n, float confidence_level,
+                           const std::function<void(const std::function<void(float)>&)>& each) {
+  std::size_t rank = threshold_index(confidence_level, n);
+  std::uint32_t top = 0;
+  while (rank >= high[top]) rank -= high[top++];
+  // The values under that top, in table order, ordered as a stable sort
+  // orders them, if there are not too many to hold.
+  constexpr std::size_t kHeld = std::size_t{1} << 22;
+  if (high[top] <= kHeld) {
+    std::vector<float> under;
+    under.reserve(high[top]);
+    each([&](float f) {
+      if (order_key(f) >> 16 == top) under.push_back(f);
+    });
+    sort(under.data(), under.size());
+    return under[rank];
+  }
+  // Else by the low 16 bits too, and a last reading for the first of the
+  // key's values at that rank.
+  std::vector<std::size_t> counts(1u << 16);
+  each([&](float f) {
+    const std::uint32_t k = order_key(f);
+    if (k >> 16 == top) ++counts[k & 0xffffu];
+  });
+  std::uint32_t low = 0;
+  while (rank >= counts[low]) rank -= counts[low++];
+  const std::uint32_t key = (top << 16) | low;
+  float found = std::numeric_limits<float>::quiet_NaN();
+  each([&](float f) {
+    if (order_key(f) == key && rank-- == 0) found = f;
+  });
+  return found;
 }
 
 }  // namespace tilvex::inline detail

@@ -2,7 +2,10 @@
 // The confidence threshold: the similarity that the accepted resamples
 // reach.
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <span>
 
 namespace tilvex::inline detail {
@@ -23,5 +26,19 @@ float confidence_threshold(std::span<const float> table, float confidence_level)
 // The same for the table made of `parts` one after the other (not all
 // empty), without joining them.
 float confidence_threshold(std::span<const std::span<const float>> parts, float confidence_level);
+
+// The key that orders similarities as that sort does: ascending with the
+// value, 0 and -0 alike, every NaN last and alike.
+std::uint32_t order_key(float f);
+
+// Counts of a table's values by the top 16 bits of their order_key.
+using KeyCounts = std::array<std::size_t, 65536>;
+
+// The same threshold, for a table that is not held whole: `high` counts
+// its n > 0 values by the top 16 bits of their keys, and each(f) calls f
+// on every value in table order (once or three times). Holds only the
+// values that share their top 16 bits with the threshold, up to a bound.
+float confidence_threshold(const KeyCounts& high, std::size_t n, float confidence_level,
+                           const std::function<void(const std::function<void(float)>&)>& each);
 
 }  // namespace tilvex::inline detail

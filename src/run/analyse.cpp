@@ -3,7 +3,9 @@
 #include <limits>
 #include <memory>
 #include <thread>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -146,13 +148,129 @@ std::size_t later_half(std::string_view text) {
   return 0;
 }
 
-// One half's reading, on its own reader, watcher, lines and ranges.
-struct Half {
+// The similarities of one part's resamples, in pass-1 order: in a vector,
+// or, for a large text, each in the bytes of its own tensor line, which
+// pass 1 has read and pass 2 steps over: the float, then the distance to
+// the next line that holds one (0 at the last). A record whose tensor line
+// is too short for them, or has no solution line after it, keeps its
+// similarity apart. Then pass 2 takes each from where it is, and the
+// threshold reads them where they are.
+class Similarities {
+ public:
+  Similarities(std::span<char> text, bool in_text) : text_(text), in_text_(in_text) {}
+
+  // The similarity of the record `reader` has just read in pass 1.
+  void add(float s, const ResampleReader& reader) {
+    ++high_[order_key(s) >> 16];
+    const std::string_view line = reader.tensor_line();
+    const auto at = static_cast<std::size_t>(line.data() - text_.data());
+    if (!in_text_ || reader.cut() || line.size() < kHeld + 1 || line.back() != '\n' ||
+        (last_ != kNone && at - last_ > std::numeric_limits<std::uint32_t>::max())) {
+      apart_.push_back({count_++, s});
+      return;
+    }
+    std::memcpy(text_.data() + at, &s, sizeof s);
+    const std::uint32_t end = 0;
+    std::memcpy(text_.data() + at + 4, &end, 4);
+    if (last_ != kNone) {
+      const auto step = static_cast<std::uint32_t>(at - last_);
+      std::memcpy(text_.data() + last_ + 4, &step, 4);
+    } else {
+      first_ = at;
+    }
+    last_ = at;
+    ++count_;
+  }
+
+  std::size_t size() const { return in_text_ ? count_ : table_.size(); }
+  const KeyCounts& high() const { return high_; }
+  bool held() const { return !in_text_; }
+  // The vector of the similarities (when not in the text).
+  std::span<const float> table() const { return table_; }
+
+  // Pass 2: the similarity of record `index`, whose tensor line begins at
+  // `at`, and how many bytes of the line it takes (its newline is after).
+  float take(std::size_t index, std::size_t at, std::size_t& skip) {
+    if (next_apart_ < apart_.size() && apart_[next_apart_].first == index) {
+      skip = 0;
+      return apart_[next_apart_++].second;
+    }
+    skip = kHeld;
+    float s;
+    std::memcpy(&s, text_.data() + at, sizeof s);
+    return s;
+  }
+
+  // f(s) for every similarity, in order.
+  void each(const std::function<void(float)>& f) const {
+    std::size_t apart = 0, at = first_;
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (apart < apart_.size() && apart_[apart].first == i) {
+        f(apart_[apart++].second);
+        continue;
+      }
+      float s;
+      std::uint32_t step;
+      std::memcpy(&s, text_.data() + at, sizeof s);
+      std::memcpy(&step, text_.data() + at + 4, 4);
+      f(s);
+      at += step;
+    }
+  }
+
+  // For the vector: pass 1 fills it.
+  std::vector<float>& vector() { return table_; }
+
+ private:
+  static constexpr std::size_t kHeld = 8;  // bytes of a line that hold a similarity and a step
+  static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  std::span<char> text_;
+  bool in_text_;
+  std::vector<float> table_;
+  std::vector<std::pair<std::size_t, float>> apart_;
+  std::size_t next_apart_ = 0;
+  std::size_t count_ = 0, first_ = kNone, last_ = kNone;
+  KeyCounts high_{};
+};
+
+// One part's reading, on its own reader, watcher, lines and ranges.
+struct Part {
   std::unique_ptr<LineWatcher> watcher;
   std::optional<ResampleReader> reader;
-  std::vector<float> table;
+  std::optional<Similarities> similarities;
   std::optional<Ranges> ranges;
   std::size_t accepted = 0;
+
+  // Pass 1: the similarity of every resample.
+  void first_pass(const Similarity& similarity) {
+    Similarities& t = *similarities;
+    if (t.held()) {
+      t.vector() = similarity_table(*reader, similarity);
+      return;
+    }
+    while (const Components* tensor = reader->next_tensor()) t.add(similarity(*tensor), *reader);
+  }
+
+  // Pass 2: the resamples that reach `threshold`, to `lines`.
+  void second_pass(const Similarity& similarity, float threshold, InPlaceLines& lines) {
+    Similarities& t = *similarities;
+    const auto accept = [&](std::size_t, const Solution& s) { lines.add(s, reader->consumed()); };
+    if (t.held()) {
+      accepted = accept_pass(*reader, similarity, t.table(), threshold, *ranges, accept);
+      return;
+    }
+    // As accept_pass, each similarity taken from where pass 1 left it.
+    reader->restart();
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      std::size_t skip = 0;
+      const float s = t.take(i, reader->consumed(), skip);
+      const Record& record = reader->next_record(false, skip);
+      if (!(s >= threshold)) continue;  // NaN is never accepted
+      ranges->take(record.solution);
+      accept(i, record.solution);
+      ++accepted;
+    }
+  }
 };
 
 // Runs `later` on a thread of its own while `first` runs here; an
@@ -185,63 +303,119 @@ void together(First&& first, Later&& later) {
   if (failed) std::rethrow_exception(failed);
 }
 
-// The run read as two halves at once, or nothing where the text does not
-// split at a record whose lines read whole. Nothing is written in the text
-// before the split is known to be sound.
-std::optional<RunTexts> analyse_halves(std::span<char> text, float confidence_level, const Grid& grid,
-                                       LineWatcher* watcher) {
+// The threshold over the parts' similarities, NaN (accepting nothing)
+// where there are none.
+float threshold_of(std::span<const Part* const> parts, float confidence_level) {
+  std::size_t n = 0;
+  bool held = true;
+  for (const Part* p : parts) {
+    n += p->similarities->size();
+    held = held && p->similarities->held();
+  }
+  if (n == 0) return std::numeric_limits<float>::quiet_NaN();
+  if (held) {
+    std::vector<std::span<const float>> tables;
+    for (const Part* p : parts) tables.push_back(p->similarities->table());
+    return confidence_threshold(tables, confidence_level);
+  }
+  auto high = std::make_unique<KeyCounts>();
+  for (const Part* p : parts)
+    for (std::size_t k = 0; k < high->size(); ++k) (*high)[k] += p->similarities->high()[k];
+  return confidence_threshold(*high, n, confidence_level, [&](const std::function<void(float)>& f) {
+    for (const Part* p : parts) p->similarities->each(f);
+  });
+}
+
+// The run read as two halves at once (with `halves`), or as one part, with
+// the similarities in the text (with `in_text`); nothing where the text
+// does not split at a record whose lines read whole, or where its first
+// record's tensor line does not read whole (pass 2 would read the tensors
+// again). Nothing is written in the text before that is known.
+std::optional<RunTexts> analyse_parts(std::span<char> text, float confidence_level, const Grid& grid,
+                                      LineWatcher* watcher, bool halves, bool in_text) {
   const std::string_view whole(text.data(), text.size());
-  const std::size_t split = later_half(whole);
+  const std::size_t split = halves ? later_half(whole) : text.size();
   if (split == 0) return std::nullopt;
-  Half a, b;
-  if (watcher != nullptr) {
+  Part a, b;
+  if (watcher != nullptr && halves) {
     a.watcher = watcher->part();
     b.watcher = watcher->part();
     if (!a.watcher || !b.watcher) return std::nullopt;
   }
-  a.reader.emplace(whole.substr(0, split), a.watcher.get());
+  // Whether the first resample's tensor line reads whole is known before
+  // the reader tells a watcher of any line: the similarities go into the
+  // text only then.
+  const auto first_whole = [](std::string_view part, std::size_t skip) {
+    LineCursor lines(part);
+    for (std::size_t k = 0; k < skip; ++k) lines.next();
+    if (!lines.next()) return false;
+    float fields[6];
+    return scan_fields(lines.line().data(), lines.line().data() + lines.line().size(), fields, 6) == 6;
+  };
+  const bool whole_first = first_whole(whole.substr(0, split), 2);
+  if (!halves && !whole_first) return std::nullopt;
+  if (halves && in_text && whole_first) {
+    // Pass 1 writes in both halves: that the split begins a record (the
+    // first half holds whole records) must be known first.
+    std::size_t lines = 0;
+    for (char c : whole.substr(0, split)) lines += c == '\n' ? 1 : 0;
+    if (lines % 2 != 0 || lines < 2) return std::nullopt;
+  }
+  LineWatcher* const watch_a = halves ? a.watcher.get() : watcher;
+  a.reader.emplace(whole.substr(0, split), watch_a);
   const Record best = a.reader->best();
-  b.reader.emplace(whole.substr(split), best, b.watcher.get());
   const Similarity similarity(best.tensor);
-  together([&] { a.table = similarity_table(*a.reader, similarity); },
-           [&] { b.table = similarity_table(*b.reader, similarity); });
+  a.similarities.emplace(text.first(split), in_text && whole_first);
+  a.ranges.emplace(best.solution);
+  if (halves) {
+    b.reader.emplace(whole.substr(split), best, b.watcher.get());
+    b.similarities.emplace(text.subspan(split), in_text && whole_first);
+    b.ranges.emplace(best.solution);
+    together([&] { a.first_pass(similarity); }, [&] { b.first_pass(similarity); });
+  } else {
+    a.first_pass(similarity);
+  }
   // The split began a record if the first half holds whole records; the
   // later half's first record read whole, so it owes nothing to the first.
   const std::size_t first_lines = a.reader->line();
-  if (first_lines % 2 != 0 || first_lines < 2 || !a.reader->tensors_repeat() || !b.reader->tensors_repeat())
-    return std::nullopt;
+  if (halves && (first_lines % 2 != 0 || first_lines < 2 || !a.reader->tensors_repeat() ||
+                 !b.reader->tensors_repeat()))
+    return std::nullopt;  // (nothing was written in the text: see above)
 
-  RunTexts out{{}, InPlaceLines(text.first(split), grid), InPlaceLines(text.subspan(split), grid), {}, {}};
-  const std::span<const float> parts[] = {a.table, b.table};
-  const float threshold = a.table.size() + b.table.size() == 0
-                              ? std::numeric_limits<float>::quiet_NaN()
-                              : confidence_threshold(parts, confidence_level);
-  a.ranges.emplace(best.solution);
-  b.ranges.emplace(best.solution);
-  together(
-      [&] {
-        a.accepted = accept_pass(*a.reader, similarity, a.table, threshold, *a.ranges,
-                                 [&](std::size_t, const Solution& s) { out.lines.add(s, a.reader->consumed()); });
-      },
-      [&] {
-        b.accepted = accept_pass(*b.reader, similarity, b.table, threshold, *b.ranges,
-                                 [&](std::size_t, const Solution& s) { out.later->add(s, b.reader->consumed()); });
-      });
-  a.ranges->join(*b.ranges);
+  RunTexts out{{}, InPlaceLines(text.first(split), grid), {}, {}, {}};
+  if (halves) out.later.emplace(text.subspan(split), grid);
+  const Part* parts[] = {&a, &b};
+  const float threshold = threshold_of(std::span(parts, halves ? 2 : 1), confidence_level);
+  if (halves)
+    together([&] { a.second_pass(similarity, threshold, out.lines); },
+             [&] { b.second_pass(similarity, threshold, *out.later); });
+  else
+    a.second_pass(similarity, threshold, out.lines);
   Analysis& r = out.analysis;
-  r.count = a.table.size() + b.table.size();
+  r.count = a.similarities->size();
+  r.accepted = a.accepted;
   r.threshold = threshold;
-  r.accepted = a.accepted + b.accepted;
-  r.summary = a.ranges->finish();
-  // The unread fields: the first half's first, if it has any.
-  const UnreadFields &ua = a.reader->unread(), &ub = b.reader->unread();
-  r.unread_fields = ua.count + ub.count;
-  r.first_unread_line = ua.count > 0 ? ua.first_line : ub.count > 0 ? ub.first_line + first_lines : 0;
-  r.first_unread_field = ua.count > 0 ? ua.first_field : ub.first_field;
-  if (watcher != nullptr) {
-    watcher->join(*a.watcher, 0);
-    watcher->join(*b.watcher, first_lines);
+  const UnreadFields& ua = a.reader->unread();
+  r.unread_fields = ua.count;
+  r.first_unread_line = ua.first_line;
+  r.first_unread_field = ua.first_field;
+  if (halves) {
+    a.ranges->join(*b.ranges);
+    r.count += b.similarities->size();
+    r.accepted += b.accepted;
+    // The unread fields: the first half's first, if it has any.
+    const UnreadFields& ub = b.reader->unread();
+    r.unread_fields += ub.count;
+    if (ua.count == 0 && ub.count > 0) {
+      r.first_unread_line = ub.first_line + first_lines;
+      r.first_unread_field = ub.first_field;
+    }
+    if (watcher != nullptr) {
+      watcher->join(*a.watcher, 0);
+      watcher->join(*b.watcher, first_lines);
+    }
   }
+  r.summary = a.ranges->finish();
   append_summary_line(out.summary, r.summary);
   return out;
 }
@@ -250,9 +424,16 @@ std::optional<RunTexts> analyse_halves(std::span<char> text, float confidence_le
 
 RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Grid& grid,
                           const InPlaceOptions& options) {
-  if (options.threads >= 2 && !options.stress && text.size() >= options.halves_from)
-    if (std::optional<RunTexts> halves = analyse_halves(text, confidence_level, grid, options.watcher))
-      return std::move(*halves);
+  if (!options.stress) {
+    const bool in_text = text.size() >= options.in_text_from;
+    if (options.threads >= 2 && text.size() >= options.halves_from)
+      if (std::optional<RunTexts> halves =
+              analyse_parts(text, confidence_level, grid, options.watcher, true, in_text))
+        return std::move(*halves);
+    if (in_text)
+      if (std::optional<RunTexts> one = analyse_parts(text, confidence_level, grid, options.watcher, false, true))
+        return std::move(*one);
+  }
   RunTexts out{{}, InPlaceLines(text, grid), {}, {}, {}};
   ResampleReader reader(std::string_view(text.data(), text.size()), options.watcher);
   std::optional<StressRanges> ranges;

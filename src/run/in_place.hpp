@@ -74,7 +74,11 @@ struct InPlaceOptions {
   // halves on two threads, where it can be split at a record whose lines
   // read whole (else, and with stress, it is read as one).
   unsigned threads = 1;
-  std::size_t halves_from = std::size_t{1} << 20;
+  std::size_t halves_from = std::size_t{256} << 10;
+  // From `in_text_from` bytes, the similarities of the resamples are kept
+  // in the text (in the tensor lines pass 2 steps over), not in a table of
+  // 4 bytes a resample; without stress.
+  std::size_t in_text_from = std::size_t{64} << 20;
 };
 
 // As analyse(text, ...), for a text the caller gives up, as the program

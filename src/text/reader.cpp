@@ -79,7 +79,8 @@ const Components* ResampleReader::next_tensor() {
     first_tensor_read_ = true;
     first_tensor_complete_ = fields == 6;
   }
-  cursor_.next();
+  tensor_line_ = cursor_.line();
+  cut_ = !cursor_.next();
   return &resample_.tensor;
 }
 
@@ -88,8 +89,8 @@ void ResampleReader::restart() {
   for (int k = 0; k < header_lines_; ++k) cursor_.next();
 }
 
-const Record& ResampleReader::next_record(bool read_tensor) {
-  cursor_.next();
+const Record& ResampleReader::next_record(bool read_tensor, std::size_t skip) {
+  cursor_.next(skip);
   if (read_tensor) scan_tensor(resample_.tensor, false);  // told in pass 1
   // A missing solution line is scanned from its tensor line: told once.
   const bool fresh = cursor_.next();

@@ -23,10 +23,12 @@ class LineCursor {
  public:
   explicit LineCursor(std::string_view text) : text_(text) {}
 
-  // Reads the next line; false at the end of the text.
-  bool next() {
+  // Reads the next line; false at the end of the text. Its first `skip`
+  // bytes are not searched for its newline (the line holds at least that
+  // many and a newline).
+  bool next(std::size_t skip = 0) {
     if (pos_ >= text_.size()) return false;
-    std::size_t end = text_.find('\n', pos_);
+    std::size_t end = text_.find('\n', pos_ + skip);
     end = (end == std::string_view::npos) ? text_.size() : end + 1;
     line_ = text_.substr(pos_, end - pos_);
     pos_ = end;
@@ -103,6 +105,11 @@ class ResampleReader {
   // text: then no record was read.
   const Components* next_tensor();
 
+  // The tensor line next_tensor() read last, and whether its record has no
+  // solution line (the text ended).
+  std::string_view tensor_line() const { return tensor_line_; }
+  bool cut() const { return cut_; }
+
   // Pass 2: goes back to the first resample record. The resample fields keep
   // the values they hold, so a field that does not parse in the first
   // record of pass 2 takes the last value of pass 1.
@@ -118,7 +125,9 @@ class ResampleReader {
   // pass-1 values serve). It does not test for the end of the text: a read
   // there keeps the line last read, so a missing solution line is scanned
   // from its own tensor line.
-  const Record& next_record(bool read_tensor);
+  // The first `skip` bytes of the tensor line are not searched for its
+  // newline (they may hold anything when it is not read).
+  const Record& next_record(bool read_tensor, std::size_t skip = 0);
 
   // The number of the line last read, from 1 (after pass 1: the lines of
   // the text).
@@ -142,6 +151,8 @@ class ResampleReader {
   UnreadFields unread_;
   LineWatcher* watcher_;
   int header_lines_ = 2;  // before the first resample record
+  std::string_view tensor_line_;
+  bool cut_ = false;
 
   void note(int converted, int expected);
   // Scans the line last read into `fields`, telling the watcher if `first`.

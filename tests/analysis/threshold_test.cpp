@@ -7,9 +7,11 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <random>
+#include <span>
 #include <vector>
 
 namespace tilvex {
@@ -63,6 +65,39 @@ TEST(ConfidenceThreshold, IsTheEntryTheSortedTableHasAtTheIndex) {
           << "round " << round << " level " << level;
     }
   }
+  // Tables not held whole give the same: counted by the top of their keys
+  // and read in order (as two parts, too), on some of these tables and on
+  // one whose 5 million values share their top, too many to hold.
+  const auto unheld = [](std::span<const std::span<const float>> parts, float level) {
+    KeyCounts high{};
+    std::size_t n = 0;
+    for (std::span<const float> p : parts)
+      for (float f : p) ++high[order_key(f) >> 16], ++n;
+    return confidence_threshold(high, n, level, [&](const std::function<void(float)>& f) {
+      for (std::span<const float> p : parts)
+        for (float v : p) f(v);
+    });
+  };
+  std::vector<float> crowded(5000000);
+  for (float& v : crowded)
+    v = rng() % 50 == 0 ? pool[rng() % std::size(pool)] : std::bit_cast<float>(static_cast<std::uint32_t>(0x3f800000u | (rng() & 0xffffu)));
+  for (int round = 0; round < 40; ++round) {
+    std::vector<float> table(round == 0 ? 0 : 1 + rng() % 20000);
+    for (float& v : table)
+      v = rng() % 3 == 0 ? std::bit_cast<float>(static_cast<std::uint32_t>(rng())) : pool[rng() % std::size(pool)];
+    if (round == 0) table = crowded;
+    const std::size_t cut = rng() % (table.size() + 1);
+    const std::span<const float> whole[] = {table};
+    const std::span<const float> halves[] = {std::span<const float>(table).first(cut),
+                                             std::span<const float>(table).subspan(cut)};
+    for (float level : {100.0f, 95.0f, 50.0f, 1.0f, 0.0f, 68.3f}) {
+      const std::uint32_t want = bits(confidence_threshold(table, level));
+      ASSERT_EQ(bits(unheld(whole, level)), want) << "round " << round << " level " << level;
+      ASSERT_EQ(bits(unheld(halves, level)), want) << "round " << round << " level " << level;
+      ASSERT_EQ(bits(confidence_threshold(halves, level)), want) << "round " << round << " level " << level;
+    }
+  }
+
   // A threshold on a NaN entry is NaN: it accepts nothing.
   const std::vector<float> t = {0.5f, 0.9f, std::numeric_limits<float>::quiet_NaN(), 0.1f, 0.7f};
   EXPECT_EQ(confidence_threshold(t, 70), 0.5f);  // index 1 of 0.1 0.5 0.7 0.9 nan

@@ -217,9 +217,10 @@ class Told : public LineWatcher {
   std::vector<std::pair<std::size_t, std::string>> lines;
 };
 
-// A text read as two halves on two threads gives what one reading gives,
-// to the bit: the lines, the summary, the counts, the unread fields and
-// what a watcher is told of each line. The texts have faults anywhere, and
+// A text read as two halves on two threads, or with the similarities kept
+// in its own bytes, gives what one reading gives, to the bit: the lines,
+// the summary, the counts, the unread fields and what a watcher is told of
+// each line. The texts have faults anywhere, and
 // most near the middle: fields missing or too many, a blank line (which
 // turns every record after it), swapped lines, nan, junk, a last record
 // cut short or without its newline; so that the split falls at a sound
@@ -256,24 +257,35 @@ TEST(AnalyseInPlace, TwoHalvesGiveWhatOneReadingGives) {
     if (rng() % 5 == 0) text.pop_back();
     const float level = static_cast<float>(rng() % 101);
 
-    std::string one = text, two = text;
-    Told told_one, told_two;
+    std::string one = text;
+    Told told_one;
     const RunTexts a = analyse_in_place(one, level, Grid{1, -2, 3, 40}, {.watcher = &told_one});
-    const RunTexts b = analyse_in_place(two, level, Grid{1, -2, 3, 40},
-                                        {.watcher = &told_two, .threads = 2, .halves_from = 0});
-    split += b.later.has_value() ? 1 : 0;
-    std::string lines_one, lines_two;
+    std::string lines_one;
     for (std::string_view piece : a.pieces()) lines_one += piece;
-    for (std::string_view piece : b.pieces()) lines_two += piece;
-    ASSERT_EQ(lines_two, lines_one) << text;
-    ASSERT_EQ(b.summary, a.summary) << text;
-    ASSERT_EQ(b.analysis.count, a.analysis.count);
-    ASSERT_EQ(b.analysis.accepted, a.analysis.accepted);
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(b.analysis.threshold), std::bit_cast<std::uint32_t>(a.analysis.threshold));
-    ASSERT_EQ(b.analysis.unread_fields, a.analysis.unread_fields) << text;
-    ASSERT_EQ(b.analysis.first_unread_line, a.analysis.first_unread_line) << text;
-    ASSERT_EQ(b.analysis.first_unread_field, a.analysis.first_unread_field) << text;
-    ASSERT_EQ(told_two.sorted(), told_one.sorted()) << text;
+    // As two halves; as two halves, the similarities in the text; as one,
+    // the similarities in the text.
+    constexpr std::size_t kNever = std::numeric_limits<std::size_t>::max();
+    for (const auto& [threads, in_text_from] : {std::pair{2u, kNever}, {2u, std::size_t{0}}, {1u, std::size_t{0}}}) {
+      std::string two = text;
+      Told told_two;
+      const RunTexts b = analyse_in_place(
+          two, level, Grid{1, -2, 3, 40},
+          {.watcher = &told_two, .threads = threads, .halves_from = 0, .in_text_from = in_text_from});
+      split += b.later.has_value() && in_text_from == kNever ? 1 : 0;
+      std::string lines_two;
+      for (std::string_view piece : b.pieces()) lines_two += piece;
+      SCOPED_TRACE(std::to_string(threads) + " threads, in the text from " + std::to_string(in_text_from));
+      ASSERT_EQ(lines_two, lines_one) << text;
+      ASSERT_EQ(b.summary, a.summary) << text;
+      ASSERT_EQ(b.analysis.count, a.analysis.count);
+      ASSERT_EQ(b.analysis.accepted, a.analysis.accepted);
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(b.analysis.threshold),
+                std::bit_cast<std::uint32_t>(a.analysis.threshold));
+      ASSERT_EQ(b.analysis.unread_fields, a.analysis.unread_fields) << text;
+      ASSERT_EQ(b.analysis.first_unread_line, a.analysis.first_unread_line) << text;
+      ASSERT_EQ(b.analysis.first_unread_field, a.analysis.first_unread_field) << text;
+      ASSERT_EQ(told_two.sorted(), told_one.sorted()) << text;
+    }
   }
   EXPECT_GT(split, 150);  // most texts were read as two halves
   EXPECT_LT(split, 350);  // and some could not be
