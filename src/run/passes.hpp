@@ -13,6 +13,7 @@
 #include "analysis/ranges.hpp"
 #include "analysis/similarity.hpp"
 #include "analysis/threshold.hpp"
+#include "text/reader.hpp"
 #include "tilvex/analyse.hpp"
 #include "tilvex/records.hpp"
 
@@ -82,6 +83,14 @@ Analysis run_passes(Source& source, float confidence_level, Accept&& accept) {
   a.threshold = pick_threshold(table, confidence_level);
   a.accepted = accept_pass(source, similarity, table, a.threshold, ranges, accept);
   a.summary = ranges.finish();
+  return a;
+}
+
+// The reader's count of fields that did not read as numbers.
+inline Analysis with_unread(Analysis a, const ResampleReader& reader) {
+  a.unread_fields = reader.unread().count;
+  a.first_unread_line = reader.unread().first_line;
+  a.first_unread_field = reader.unread().first_field;
   return a;
 }
 
