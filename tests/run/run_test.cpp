@@ -231,7 +231,8 @@ TEST(AnalyseInPlace, TwoHalvesGiveWhatOneReadingGives) {
     return static_cast<float>(lo + (hi - lo) * static_cast<double>(rng() % 1000001) / 1e6);
   };
   const std::vector<std::string> faults = {"1 2 3\n",  "\n", "0.5 1 2 3 4 5 6 7\n", "nan 0 0 0 0 1\n", "1 x 0 0 0 1\n",
-                                           "1 0 0 0 0 1 9\n", "0.5 10 20 30\r\n", "  \t\n"};
+                                           "1 0 0 0 0 1 9\n", "0.5 10 20 30\r\n", "  \t\n",
+                                           "1 2 3 4\n", "1 2 3 45\n"};  // 8 and 9 bytes: room for a similarity or not
   int split = 0;
   for (int round = 0; round < 400; ++round) {
     std::vector<std::string> lines;
