@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "formats/health.hpp"
 #include "text/reader.hpp"
@@ -46,18 +47,24 @@ void check_run(std::string_view text, float level) {
   const auto whole = tilvex::formats::health_of(text, "'f'"), read = watch.notes("'f'");
   check(whole.size() == read.size());
   for (std::size_t k = 0; k < whole.size() && k < read.size(); ++k) check(whole[k].text == read[k].text);
-  // Read as two halves where it splits: the same texts and findings.
-  std::string halves_buffer(text);
-  tilvex::formats::HealthWatch halves_watch;
-  const tilvex::RunTexts h = tilvex::analyse_in_place(halves_buffer, level, tilvex::Grid{-1, 0, 7, 2147483647},
-                                                      {.watcher = &halves_watch, .threads = 2, .halves_from = 0});
-  std::string halves_lines;
-  for (std::string_view piece : h.pieces()) halves_lines += piece;
-  check(halves_lines == lines.text);
-  check(h.summary == summary);
-  const auto halves_read = halves_watch.notes("'f'");
-  check(halves_read.size() == read.size());
-  for (std::size_t k = 0; k < read.size() && k < halves_read.size(); ++k) check(halves_read[k].text == read[k].text);
+  // Read as two halves where it splits, with the similarities in the
+  // text or not, and as one with them in the text: the same texts and
+  // findings.
+  constexpr std::size_t kNever = static_cast<std::size_t>(-1);
+  for (const auto& [threads, in_text_from] : {std::pair{2u, kNever}, {2u, std::size_t{0}}, {1u, std::size_t{0}}}) {
+    std::string other_buffer(text);
+    tilvex::formats::HealthWatch other_watch;
+    const tilvex::RunTexts h = tilvex::analyse_in_place(
+        other_buffer, level, tilvex::Grid{-1, 0, 7, 2147483647},
+        {.watcher = &other_watch, .threads = threads, .halves_from = 0, .in_text_from = in_text_from});
+    std::string other_lines;
+    for (std::string_view piece : h.pieces()) other_lines += piece;
+    check(other_lines == lines.text);
+    check(h.summary == summary);
+    const auto other_read = other_watch.notes("'f'");
+    check(other_read.size() == read.size());
+    for (std::size_t k = 0; k < read.size() && k < other_read.size(); ++k) check(other_read[k].text == read[k].text);
+  }
 }
 
 void check_scan(std::string_view line) {
