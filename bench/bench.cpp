@@ -2,7 +2,7 @@
 // time of each stage in process, on generated files of 10^3 to 10^6
 // resamples.
 //
-//   tilvex-bench [--max N] [--floor-max N] [--runs R] [--grid-points P]
+//   tilvex-bench [--max N] [--floor-max N] [--runs R] [--grid-points P] [--only grid]
 //
 // End to end: the median wall time of R runs (at least 5, after two to warm
 // up) of build/tilvex, each appending to fresh result files, and the
@@ -25,7 +25,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -162,9 +161,9 @@ std::vector<std::string> inputs_of(const std::string& list_path) {
   return inputs;
 }
 
-// The floors of a grid, in process: reading every input on one thread;
-// and every point read and analysed on `jobs` threads straight through the
-// library, with no ordering, no locks and no appends.
+// In process: every input read on one thread; and every point read and
+// analysed on `jobs` threads straight through the library, with or
+// without the stress quantities, with no ordering and no appends.
 double read_floor(const std::vector<std::string>& inputs) {
   const auto start = Clock::now();
   std::size_t bytes = 0;
@@ -177,16 +176,7 @@ double read_floor(const std::vector<std::string>& inputs) {
   return seconds_since(start);
 }
 
-// With `appends` (two files' names), each point's texts are appended to
-// them as soon as it is analysed, in whatever order the threads finish,
-// each by one write with O_APPEND: no order, no lock, no journal.
-double analysis_floor(const std::vector<std::string>& inputs, unsigned jobs, bool stress = true,
-                      const std::array<std::string, 2>* appends = nullptr) {
-  int out[2] = {-1, -1};
-  for (int k = 0; appends != nullptr && k < 2; ++k) {
-    out[k] = open((*appends)[k].c_str(), O_WRONLY | O_APPEND | O_CREAT | O_TRUNC, 0644);
-    if (out[k] < 0) std::exit(1);
-  }
+double analysis_floor(const std::vector<std::string>& inputs, unsigned jobs, bool stress) {
   const auto start = Clock::now();
   std::atomic<std::size_t> next{0};
   std::vector<std::thread> threads;
@@ -197,19 +187,11 @@ double analysis_floor(const std::vector<std::string>& inputs, unsigned jobs, boo
         if (!f.open(inputs[i]) || !f.read()) std::exit(1);
         const tilvex::RunTexts t = tilvex::analyse_in_place(f.bytes(), 95.0f, tilvex::Grid{1, 2, 3, 4}, {.stress = stress});
         if (t.summary.empty()) std::exit(1);
-        if (appends == nullptr) continue;
-        std::string lines;
-        for (std::string_view piece : t.pieces()) lines += piece;
-        if (write(out[0], t.summary.data(), t.summary.size()) != static_cast<ssize_t>(t.summary.size()) ||
-            write(out[1], lines.data(), lines.size()) != static_cast<ssize_t>(lines.size()))
-          std::exit(1);
       }
     });
   }
   for (std::thread& t : threads) t.join();
-  const double seconds = seconds_since(start);
-  for (int k = 0; appends != nullptr && k < 2; ++k) close(out[k]);
-  return seconds;
+  return seconds_since(start);
 }
 
 struct Figure {
@@ -238,47 +220,51 @@ Figure time_command(const std::vector<std::string>& args, const fs::path& dir, i
 void bench_grid(const fs::path& dir, int points, int resamples, int runs) {
   const unsigned n = processors();
   const std::string list = make_grid(dir / "grid", points, resamples);
+  ::sync();  // the inputs on disk first, so that their writing back takes no time from the runs
   const std::vector<std::string> inputs = inputs_of(list);
   const std::string s = (dir / "s.txt").string(), a = (dir / "a.txt").string();
   std::printf("\n%d points of %d resamples, %u processors (median of %d runs):\n", points,
               resamples, n, runs);
   // The processes first, while this one is small: a child's peak counts
   // the memory of the process that started it (it shares its pages until
-  // it runs its program), so in-process work comes after.
-  const auto grid = [&](const std::string& jobs) {
-    return time_command({TILVEX_GRID_BINARY, list, s, "95", a, "--jobs", jobs, "--quiet"}, dir, runs);
-  };
-  const Figure all = grid(std::to_string(n)), one = grid("1");
+  // it runs its program), so in-process work comes after. tilvex-grid and
+  // its floor in turn, each appending to fresh files, and the ratio pair
+  // by pair, so that a drift of the machine's speed falls on both.
+  const std::vector<std::string> all_args = {TILVEX_GRID_BINARY, list, s, "95", a, "--jobs", std::to_string(n), "--quiet"};
+  const std::vector<std::string> floor_args = {TILVEX_GRID_FLOOR, list, std::to_string(n), s, a};
+  std::vector<double> all_wall, floor_wall, ratio;
+  long all_peak = 0;
+  for (int r = 0; r < runs + 1; ++r) {  // the first pair warms up
+    const Figure g = time_command(all_args, dir, 1), f = time_command(floor_args, dir, 1);
+    if (r == 0) continue;
+    all_wall.push_back(g.seconds), floor_wall.push_back(f.seconds), ratio.push_back(g.seconds / f.seconds);
+    all_peak = std::max(all_peak, g.peak_kib);
+  }
+  const Figure one = time_command({TILVEX_GRID_BINARY, list, s, "95", a, "--jobs", "1", "--quiet"}, dir, runs);
   const std::string recipe = "xargs -P " + std::to_string(n) +
                              " -L 1 sh -c '\"$0\" \"$1\" " + s + " 95 " + a +
                              " \"$2\" \"$3\" \"$4\" \"$5\"' " + TILVEX_BINARY + " < " + list;
   const Figure xargs = time_command({"/bin/sh", "-c", recipe}, dir, runs);
-  std::vector<double> floor_read, floor_analysis, floor_appends, with_stress, without_stress;
-  const std::array<std::string, 2> appends = {(dir / "floor-s.txt").string(), (dir / "floor-a.txt").string()};
+  std::vector<double> floor_read, stress_cost;
   for (int r = 0; r < runs; ++r) {
     floor_read.push_back(read_floor(inputs));
-    floor_analysis.push_back(analysis_floor(inputs, n));
-    floor_appends.push_back(analysis_floor(inputs, n, true, &appends));
     // The stress quantities (SHmax, regime, A-phi over the accepted
     // resamples), which tilvex-grid gathers in pass 2: one thread, with
-    // and without, taken in turn.
-    with_stress.push_back(analysis_floor(inputs, 1, true));
-    without_stress.push_back(analysis_floor(inputs, 1, false));
+    // and without, in turn, the difference pair by pair.
+    const double with = analysis_floor(inputs, 1, true);
+    stress_cost.push_back(with - analysis_floor(inputs, 1, false));
   }
-  const double stress = (median(with_stress) - median(without_stress)) / points;
-  const double floor = median(floor_analysis);
+  const double stress = median(stress_cost) / points;
+  const double all = median(all_wall);
   std::printf("  reading every input, one thread       %8.1f ms\n", median(floor_read) * 1e3);
-  const double appending = median(floor_appends);
-  std::printf("  analysis floor, %u threads, no appends %8.1f ms\n", n, floor * 1e3);
-  std::printf("  its floor, %u threads, appending       %8.1f ms  (the texts unordered, no lock, no journal)\n", n,
-              appending * 1e3);
-  std::printf("  tilvex-grid --jobs %u                  %8.1f ms  %+.1f%% over the appending floor, peak %.1f MiB\n",
-              n, all.seconds * 1e3, (all.seconds / appending - 1) * 100,
-              static_cast<double>(all.peak_kib) / 1024.0);
+  std::printf("  its floor, %u threads, appending       %8.1f ms  (the texts unordered, no lock, no journal, no record)\n",
+              n, median(floor_wall) * 1e3);
+  std::printf("  tilvex-grid --jobs %u                  %8.1f ms  %+.1f%% over its floor (paired), peak %.1f MiB\n", n,
+              all * 1e3, (median(ratio) - 1) * 100, static_cast<double>(all_peak) / 1024.0);
   std::printf("  tilvex-grid --jobs 1                  %8.1f ms  (--jobs %u: %.2fx as fast), peak %.1f MiB\n",
-              one.seconds * 1e3, n, one.seconds / all.seconds, static_cast<double>(one.peak_kib) / 1024.0);
+              one.seconds * 1e3, n, one.seconds / all, static_cast<double>(one.peak_kib) / 1024.0);
   std::printf("  xargs -P %u, a tilvex run per point    %8.1f ms  (%.2fx tilvex-grid's time)\n", n,
-              xargs.seconds * 1e3, xargs.seconds / all.seconds);
+              xargs.seconds * 1e3, xargs.seconds / all);
   std::printf("  stress quantities, per point          %8.1f us  (%+.1f%% of tilvex-grid --jobs 1's time)\n",
               stress * 1e6, stress * points / one.seconds * 100);
   std::fflush(stdout);
@@ -507,7 +493,9 @@ void bench_sync(const fs::path& dir, int runs, const std::string& level) {
 int main(int argc, char** argv) {
   long max_n = 1000000, floor_max = 10000000;
   int runs = 7, grid_points = 2000;
+  std::string only;  // "grid": the grids alone
   for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::string(argv[i]) == "--only") only = argv[i + 1];
     if (std::string(argv[i]) == "--max") max_n = std::atol(argv[i + 1]);
     if (std::string(argv[i]) == "--floor-max") floor_max = std::atol(argv[i + 1]);
     if (std::string(argv[i]) == "--runs") runs = std::max(5, std::atoi(argv[i + 1]));
@@ -520,9 +508,11 @@ int main(int argc, char** argv) {
   std::printf("tilvex-bench: median of %d runs each, confidence level %s\n", runs, level.c_str());
   // First, while this process is small: a child's peak counts the memory
   // of the process that started it.
-  if (!bench_floor(dir, floor_max, runs, level)) return 1;
-  bench_plot(dir);
-  bench_each(dir, 300, 5100);  // some 1.45 million accepted lines
+  if (only.empty()) {
+    if (!bench_floor(dir, floor_max, runs, level)) return 1;
+    bench_plot(dir);
+    bench_each(dir, 300, 5100);  // some 1.45 million accepted lines
+  }
   // A grid (first, while this process is small: see bench_grid): the
   // realistic case, and large inputs, where the memory bound of
   // about 2 jobs inputs shows.
@@ -530,8 +520,10 @@ int main(int argc, char** argv) {
     bench_grid(dir, grid_points, 2000, 3);
     bench_grid(dir, 16, 100000, 3);
   }
-  if (!bench_scaling(dir, max_n, runs, level) || !bench_huge_trends(dir, runs, level)) return 1;
-  bench_sync(dir, runs, level);
+  if (only.empty()) {
+    if (!bench_scaling(dir, max_n, runs, level) || !bench_huge_trends(dir, runs, level)) return 1;
+    bench_sync(dir, runs, level);
+  }
 
   fs::remove_all(dir);
   return 0;
