@@ -101,7 +101,9 @@ struct Writer {
         const std::string_view summary = o.texts ? std::string_view(o.texts->summary) : std::string_view();
         views.push_back({o.texts.has_value(), lines[k], summary, o.record});
       }
-      const AppendOutcome a = append_all(commit_of(views, to).targets, {files.tell, window.stopping()});
+      std::size_t in = 0;
+      const AppendOutcome a = append(views, to, in);
+      told(std::span(batch).first(in));
       if (a.stopped) return stop(window.stopping()->load());  // while it waited for a lock
       if (a.failed >= 0) {
         report.ending = Ending::write_failed;
@@ -109,15 +111,33 @@ struct Writer {
         report.fixed = "unable to write " + a.file->name();
         return;
       }
-      told(batch);
       window.done(batch.size());
       observer.progress(report.appended, report.failed, report.total);
     }
   }
 
-  // A batch is in the files: its failed points are told, its rows kept.
-  void told(const std::vector<std::unique_ptr<Outcome>>& batch) {
-    for (const auto& o : batch) {
+  // The points of `views` appended in one commit; where they do not fit
+  // (the file size limit, a full disk or quota), as many of them as fit,
+  // one commit each, so that a batch loses no more than a point would.
+  // `in`: how many of them went in.
+  AppendOutcome append(std::span<const AnalysedPoint> views, const CommitFiles& to, std::size_t& in) {
+    const AppendOptions with = {files.tell, window.stopping()};
+    AppendOutcome a = append_all(commit_of(views, to).targets, with);
+    const bool too_big = a.failed >= 0 && (a.error == EFBIG || a.error == ENOSPC || a.error == EDQUOT);
+    if (views.size() == 1 || !too_big) {
+      in = a.failed < 0 && !a.stopped ? views.size() : 0;
+      return a;
+    }
+    for (in = 0; in < views.size(); ++in) {
+      a = append_all(commit_of(views.subspan(in, 1), to).targets, with);
+      if (a.failed >= 0 || a.stopped) break;
+    }
+    return a;
+  }
+
+  // Points in the files: their failures are told, their rows kept.
+  void told(std::span<const std::unique_ptr<Outcome>> appended) {
+    for (const auto& o : appended) {
       const std::size_t i = report.appended++;
       const Point& p = points[i];
       progress.rows += o->row;
