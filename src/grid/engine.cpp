@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -26,6 +27,12 @@ namespace tilvex::grid {
 namespace {
 
 using Window = OrderedWindow<std::unique_ptr<Outcome>>;
+
+// Inputs held ahead of the writer beyond 2 jobs of them, in bytes at most
+// (and one more input per job): quick points go in larger batches.
+constexpr std::size_t kSmallInputs = std::size_t{8} << 20;
+// How long the writer waits for more ready points once it has a batch.
+constexpr auto kLinger = std::chrono::milliseconds(50);
 
 // What a grid says of its points when it ends: the warnings of each, in
 // list order, those an earlier run recorded too (a grid that resumed).
@@ -64,8 +71,11 @@ std::vector<std::thread> start_workers(unsigned jobs, std::span<const Point> poi
   std::vector<std::thread> workers;
   for (unsigned j = 0; j < jobs; ++j)
     workers.emplace_back([points, level, files, window] {
-      while (const auto i = window->take())
-        window->put(*i, analyse_point(points[*i], level, files->output, files->output2));
+      while (const auto i = window->take()) {
+        std::unique_ptr<Outcome> o = analyse_point(points[*i], level, files->output, files->output2);
+        const std::size_t weight = o->input.size();
+        window->put(*i, std::move(o), weight);
+      }
     });
   return workers;
 }
@@ -88,10 +98,11 @@ struct Writer {
     const CommitFiles to = {&files.output, &files.output2, files.keeps_record ? &files.record : nullptr,
                             one_file};
     while (report.appended < report.total) {
-      // A batch of at least `jobs` points (or all that are left), while the
-      // workers go on with the other half of the window: fewer, larger
-      // commits, each with its journal.
-      const auto batch = window.batch(std::min<std::size_t>(options.jobs, report.total - report.appended));
+      // A batch of at least `jobs` points (or all that are left), and as
+      // many more as are ready while the workers still have room to go on
+      // (for at most kLinger): fewer, larger commits, each with its
+      // journals.
+      const auto batch = window.batch(std::min<std::size_t>(options.jobs, report.total - report.appended), kLinger);
       if (batch.empty()) return stop(window.stopped());
       std::vector<LinePieces> lines(batch.size());  // what the views point to
       std::vector<AnalysedPoint> views;
@@ -212,10 +223,13 @@ Report run_grid(const Options& o, std::span<const Point> points, Observer& obser
   report.failed = progress.failed;
 
   // Workers take points in list order, at most 2 jobs ahead of the writer,
-  // so that at most 2 jobs inputs are held at once. The ticks that time a
+  // so that at most 2 jobs inputs are held at once; up to 8 jobs ahead
+  // while the results held weigh less than kSmallInputs, so that quick
+  // points are committed in larger batches. The ticks that time a
   // lock wait (SIGALRM) must come to this thread, the one that appends:
   // the other threads start with them blocked.
-  const auto window = std::make_shared<Window>(progress.done, points.size(), 2 * std::size_t{o.jobs});
+  const auto window = std::make_shared<Window>(progress.done, points.size(), 2 * std::size_t{o.jobs},
+                                               8 * std::size_t{o.jobs}, kSmallInputs);
   sigset_t ticks;
   sigemptyset(&ticks);
   sigaddset(&ticks, SIGALRM);

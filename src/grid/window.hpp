@@ -1,11 +1,14 @@
 #pragma once
 // The ordered window of a grid: workers take points in list order, at most
-// `window` ahead of the writer, and the writer is given the results back
-// in list order, as many consecutive ones as are ready. So at most
-// `window` results (and their inputs) are held at once, however unevenly
-// the points take their time.
+// `window` ahead of the writer (or `room` ahead while the results held
+// are small), and the writer is given the results back in list order, as
+// many consecutive ones as are ready. So at most `window` results (and
+// their inputs) are held at once, however unevenly the points take their
+// time, or `room` of them while they weigh less than `budget` bytes in all.
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -17,42 +20,53 @@ namespace tilvex::grid {
 template <typename Result>
 class OrderedWindow {
  public:
-  // Points `first` to `total` - 1 are to be done; `window` >= 1.
-  OrderedWindow(std::size_t first, std::size_t total, std::size_t window)
-      : slots_(window), next_(first), committed_(first), total_(total) {}
+  // Points `first` to `total` - 1 are to be done; 1 <= `window` <= `room`.
+  OrderedWindow(std::size_t first, std::size_t total, std::size_t window, std::size_t room = 0,
+                std::size_t budget = 0)
+      : slots_(std::max(window, room)), weights_(slots_.size()), window_(window), budget_(budget),
+        next_(first), committed_(first), total_(total) {}
 
   // For a worker: the next point in list order, once it is within the
   // window; none once every point is taken.
   std::optional<std::size_t> take() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return next_ >= total_ || next_ < committed_ + slots_.size(); });
+    changed_.wait(lock, [&] { return next_ >= total_ || next_ < committed_ + allowed(); });
     if (next_ >= total_) return std::nullopt;
+    changed_.notify_all();  // the writer may be waiting for the room to fill
     return next_++;
   }
 
-  // For a worker: the result of point `i`, which it took.
-  void put(std::size_t i, Result result) {
+  // For a worker: the result of point `i`, which it took, and what it
+  // weighs (its input's bytes).
+  void put(std::size_t i, Result result, std::size_t weight = 0) {
     std::lock_guard lock(mutex_);
     slots_[i % slots_.size()] = std::move(result);
+    weights_[i % slots_.size()] = weight;
+    held_ += weight;
     changed_.notify_all();
   }
 
   // For the writer: waits until the `wanted` results after the last batch
-  // are ready (or the window is stopped), then takes every consecutive
-  // ready one, in list order. Empty once stopped. Their room is given back
-  // by done().
-  std::vector<Result> batch(std::size_t wanted) {
+  // are ready (or the window is stopped). Then, for at most `linger`, it
+  // waits for more while the workers are busy: while every one of the
+  // `wanted` workers could still take a point and not every point is
+  // taken. It then takes every consecutive ready one, in list order: fewer,
+  // larger batches where the points are many and quick. Empty once
+  // stopped. Their room is given back by done().
+  std::vector<Result> batch(std::size_t wanted,
+                            std::chrono::steady_clock::duration linger = std::chrono::steady_clock::duration{}) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] {
-      if (signal_ != 0) return true;
-      std::size_t ready = 0;
-      while (ready < wanted && slots_[(committed_ + ready) % slots_.size()]) ++ready;
-      return ready == wanted;
+    changed_.wait(lock, [&] { return signal_ != 0 || ready(wanted) == wanted; });
+    changed_.wait_until(lock, std::chrono::steady_clock::now() + linger, [&] {
+      return signal_ != 0 || next_ >= total_ || next_ + wanted >= committed_ + allowed();
     });
     std::vector<Result> out;
     if (signal_ != 0) return out;
-    for (std::size_t i = committed_; i < total_ && slots_[i % slots_.size()]; ++i)
+    batch_weight_ = 0;
+    for (std::size_t i = committed_; i < total_ && slots_[i % slots_.size()]; ++i) {
       out.push_back(std::move(slots_[i % slots_.size()]));
+      batch_weight_ += weights_[i % slots_.size()];
+    }
     return out;
   }
 
@@ -61,6 +75,8 @@ class OrderedWindow {
   void done(std::size_t count) {
     std::lock_guard lock(mutex_);
     committed_ += count;
+    held_ -= batch_weight_;
+    batch_weight_ = 0;
     changed_.notify_all();
   }
 
@@ -80,9 +96,21 @@ class OrderedWindow {
   const std::atomic<int>* stopping() const { return &stopping_; }
 
  private:
+  // How far ahead of the writer the workers may take points now.
+  std::size_t allowed() const { return held_ < budget_ ? slots_.size() : window_; }
+  // How many of the first `wanted` results after the last batch are ready.
+  std::size_t ready(std::size_t wanted) const {
+    std::size_t n = 0;
+    while (n < wanted && slots_[(committed_ + n) % slots_.size()]) ++n;
+    return n;
+  }
+
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<Result> slots_;  // point i at i % window, until it is taken
+  std::vector<Result> slots_;  // point i at i % room, until it is taken
+  std::vector<std::size_t> weights_;  // and what it weighs
+  std::size_t window_, budget_;
+  std::size_t held_ = 0, batch_weight_ = 0;  // the weight of the results put and not yet written
   std::size_t next_, committed_, total_;  // points taken, points written
   int signal_ = 0;
   std::atomic<int> stopping_{0};
