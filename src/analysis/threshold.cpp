@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "numeric/exact_float.hpp"
-#include "numeric/routines.hpp"
 
 namespace tilvex::inline detail {
 
@@ -49,6 +48,26 @@ std::uint32_t select_digit(std::span<const std::span<const float>> parts, std::u
   return digit;
 }
 
+// The value of rank `rank` in the order `sort` gives the parts' values
+// (which keeps equal ones in their order here), by selection on a copy of
+// their keys: the key of that rank, then its place among the equal ones.
+float select_in_order(std::span<const std::span<const float>> parts, std::size_t size, std::size_t rank) {
+  std::vector<std::uint32_t> keys;
+  keys.reserve(size);
+  for (std::span<const float> table : parts)
+    for (float f : table) keys.push_back(order_key(f));
+  std::nth_element(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(rank), keys.end());
+  const std::uint32_t key = keys[rank];
+  // The keys below it all come before it now.
+  rank -= static_cast<std::size_t>(std::count_if(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(rank),
+                                                 [key](std::uint32_t k) { return k < key; }));
+  for (std::span<const float> table : parts)
+    for (float f : table)
+      if (order_key(f) == key && rank-- == 0) return f;
+  assert(false && "the key of rank `rank` is in the parts");
+  return 0.0f;
+}
+
 }  // namespace
 
 float confidence_threshold(std::span<const float> table, float confidence_level) {
@@ -61,13 +80,7 @@ float confidence_threshold(std::span<const std::span<const float>> parts, float 
   for (std::span<const float> table : parts) size += table.size();
   std::size_t rank = threshold_index(confidence_level, size);
   assert(rank < size);
-  if (size <= 16384) {  // sorting a copy costs less than the histograms
-    std::vector<float> sorted;
-    sorted.reserve(size);
-    for (std::span<const float> table : parts) sorted.insert(sorted.end(), table.begin(), table.end());
-    sort(sorted.data(), sorted.size());
-    return sorted[rank];
-  }
+  if (size <= 16384) return select_in_order(parts, size, rank);  // costs less than the histograms
   std::vector<std::size_t> counts(1u << 16);
   const std::uint32_t high = select_digit(parts, 0, 0, 16, rank, counts);
   const std::uint32_t low = select_digit(parts, 0xffff0000u, high << 16, 0, rank, counts);
@@ -94,8 +107,8 @@ float confidence_threshold(const KeyCounts& high, std::size_t n, float confidenc
     each([&](float f) {
       if (order_key(f) >> 16 == top) under.push_back(f);
     });
-    sort(under.data(), under.size());
-    return under[rank];
+    const std::span<const float> held[] = {under};
+    return select_in_order(held, under.size(), rank);
   }
   // Else by the low 16 bits too, and a last reading for the first of the
   // key's values at that rank.

@@ -52,8 +52,9 @@ TEST(ConfidenceThreshold, IsTheEntryTheSortedTableHasAtTheIndex) {
                         std::bit_cast<float>(0x7fc00000u), std::bit_cast<float>(0xffc00001u),
                         std::bit_cast<float>(0x7f800002u)};
   for (int round = 0; round < 3020; ++round) {
-    // Small tables, and some large enough to be selected by histogram.
-    std::vector<float> table(round < 3000 ? 1 + rng() % 40 : 16385 + rng() % 40000);
+    // Small tables, some of up to 16384, and some large enough to be
+    // selected by histogram.
+    std::vector<float> table(round < 2800 ? 1 + rng() % 40 : round < 3000 ? 41 + rng() % 16344 : 16385 + rng() % 40000);
     for (float& v : table)
       v = rng() % 3 == 0 ? std::bit_cast<float>(static_cast<std::uint32_t>(rng()))
                          : pool[rng() % std::size(pool)];
