@@ -2,7 +2,7 @@
 // time of each stage in process, on generated files of 10^3 to 10^6
 // resamples.
 //
-//   tilvex-bench [--max N] [--floor-max N] [--runs R] [--grid-points P] [--only grid]
+//   tilvex-bench [--max N] [--floor-max N] [--runs R] [--grid-points P] [--only grid|floor]
 //
 // End to end: the median wall time of R runs (at least 5, after two to warm
 // up) of build/tilvex, each appending to fresh result files, and the
@@ -493,7 +493,7 @@ void bench_sync(const fs::path& dir, int runs, const std::string& level) {
 int main(int argc, char** argv) {
   long max_n = 1000000, floor_max = 10000000;
   int runs = 7, grid_points = 2000;
-  std::string only;  // "grid": the grids alone
+  std::string only;  // "grid" or "floor": that part alone
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::string(argv[i]) == "--only") only = argv[i + 1];
     if (std::string(argv[i]) == "--max") max_n = std::atol(argv[i + 1]);
@@ -508,17 +508,18 @@ int main(int argc, char** argv) {
   std::printf("tilvex-bench: median of %d runs each, confidence level %s\n", runs, level.c_str());
   // First, while this process is small: a child's peak counts the memory
   // of the process that started it.
-  if (only.empty()) {
+  if (only.empty() || only == "floor")
     if (!bench_floor(dir, floor_max, runs, level)) return 1;
+  if (only.empty()) {
     bench_plot(dir);
     bench_each(dir, 300, 5100);  // some 1.45 million accepted lines
   }
   // A grid (first, while this process is small: see bench_grid): the
   // realistic case, and large inputs, where the memory bound of
   // about 2 jobs inputs shows.
-  if (grid_points > 0) {
-    bench_grid(dir, grid_points, 2000, 3);
-    bench_grid(dir, 16, 100000, 3);
+  if (grid_points > 0 && (only.empty() || only == "grid")) {
+    bench_grid(dir, grid_points, 2000, runs);
+    bench_grid(dir, 16, 100000, runs);
   }
   if (only.empty()) {
     if (!bench_scaling(dir, max_n, runs, level) || !bench_huge_trends(dir, runs, level)) return 1;
