@@ -9,6 +9,7 @@
 #include <ctime>
 #include <array>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -51,17 +52,46 @@ struct Warnings {
   }
 };
 
-// The thread that waits for the stopping signals (blocked in every
-// thread) and stops the window; it outlives the grid.
-void watch_signals(const std::shared_ptr<Window>& window) {
-  std::thread([window] {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&set, s);
-    int sig = 0;
-    if (sigwait(&set, &sig) == 0) window->stop(sig);
-  }).detach();
-}
+// What stops a grid: the first stopping signal (blocked in every thread),
+// waited for by a thread of its own from before the grid's first lock on,
+// which stops the window once there is one. It outlives the grid.
+class Stopper {
+ public:
+  // Starts the thread; the ticks that time a lock wait (SIGALRM) stay
+  // with the caller.
+  static std::shared_ptr<Stopper> start() {
+    auto stopper = std::make_shared<Stopper>();
+    sigset_t ticks;
+    sigemptyset(&ticks);
+    sigaddset(&ticks, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &ticks, nullptr);
+    std::thread([stopper] {
+      sigset_t set;
+      sigemptyset(&set);
+      for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&set, s);
+      int sig = 0;
+      if (sigwait(&set, &sig) != 0) return;
+      std::lock_guard lock(stopper->mutex_);
+      stopper->signal_ = sig;
+      if (stopper->window_) stopper->window_->stop(sig);
+    }).detach();
+    pthread_sigmask(SIG_UNBLOCK, &ticks, nullptr);
+    return stopper;
+  }
+  // Set to the signal once it comes.
+  const std::atomic<int>* signal() const { return &signal_; }
+  // The window it stops from now on (at once, if the signal came).
+  void stops(const std::shared_ptr<Window>& window) {
+    std::lock_guard lock(mutex_);
+    window_ = window;
+    if (signal_ != 0) window_->stop(signal_);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::shared_ptr<Window> window_;
+  std::atomic<int> signal_{0};
+};
 
 // The workers, each analysing the points the window hands it. They hold
 // what they use, since a grid that stops leaves them behind.
@@ -212,8 +242,15 @@ void finish(const Options& o, Files& f, const Progress& progress, Report& r) {
 Report run_grid(const Options& o, std::span<const Point> points, Observer& observer) {
   const auto files = std::make_shared<Files>();
   files->tell = [&observer](const std::string& text) { observer.note(text); };
+  const std::shared_ptr<Stopper> stopper = Stopper::start();
   if (const std::string note = open_files(o, *files); !note.empty()) observer.note(note);
-  roll_back(*files);
+  if (!roll_back(*files, stopper->signal())) {  // stopped while it waited for a lock
+    Report stopped;
+    stopped.ending = Ending::stopped;
+    stopped.signal = stopper->signal()->load();
+    stopped.total = points.size();
+    return stopped;
+  }
   const std::string header =
       progress_header(points.size(), fingerprint(points), o.level_text, o.part_k, o.part_n);
   Progress progress = settle_record(o, header, points.size(), *files);
@@ -234,7 +271,7 @@ Report run_grid(const Options& o, std::span<const Point> points, Observer& obser
   sigemptyset(&ticks);
   sigaddset(&ticks, SIGALRM);
   pthread_sigmask(SIG_BLOCK, &ticks, nullptr);
-  watch_signals(window);
+  stopper->stops(window);
   std::vector<std::thread> workers = start_workers(o.jobs, points, o.level, files, window);
   pthread_sigmask(SIG_UNBLOCK, &ticks, nullptr);
 

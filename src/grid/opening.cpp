@@ -81,11 +81,12 @@ std::string open_files(const Options& o, Files& f) {
   return {};
 }
 
-void roll_back(Files& f) {
+bool roll_back(Files& f, const std::atomic<int>* stop) {
   std::vector<ResultFile*> files = {&f.output, &f.output2};
   if (f.keeps_record) files.push_back(&f.record);
-  const AppendOutcome r = recover(files, {f.tell});
-  if (r.failed < 0) return;
+  const AppendOutcome r = recover(files, {f.tell, stop});
+  if (r.stopped) return false;
+  if (r.failed < 0) return true;
   throw unwritable(*r.file, r.file == &f.output2 ? kOutput2 : kOutput,
                    "cannot lock '" + r.file->name() + "': " + reason(r));
 }

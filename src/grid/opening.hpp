@@ -2,6 +2,7 @@
 // The start of a grid: its result files and record opened and locked, what
 // a run that died left rolled back, and the record read and settled.
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -39,8 +40,9 @@ std::string open_files(const Options& o, Files& f);
 
 // Rolls back, under the locks, what a grid or run that died left in the
 // files and the record, so that the record read next tells what is in
-// the files.
-void roll_back(Files& f);
+// the files. False if `stop` was set (to a signal number) while it waited
+// for a lock: nothing was done.
+bool roll_back(Files& f, const std::atomic<int>* stop);
 
 // Reads the record and settles what this run does with it: goes on with
 // it (the result then holds what is done) or begins it anew (an empty

@@ -282,6 +282,8 @@ TEST(GridTrust, ARerunAppendsNothingUnlessAskedTo) {
   const Left stopped = left_in(dir);
   const auto done = std::count(stopped.record.begin(), stopped.record.end(), '\n') - 1;  // less the header
   ASSERT_EQ(done, 4);
+  EXPECT_NE(slurp(dir / "grid.stderr").find("tilvex-grid: stopped with 4 of 12 points appended\n"), std::string::npos)
+      << slurp(dir / "grid.stderr");
   const std::string unfinished = "tilvex-grid: '" + dir / "out.txt" + "' holds an unfinished grid, " +
                                  std::to_string(done) +
                                  " of 12 points done; --resume appends the rest, --again appends every "
@@ -842,6 +844,61 @@ TEST(GridTrust, AFileThatIsNotARecordIsLeftAlone) {
         << how;
     EXPECT_EQ(slurp(dir / "out.txt.tilvex-grid"), "my own notes\n") << how;
     EXPECT_EQ(slurp(dir / "out.txt"), "") << how;
+  }
+}
+
+// A grid stopped while it waits for another process's lock on
+// output_file2, in the rollback before its work or in a commit, has
+// appended nothing of what waited, says so, and ends by the signal; once
+// the lock is let go, --resume finishes it to the bytes of one clean run.
+TEST(GridTrust, AGridStoppedWhileWaitingForALockAppendsNothingOfWhatWaited) {
+  ScratchDir dir;
+  const std::string w = kData + "/worked.vrin";
+  ASSERT_EQ(mkfifo((dir / "fifo.vrin").c_str(), 0600), 0);
+  spill(dir / "grid.txt", dir / "fifo.vrin" + " 1 0 0 0\n" + w + " 2 0 0 0\n" + w + " 3 0 0 0\n");
+  const pid_t clean_run = start(TILVEX_GRID, grid_args(dir), dir / "grid.stdout");
+  feed(dir / "fifo.vrin");
+  ASSERT_EQ(finish_within(clean_run, 30), 0);
+  const Left clean = left_in(dir);
+  for (const bool in_a_commit : {false, true}) {
+    SCOPED_TRACE(in_a_commit ? "in a commit" : "in the rollback before the work");
+    remove_grid_files(dir);
+    spill(dir / "out2.txt", "");
+    const int held = open((dir / "out2.txt").c_str(), O_RDWR);
+    if (!in_a_commit) {
+      ASSERT_TRUE(lock_whole_file(held));
+    }
+    const pid_t pid = start(TILVEX_GRID, grid_args(dir), dir / "grid.stdout",
+                            Launch{"/dev/null", -1, dir / "grid.stderr", {"TILVEX_LOCK_NOTICE=0"}});
+    if (in_a_commit) {
+      ASSERT_TRUE(recorded(dir, 0));  // begun, and waiting for the first point's input
+      ASSERT_TRUE(lock_whole_file(held));
+      feed(dir / "fifo.vrin");
+    }
+    for (int i = 0; i < 6000 && slurp(dir / "grid.stderr").find("waiting for") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(finish_within(pid, 30), 128 + SIGTERM);
+    close(held);
+    const std::string err = slurp(dir / "grid.stderr");
+    EXPECT_NE(err.find("tilvex-grid: stopped by signal 15 (Terminated) with 0 of 3 points appended\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(slurp(dir / "out.txt"), "");
+    EXPECT_EQ(slurp(dir / "out2.txt"), "");
+    const pid_t resumed = start(TILVEX_GRID, grid_args(dir, {"--resume"}), dir / "grid.stdout");
+    if (in_a_commit) {
+      feed(dir / "fifo.vrin");
+    }
+    if (!in_a_commit) {  // no record was begun: the grid as it was
+      EXPECT_EQ(finish_within(resumed, 30), 2);
+      const pid_t again = start(TILVEX_GRID, grid_args(dir), dir / "grid.stdout");
+      feed(dir / "fifo.vrin");
+      EXPECT_EQ(finish_within(again, 30), 0);
+    } else {
+      EXPECT_EQ(finish_within(resumed, 30), 0);
+    }
+    EXPECT_TRUE(left_in(dir) == clean) << describe(left_in(dir), clean);
   }
 }
 
