@@ -62,11 +62,8 @@ class OrderedWindow {
     });
     std::vector<Result> out;
     if (signal_ != 0) return out;
-    batch_weight_ = 0;
-    for (std::size_t i = committed_; i < total_ && slots_[i % slots_.size()]; ++i) {
+    for (std::size_t i = committed_; i < total_ && slots_[i % slots_.size()]; ++i)
       out.push_back(std::move(slots_[i % slots_.size()]));
-      batch_weight_ += weights_[i % slots_.size()];
-    }
     return out;
   }
 
@@ -74,9 +71,7 @@ class OrderedWindow {
   // room goes to the next points.
   void done(std::size_t count) {
     std::lock_guard lock(mutex_);
-    committed_ += count;
-    held_ -= batch_weight_;
-    batch_weight_ = 0;
+    for (std::size_t k = 0; k < count; ++k, ++committed_) held_ -= weights_[committed_ % slots_.size()];
     changed_.notify_all();
   }
 
@@ -110,7 +105,7 @@ class OrderedWindow {
   std::vector<Result> slots_;  // point i at i % room, until it is taken
   std::vector<std::size_t> weights_;  // and what it weighs
   std::size_t window_, budget_;
-  std::size_t held_ = 0, batch_weight_ = 0;  // the weight of the results put and not yet written
+  std::size_t held_ = 0;  // the weight of the results put and not yet written
   std::size_t next_, committed_, total_;  // points taken, points written
   int signal_ = 0;
   std::atomic<int> stopping_{0};
