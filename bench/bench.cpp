@@ -25,14 +25,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "spawn.hpp"
@@ -162,7 +160,7 @@ std::vector<std::string> inputs_of(const std::string& list_path) {
 }
 
 // In process: every input read on one thread; and every point read and
-// analysed on `jobs` threads straight through the library, with or
+// analysed on one thread straight through the library, with or
 // without the stress quantities, with no ordering and no appends.
 double read_floor(const std::vector<std::string>& inputs) {
   const auto start = Clock::now();
@@ -176,21 +174,14 @@ double read_floor(const std::vector<std::string>& inputs) {
   return seconds_since(start);
 }
 
-double analysis_floor(const std::vector<std::string>& inputs, unsigned jobs, bool stress) {
+double analysis_floor(const std::vector<std::string>& inputs, bool stress) {
   const auto start = Clock::now();
-  std::atomic<std::size_t> next{0};
-  std::vector<std::thread> threads;
-  for (unsigned j = 0; j < jobs; ++j) {
-    threads.emplace_back([&] {
-      for (std::size_t i; (i = next++) < inputs.size();) {
-        tilvex::InputFile f;
-        if (!f.open(inputs[i]) || !f.read()) std::exit(1);
-        const tilvex::RunTexts t = tilvex::analyse_in_place(f.bytes(), 95.0f, tilvex::Grid{1, 2, 3, 4}, {.stress = stress});
-        if (t.summary.empty()) std::exit(1);
-      }
-    });
+  for (const std::string& name : inputs) {
+    tilvex::InputFile f;
+    if (!f.open(name) || !f.read()) std::exit(1);
+    const tilvex::RunTexts t = tilvex::analyse_in_place(f.bytes(), 95.0f, tilvex::Grid{1, 2, 3, 4}, {.stress = stress});
+    if (t.summary.empty()) std::exit(1);
   }
-  for (std::thread& t : threads) t.join();
   return seconds_since(start);
 }
 
@@ -251,8 +242,8 @@ void bench_grid(const fs::path& dir, int points, int resamples, int runs) {
     // The stress quantities (SHmax, regime, A-phi over the accepted
     // resamples), which tilvex-grid gathers in pass 2: one thread, with
     // and without, in turn, the difference pair by pair.
-    const double with = analysis_floor(inputs, 1, true);
-    stress_cost.push_back(with - analysis_floor(inputs, 1, false));
+    const double with = analysis_floor(inputs, true);
+    stress_cost.push_back(with - analysis_floor(inputs, false));
   }
   const double stress = median(stress_cost) / points;
   const double all = median(all_wall);
