@@ -89,7 +89,7 @@ int help() {
 void read_input(const std::string& name, tilvex::InputFile& input) {
   if (!input.open(name))
     throw failure("open", name, kInput, "cannot open " + quoted(name) + ": " + std::strerror(errno));
-  if (!input.read()) {
+  if (!input.read(tilvex::posix::usable_processors())) {
     if (input.error() == ENOMEM)
       throw failure("read", name, kInput,
                     name + ": out of memory after reading " + std::to_string(input.size()) + " bytes");
