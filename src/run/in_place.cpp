@@ -35,6 +35,15 @@ void InPlaceLines::add(const Solution& solution, std::size_t read) {
 
 namespace {
 
+// How many newlines `text` holds.
+std::size_t count_lines(std::string_view text) {
+  std::size_t lines = 0;
+  for (const char *at = text.data(), *end = at + text.size();
+       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) != nullptr; ++at)
+    ++lines;
+  return lines;
+}
+
 // Where the later half of a text may begin: the first line, from its
 // middle on, that reads as a tensor line whole (six plain numbers, nothing
 // else) followed by a solution line read whole (seven), within a few
@@ -269,9 +278,8 @@ std::optional<RunTexts> analyse_parts(std::span<char> text, float confidence_lev
   if (halves && in_text && whole_first) {
     // Pass 1 writes in both halves: that the split begins a record (the
     // first half holds whole records) must be known first.
-    std::size_t lines = 0;
-    for (char c : whole.substr(0, split)) lines += c == '\n' ? 1 : 0;
-    if (lines % 2 != 0 || lines < 2) return std::nullopt;
+    if (const std::size_t lines = count_lines(whole.substr(0, split)); lines % 2 != 0 || lines < 2)
+      return std::nullopt;
   }
   LineWatcher* const watch_a = halves ? a.watcher.get() : watcher;
   a.reader.emplace(whole.substr(0, split), watch_a);
