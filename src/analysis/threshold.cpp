@@ -93,8 +93,8 @@ float confidence_threshold(std::span<const std::span<const float>> parts, float 
   return parts[0].empty() ? parts[1][0] : parts[0][0];
 }
 
-float confidence_threshold(const KeyCounts& high, std::size_t n, float confidence_level,
-                           const std::function<void(const std::function<void(float)>&)>& each) {
+float confidence_threshold(const KeyCounts& high, std::size_t n, float confidence_level, const Each& each,
+                           const Under& under) {
   std::size_t rank = threshold_index(confidence_level, n);
   std::uint32_t top = 0;
   while (rank >= high[top]) rank -= high[top++];
@@ -102,13 +102,18 @@ float confidence_threshold(const KeyCounts& high, std::size_t n, float confidenc
   // orders them, if there are not too many to hold.
   constexpr std::size_t kHeld = std::size_t{1} << 22;
   if (high[top] <= kHeld) {
-    std::vector<float> under;
-    under.reserve(high[top]);
-    each([&](float f) {
-      if (order_key(f) >> 16 == top) under.push_back(f);
-    });
-    const std::span<const float> held[] = {under};
-    return select_in_order(held, under.size(), rank);
+    std::vector<std::vector<float>> parts;
+    if (under) {
+      parts = under(top);
+    } else {
+      std::vector<float>& all = parts.emplace_back();
+      all.reserve(high[top]);
+      each([&](float f) {
+        if (order_key(f) >> 16 == top) all.push_back(f);
+      });
+    }
+    const std::vector<std::span<const float>> held(parts.begin(), parts.end());
+    return select_in_order(held, high[top], rank);
   }
   // Else by the low 16 bits too, and a last reading for the first of the
   // key's values at that rank.

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 #include <span>
 
 namespace tilvex::inline detail {
@@ -37,8 +38,13 @@ using KeyCounts = std::array<std::size_t, 65536>;
 // The same threshold, for a table that is not held whole: `high` counts
 // its n > 0 values by the top 16 bits of their keys, and each(f) calls f
 // on every value in table order (once or three times). Holds only the
-// values that share their top 16 bits with the threshold, up to a bound.
-float confidence_threshold(const KeyCounts& high, std::size_t n, float confidence_level,
-                           const std::function<void(const std::function<void(float)>&)>& each);
+// values that share their top 16 bits with the threshold, up to a bound;
+// under(top), where given, returns them (whose keys' top 16 bits are
+// `top`), in table order as parts one after the other, in place of a
+// reading by each(f).
+using Each = std::function<void(const std::function<void(float)>&)>;
+using Under = std::function<std::vector<std::vector<float>>(std::uint32_t top)>;
+float confidence_threshold(const KeyCounts& high, std::size_t n, float confidence_level, const Each& each,
+                           const Under& under = {});
 
 }  // namespace tilvex::inline detail

@@ -123,7 +123,8 @@ class Similarities {
   }
 
   // f(s) for every similarity, in order.
-  void each(const std::function<void(float)>& f) const {
+  template <typename F>
+  void each(F&& f) const {
     std::size_t apart = 0, at = first_;
     for (std::size_t i = 0; i < count_; ++i) {
       if (apart < apart_.size() && apart_[apart].first == i) {
@@ -137,6 +138,16 @@ class Similarities {
       f(s);
       at += step;
     }
+  }
+
+  // The similarities whose order keys' top 16 bits are `top`, in order.
+  std::vector<float> under(std::uint32_t top) const {
+    std::vector<float> found;
+    found.reserve(high_[top]);
+    each([&](float s) {
+      if (order_key(s) >> 16 == top) found.push_back(s);
+    });
+    return found;
   }
 
   // For the vector: pass 1 fills it.
@@ -242,9 +253,20 @@ float threshold_of(std::span<const Part* const> parts, float confidence_level) {
   auto high = std::make_unique<KeyCounts>();
   for (const Part* p : parts)
     for (std::size_t k = 0; k < high->size(); ++k) (*high)[k] += p->similarities->high()[k];
-  return confidence_threshold(*high, n, confidence_level, [&](const std::function<void(float)>& f) {
+  const auto each = [&](const std::function<void(float)>& f) {
     for (const Part* p : parts) p->similarities->each(f);
-  });
+  };
+  // The values that share the threshold's top, each part's on a thread.
+  const auto under = [&](std::uint32_t top) {
+    std::vector<std::vector<float>> found(parts.size());
+    if (parts.size() == 2)
+      together([&] { found[0] = parts[0]->similarities->under(top); },
+               [&] { found[1] = parts[1]->similarities->under(top); });
+    else
+      for (std::size_t k = 0; k < parts.size(); ++k) found[k] = parts[k]->similarities->under(top);
+    return found;
+  };
+  return confidence_threshold(*high, n, confidence_level, each, under);
 }
 
 // The run read as two halves at once (with `halves`), or as one part, with
