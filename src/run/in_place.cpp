@@ -3,16 +3,14 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
-#include <exception>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "passes.hpp"
+#include "together.hpp"
 #include "text/reader.hpp"
 #include "text/scan.hpp"
 #include "text/writer.hpp"
@@ -204,36 +202,6 @@ struct Part {
     }
   }
 };
-
-// Runs `later` on a thread of its own while `first` runs here; an
-// exception in either comes out here once both are done. Without a thread
-// to be had, the two run here in turn.
-template <typename First, typename Later>
-void together(First&& first, Later&& later) {
-  std::exception_ptr failed;
-  std::thread thread;
-  try {
-    thread = std::thread([&] {
-      try {
-        later();
-      } catch (...) {
-        failed = std::current_exception();
-      }
-    });
-  } catch (const std::system_error&) {
-    first();
-    later();
-    return;
-  }
-  try {
-    first();
-  } catch (...) {
-    thread.join();
-    throw;
-  }
-  thread.join();
-  if (failed) std::rethrow_exception(failed);
-}
 
 // The threshold over the parts' similarities, NaN (accepting nothing)
 // where there are none.
