@@ -1,35 +1,70 @@
 #include "together.hpp"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <exception>
-#include <system_error>
-#include <thread>
 
 namespace tilvex::inline detail {
 
-void together(const std::function<void()>& first, const std::function<void()>& later) {
+namespace {
+
+struct Later {
+  const std::function<void()>* work;
   std::exception_ptr failed;
-  std::thread thread;
+#if defined(__linux__)
+  cpu_set_t anywhere;  // the processors the process may use
+  bool moved = false;
+#endif
+};
+
+void* run_later(void* p) {
+  Later& later = *static_cast<Later*>(p);
+#if defined(__linux__)
+  if (later.moved) ::sched_setaffinity(0, sizeof later.anywhere, &later.anywhere);
+#endif
   try {
-    thread = std::thread([&] {
-      try {
-        later();
-      } catch (...) {
-        failed = std::current_exception();
-      }
-    });
-  } catch (const std::system_error&) {
+    (*later.work)();
+  } catch (...) {
+    later.failed = std::current_exception();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void together(const std::function<void()>& first, const std::function<void()>& later_work) {
+  Later later{};
+  later.work = &later_work;
+  pthread_attr_t attr;
+  if (::pthread_attr_init(&attr) != 0) {
     first();
-    later();
+    later_work();
+    return;
+  }
+#if defined(__linux__)
+  if (::sched_getaffinity(0, sizeof later.anywhere, &later.anywhere) == 0) {
+    cpu_set_t elsewhere = later.anywhere;
+    if (const int here = ::sched_getcpu(); here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &elsewhere);
+    later.moved = CPU_COUNT(&elsewhere) > 0 && ::pthread_attr_setaffinity_np(&attr, sizeof elsewhere, &elsewhere) == 0;
+  }
+#endif
+  pthread_t thread;
+  const bool started = ::pthread_create(&thread, &attr, run_later, &later) == 0;
+  ::pthread_attr_destroy(&attr);
+  if (!started) {
+    first();
+    later_work();
     return;
   }
   try {
     first();
   } catch (...) {
-    thread.join();
+    ::pthread_join(thread, nullptr);
     throw;
   }
-  thread.join();
-  if (failed) std::rethrow_exception(failed);
+  ::pthread_join(thread, nullptr);
+  if (later.failed) std::rethrow_exception(later.failed);
 }
 
 }  // namespace tilvex::inline detail
