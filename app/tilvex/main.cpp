@@ -22,6 +22,7 @@
 #include "formats/health.hpp"
 #include "formats/resample_results.hpp"
 #include "run/in_place.hpp"
+#include "run/together.hpp"
 #include "text/error.hpp"
 #include "text/notes.hpp"
 #include "text/reader.hpp"
@@ -89,7 +90,10 @@ int help() {
 void read_input(const std::string& name, tilvex::InputFile& input) {
   if (!input.open(name))
     throw failure("open", name, kInput, "cannot open " + quoted(name) + ": " + std::strerror(errno));
-  if (!input.read(tilvex::posix::usable_processors())) {
+  // A large file is read as two halves at once where two processors may be used.
+  const tilvex::InputFile::Together halves =
+      tilvex::posix::usable_processors() >= 2 ? tilvex::InputFile::Together(tilvex::together) : nullptr;
+  if (!input.read(halves)) {
     if (input.error() == ENOMEM)
       throw failure("read", name, kInput,
                     name + ": out of memory after reading " + std::to_string(input.size()) + " bytes");

@@ -7,8 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it, which costs nothing
@@ -50,9 +48,9 @@ bool InputFile::reserve(std::size_t capacity, bool populate) {
 
 namespace {
 
-// From this size a regular file is read as two halves at once, where two
-// processors may be used: putting its pages in place and copying into
-// them cost more than a thread's start.
+// From this size a regular file is read as two halves at once, where the
+// caller can run two things at once: putting its pages in place and
+// copying into them cost more than a thread's start.
 constexpr std::size_t kHalvesFrom = std::size_t{4} << 20;
 
 // Reads bytes [from, to) of `fd` into `data` + from, its pages put in
@@ -71,28 +69,21 @@ bool read_range(int fd, char* data, std::size_t from, std::size_t to) {
 
 }  // namespace
 
-bool InputFile::read_halves(std::size_t size) {
+bool InputFile::read_halves(std::size_t size, const Together& together) {
   // data_ is page aligned, and so is the later half's start.
   const std::size_t half = (size / 2) & ~std::size_t{4095};
   bool first = false, later = false;
-  try {
-    std::thread thread([&] { later = read_range(fd_, data_, half, size); });
-    first = read_range(fd_, data_, 0, half);
-    thread.join();
-  } catch (const std::system_error&) {  // no thread to be had
-    first = read_range(fd_, data_, 0, half);
-    later = read_range(fd_, data_, half, size);
-  }
+  together([&] { first = read_range(fd_, data_, 0, half); }, [&] { later = read_range(fd_, data_, half, size); });
   if (!first || !later || ::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0) return false;
   size_ = size;
   return true;
 }
 
-bool InputFile::read(unsigned threads) {
+bool InputFile::read(const Together& together) {
   // A regular file is read into a buffer one byte longer than its size, so
   // the end is seen without growing, with its pages put in place at once:
   // faulting them in one by one costs more than the read itself. A large
-  // one is read as two halves at once where `threads` allows. A pipe, or
+  // one is read as two halves at once where `together` is given. A pipe, or
   // a file that grows while it is read, doubles the buffer as data comes.
   struct stat st {};
   identified_ = ::fstat(fd_, &st) == 0;
@@ -100,11 +91,11 @@ bool InputFile::read(unsigned threads) {
   inode_ = st.st_ino;
   const bool sized = identified_ && S_ISREG(st.st_mode) && st.st_size > 0;
   const auto size = static_cast<std::size_t>(sized ? st.st_size : 0);
-  const bool halves = sized && threads >= 2 && size >= kHalvesFrom;
+  const bool halves = sized && together && size >= kHalvesFrom;
   bool ok = sized ? reserve(size + 1, !halves) : reserve(std::size_t{1} << 16, false);
   // Halves that cannot be read whole (a read error, a file cut meanwhile)
   // are read again from the start, one after the other, as any file is.
-  if (ok && halves && !read_halves(size) && ::lseek(fd_, 0, SEEK_SET) != 0) {
+  if (ok && halves && !read_halves(size, together) && ::lseek(fd_, 0, SEEK_SET) != 0) {
     ok = false;
     error_ = errno;
   }

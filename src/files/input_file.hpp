@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,10 +21,12 @@ class InputFile {
 
   // Opens `name` for reading; false if it cannot be opened.
   bool open(const std::string& name);
+  // Runs its two functions at once (and returns when both are done).
+  using Together = std::function<void(const std::function<void()>&, const std::function<void()>&)>;
   // Reads the whole file and closes it, a large regular file as two halves
-  // at once where `threads` is 2 or more; false if a read fails or memory
+  // at once where `together` is given; false if a read fails or memory
   // runs out (error() then tells which: ENOMEM for memory).
-  bool read(unsigned threads = 1);
+  bool read(const Together& together = {});
   int error() const { return error_; }
   // Bytes read so far (also after a failure).
   std::size_t size() const { return size_; }
@@ -39,9 +42,9 @@ class InputFile {
   // place the buffer is allocated or grown. Its pages are put in place
   // at once when `populate`.
   bool reserve(std::size_t capacity, bool populate);
-  // Reads the first `size` bytes as two halves on two threads; false,
-  // with nothing counted, unless both are read whole.
-  bool read_halves(std::size_t size);
+  // Reads the first `size` bytes as two halves at once; false, with
+  // nothing counted, unless both are read whole.
+  bool read_halves(std::size_t size, const Together& together);
 
   int fd_ = -1;
   int error_ = 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "../support/run.hpp"
+#include "run/together.hpp"
 
 namespace tilvex {
 namespace {
@@ -26,13 +27,13 @@ TEST(InputFile, ReadsEveryByteOnceInPlaceAsOneOrAsHalves) {
     for (char& c : bytes) c = static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
     const std::string name = dir / ("in" + std::to_string(size));
     spill(name, bytes);
-    for (const unsigned threads : {1u, 2u}) {
+    for (const bool halves : {false, true}) {
       InputFile input;
       ASSERT_TRUE(input.open(name));
-      ASSERT_TRUE(input.read(threads)) << size;
+      ASSERT_TRUE(input.read(halves ? InputFile::Together(together) : nullptr)) << size;
       EXPECT_EQ(input.error(), 0);
-      ASSERT_EQ(input.size(), size) << threads << " threads";
-      EXPECT_TRUE(input.text() == bytes) << size << " bytes, " << threads << " threads";
+      ASSERT_EQ(input.size(), size) << (halves ? " as halves" : " as one");
+      EXPECT_TRUE(input.text() == bytes) << size << " bytes, " << (halves ? " as halves" : " as one");
     }
   }
 }
