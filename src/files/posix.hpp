@@ -83,8 +83,8 @@ bool sync(int fd);
 // fsync of the folder open at `folder` (which may be an O_PATH descriptor).
 bool sync_folder(int folder);
 
-// Writes all of the pieces in order: one writev where the system takes
-// them all at once, else as many as it does, again on EINTR.
+// Writes all of the pieces in order, by writev calls of at most 4 MiB (a
+// call may write less), again on EINTR.
 bool write_all(int fd, std::span<const std::string_view> pieces);
 
 // Reads at most `most` bytes of the file open at `fd`, from its start.

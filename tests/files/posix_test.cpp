@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "../support/run.hpp"
 #include "files/journal.hpp"
@@ -20,6 +21,28 @@ namespace {
 namespace fs = std::filesystem;
 using test::ScratchDir;
 using test::spill;
+
+// Every piece once and in order, whether a call takes many small pieces
+// (more than IOV_MAX), parts of a piece longer than a call takes, or a
+// piece cut between two calls; empty pieces write nothing.
+TEST(Posix, WritesEveryPieceInOrder) {
+  ScratchDir dir;
+  std::vector<std::string> texts;
+  for (int k = 0; k < 1500; ++k) texts.push_back(std::string(1 + k % 3, static_cast<char>('a' + k % 26)));
+  texts.emplace_back();
+  for (const std::size_t mib : {3, 3, 9, 1}) texts.push_back(std::string((mib << 20) + 7 * mib, static_cast<char>('0' + mib)));
+  texts.push_back("end\n");
+  std::vector<std::string_view> pieces(texts.begin(), texts.end());
+  std::string want;
+  for (const std::string& t : texts) want += t;
+  const fs::path path = dir / "out";
+  spill(path, "before\n");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(posix::write_all(fd, pieces));
+  ::close(fd);
+  EXPECT_TRUE(test::slurp(path) == "before\n" + want);
+}
 
 // A symlink in any component of a path found in a journal is refused, as
 // are "." and ".." and relative paths; a plain path opens the file.
