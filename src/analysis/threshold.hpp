@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
 #include <span>
+#include <vector>
 
 namespace tilvex::inline detail {
 
