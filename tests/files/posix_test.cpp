@@ -27,21 +27,28 @@ using test::spill;
 // piece cut between two calls; empty pieces write nothing.
 TEST(Posix, WritesEveryPieceInOrder) {
   ScratchDir dir;
-  std::vector<std::string> texts;
-  for (int k = 0; k < 1500; ++k) texts.push_back(std::string(1 + k % 3, static_cast<char>('a' + k % 26)));
-  texts.emplace_back();
-  for (const std::size_t mib : {3, 3, 9, 1}) texts.push_back(std::string((mib << 20) + 7 * mib, static_cast<char>('0' + mib)));
-  texts.push_back("end\n");
-  std::vector<std::string_view> pieces(texts.begin(), texts.end());
-  std::string want;
-  for (const std::string& t : texts) want += t;
-  const fs::path path = dir / "out";
-  spill(path, "before\n");
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  ASSERT_TRUE(posix::write_all(fd, pieces));
-  ::close(fd);
-  EXPECT_TRUE(test::slurp(path) == "before\n" + want);
+  constexpr std::size_t kKiB = 1024, kMiB = kKiB << 10;
+  std::vector<std::vector<std::string>> cases(2);
+  for (int k = 0; k < 1500; ++k) cases[0].push_back(std::string(1 + k % 3, static_cast<char>('a' + k % 26)));
+  cases[0].emplace_back();
+  for (const std::size_t mib : {3, 3, 9, 1}) cases[0].push_back(std::string(mib * kMiB + 7 * mib, static_cast<char>('0' + mib)));
+  // The second call starts in a piece cut by the first and is cut in its
+  // fourth piece.
+  for (const std::size_t size : {kKiB, kKiB, 4 * kMiB - kKiB, kKiB, kKiB, 4 * kMiB, std::size_t{5}})
+    cases[1].push_back(std::string(size, static_cast<char>('a' + cases[1].size())));
+  for (std::vector<std::string>& texts : cases) {
+    texts.push_back("end\n");
+    std::vector<std::string_view> pieces(texts.begin(), texts.end());
+    std::string want;
+    for (const std::string& t : texts) want += t;
+    const fs::path path = dir / "out";
+    spill(path, "before\n");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(posix::write_all(fd, pieces));
+    ::close(fd);
+    EXPECT_TRUE(test::slurp(path) == "before\n" + want);
+  }
 }
 
 // A symlink in any component of a path found in a journal is refused, as

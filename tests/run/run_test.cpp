@@ -292,5 +292,25 @@ TEST(AnalyseInPlace, TwoHalvesGiveWhatOneReadingGives) {
   EXPECT_LT(split, 350);  // and some could not be
 }
 
+// A resample whose tensor line is too short to hold its similarity keeps
+// it apart; the similarities in the text around it are each read once when
+// the threshold gathers those near it (here all share the top of their
+// keys: 0.8988 to 0.9015), at every level.
+TEST(AnalyseInPlace, ASimilarityKeptApartIsReadOnceAmongThoseInTheText) {
+  std::string text = "1 0 0 0 0 1\n0.5 10 20 30 40 50 60\n";
+  for (const char* e : {"0.480", "0.482", "", "0.484", "0.486", "0.488"})
+    text += *e == 0 ? "1 2 3 4\n0.5 11 21 31 41 51 61\n"  // (the first resample must read whole)
+                    : std::string("1 ") + e + " 0 0 0 1\n0.5 12 22 32 42 52 62\n";
+  constexpr std::size_t kNever = std::numeric_limits<std::size_t>::max();
+  for (int level = 0; level <= 100; level += 5) {
+    std::string held = text, in_text = text;
+    const RunTexts a = analyse_in_place(held, static_cast<float>(level), Grid{1, 2, 3, 4}, {.in_text_from = kNever});
+    const RunTexts b = analyse_in_place(in_text, static_cast<float>(level), Grid{1, 2, 3, 4}, {.in_text_from = 0});
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(b.analysis.threshold), std::bit_cast<std::uint32_t>(a.analysis.threshold))
+        << "level " << level;
+    EXPECT_EQ(b.analysis.accepted, a.analysis.accepted) << "level " << level;
+  }
+}
+
 }  // namespace
 }  // namespace tilvex
