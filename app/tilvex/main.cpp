@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -167,8 +168,17 @@ void run(char** argv) {
   // The file's health is judged as the analysis reads it; a first line too
   // wide was warned of as the input was read.
   formats::HealthWatch watch;
-  const RunTexts texts = analyse_in_place(input.bytes(), numbers.level, numbers.grid,
-                                          {.watcher = &watch, .threads = posix::usable_processors()});
+  // Memory that runs out in the analysis is told as running out after the
+  // reading: nothing has been written yet.
+  const RunTexts texts = [&] {
+    try {
+      return analyse_in_place(input.bytes(), numbers.level, numbers.grid,
+                              {.watcher = &watch, .threads = posix::usable_processors()});
+    } catch (const std::bad_alloc&) {
+      throw failure("read", input_name, kInput,
+                    input_name + ": out of memory after reading " + std::to_string(input.size()) + " bytes");
+    }
+  }();
   std::vector<formats::HealthNote> health = watch.notes(quoted(input_name));
   formats::add_unread(health, quoted(input_name), texts.analysis);
   for (const formats::HealthNote& note : health)

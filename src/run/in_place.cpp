@@ -76,11 +76,12 @@ std::size_t later_half(std::string_view text) {
 // threshold reads them where they are.
 class Similarities {
  public:
-  Similarities(std::span<char> text, bool in_text) : text_(text), in_text_(in_text) {}
+  Similarities(std::span<char> text, bool in_text)
+      : text_(text), in_text_(in_text), high_(in_text ? std::make_unique<KeyCounts>() : nullptr) {}
 
   // The similarity of the record `reader` has just read in pass 1.
   void add(float s, const ResampleReader& reader) {
-    ++high_[order_key(s) >> 16];
+    ++(*high_)[order_key(s) >> 16];
     const std::string_view line = reader.tensor_line();
     const auto at = static_cast<std::size_t>(line.data() - text_.data());
     if (!in_text_ || reader.cut() || line.size() < kHeld + 1 || line.back() != '\n' ||
@@ -102,7 +103,8 @@ class Similarities {
   }
 
   std::size_t size() const { return in_text_ ? count_ : table_.size(); }
-  const KeyCounts& high() const { return high_; }
+  // The counts by the top 16 bits of the keys (when in the text).
+  const KeyCounts& high() const { return *high_; }
   bool held() const { return !in_text_; }
   // The vector of the similarities (when not in the text).
   std::span<const float> table() const { return table_; }
@@ -141,7 +143,7 @@ class Similarities {
   // The similarities whose order keys' top 16 bits are `top`, in order.
   std::vector<float> under(std::uint32_t top) const {
     std::vector<float> found;
-    found.reserve(high_[top]);
+    found.reserve((*high_)[top]);
     each([&](float s) {
       if (order_key(s) >> 16 == top) found.push_back(s);
     });
@@ -160,7 +162,7 @@ class Similarities {
   std::vector<std::pair<std::size_t, float>> apart_;
   std::size_t next_apart_ = 0;
   std::size_t count_ = 0, first_ = kNone, last_ = kNone;
-  KeyCounts high_{};
+  std::unique_ptr<KeyCounts> high_;  // 512 KiB: on the heap, where running out of it is told
 };
 
 // One part's reading, on its own reader, watcher, lines and ranges.

@@ -156,6 +156,40 @@ TEST(Diagnostics, OutOfMemoryIsToldApart) {
   EXPECT_EQ(s.err.rfind("tilvex: /dev/stdin: out of memory after reading ", 0), 0u) << s.err;
 }
 
+// However little address space a run of a large input gets, it appends
+// one whole run or says it ran out and appends nothing; it never dies of a
+// signal (the stack could not grow where a frame of a megabyte was needed).
+TEST(Diagnostics, OutOfMemoryAtEveryLimitIsToldOrTheRunIsWhole) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limits allow";
+#endif
+  ScratchDir dir;
+  const fs::path input = dir / "in.vrin";  // 5.1 MB: read as two halves where two processors may be used
+  ASSERT_EQ(run_said(dir, TILVEX_GENERATE, {"50000", "7"}).status, 0);
+  fs::rename(dir / "stdout", input);
+  const std::vector<std::string> args = {input, dir / "s", "95", dir / "a", "1", "2", "3", "4"};
+  ASSERT_EQ(run_said(dir, TILVEX_BINARY, args).status, 0);
+  const std::string s = slurp(dir / "s"), a = slurp(dir / "a");
+  int ran = 0, told = 0;
+  for (long kib = 6 << 10; kib <= 24 << 10; kib += 256) {
+    fs::remove(dir / "s"), fs::remove(dir / "a");
+    const Said said = run_said(dir, TILVEX_BINARY, args, Launch{"/dev/null", -1, "", {}, kib << 10});
+    if (said.status == 0) {
+      ++ran;
+      EXPECT_TRUE(slurp(dir / "s") == s && slurp(dir / "a") == a) << kib << " KiB";
+      continue;
+    }
+    ++told;
+    ASSERT_EQ(said.status, 214) << kib << " KiB: " << said.err;
+    EXPECT_EQ(said.out, "unable to read " + input.string() + "\n");
+    EXPECT_EQ(said.err.rfind("tilvex: " + input.string() + ": out of memory after reading ", 0), 0u) << said.err;
+    EXPECT_FALSE(fs::exists(dir / "s") && fs::file_size(dir / "s") > 0) << kib << " KiB";
+    EXPECT_FALSE(fs::exists(dir / "a") && fs::file_size(dir / "a") > 0) << kib << " KiB";
+  }
+  EXPECT_GT(ran, 0);
+  EXPECT_GT(told, 0);
+}
+
 TEST(Diagnostics, HelpAndVersion) {
   ScratchDir dir;
   for (const char* program : {TILVEX_BINARY, TILVEX_GRID, TILVEX_PLOT, TILVEX_GENERATE}) {
