@@ -115,9 +115,12 @@ bool InputFile::read(const Together& together) {
     }
     size_ += static_cast<std::size_t>(got);
   }
-  ::close(fd_);
-  fd_ = -1;
   return ok;
+}
+
+void InputFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace tilvex

@@ -23,10 +23,14 @@ class InputFile {
   bool open(const std::string& name);
   // Runs its two functions at once (and returns when both are done).
   using Together = std::function<void(const std::function<void()>&, const std::function<void()>&)>;
-  // Reads the whole file and closes it, a large regular file as two halves
-  // at once where `together` is given; false if a read fails or memory
-  // runs out (error() then tells which: ENOMEM for memory).
+  // Reads the whole file, a large regular file as two halves at once where
+  // `together` is given; false if a read fails or memory runs out (error()
+  // then tells which: ENOMEM for memory). The file stays open until close()
+  // or the end, so that no other file takes its identity while it is
+  // compared with an output's (a file created once it is closed may get its
+  // inode number, when the input was removed or replaced meanwhile).
   bool read(const Together& together = {});
+  void close();
   int error() const { return error_; }
   // Bytes read so far (also after a failure).
   std::size_t size() const { return size_; }

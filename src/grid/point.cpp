@@ -34,6 +34,7 @@ std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const Result
     o->failure = "unable to open " + out;
     o->reason = "'" + out + "' is the input file; the results go to other files";
   } else {
+    o->input.close();  // compared, and read: a grid holds many points
     // The health is judged as the analysis reads the input.
     formats::HealthWatch watch;
     o->texts.emplace(analyse_in_place(o->input.bytes(), level, p.grid, {.stress = true, .watcher = &watch}));
@@ -45,6 +46,7 @@ std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const Result
     o->record = o->row + warning_lines(texts);
     return o;
   }
+  o->input.close();
   o->row = table_row(p, o->failure);
   o->record = o->row;
   return o;

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../support/run.hpp"
@@ -94,6 +97,33 @@ TEST_F(Cli, OutputsThatCannotBeOpened) {
   o = tilvex({input, dir / "out.txt", "75", "   ", "3", "7", "0", "1"});
   EXPECT_EQ(o.status, 252);
   EXPECT_EQ(o.printed, "unable to open \n");
+}
+
+// An input replaced (by rename) while runs read it, for seconds: its
+// inode number, freed once a run has read it, may go to an output the run
+// creates next, which is then not the input for all their numbers agree.
+TEST_F(Cli, AnInputReplacedMeanwhileIsNeverTakenForAnOutput) {
+  const std::string text = slurp(kData + "/worked.vrin");
+  spill(dir / "in.vrin", text);
+  std::atomic<bool> stop = false;
+  std::thread replacer([&] {
+    while (!stop) {
+      spill(dir / "in.new", text);
+      fs::rename(dir / "in.new", dir / "in.vrin");
+    }
+  });
+  int runs = 0, refused = 0;
+  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+       std::chrono::steady_clock::now() < until; ++runs) {
+    fs::remove(dir / "s"), fs::remove(dir / "a");
+    const Outcome o = tilvex({dir / "in.vrin", dir / "s", "95", dir / "a", "1", "2", "3", "4"});
+    if (o.status != 0) ++refused;
+    EXPECT_EQ(o.printed, "") << o.status;
+  }
+  stop = true;
+  replacer.join();
+  EXPECT_EQ(refused, 0) << "of " << runs << " runs";
+  EXPECT_GT(runs, 20);
 }
 
 TEST_F(Cli, NumericArgumentsThatDoNotParsePrintUsage) {
