@@ -99,9 +99,9 @@ TEST_F(Cli, OutputsThatCannotBeOpened) {
   EXPECT_EQ(o.printed, "unable to open \n");
 }
 
-// An input replaced (by rename) while runs read it, for seconds: its
-// inode number, freed once a run has read it, may go to an output the run
-// creates next, which is then not the input for all their numbers agree.
+// An input replaced (by rename) while runs read it, for seconds: were its
+// inode number freed once a run has read it, an output the run creates
+// next could get it, and be refused as the input though it is not.
 TEST_F(Cli, AnInputReplacedMeanwhileIsNeverTakenForAnOutput) {
   const std::string text = slurp(kData + "/worked.vrin");
   spill(dir / "in.vrin", text);
