@@ -30,20 +30,21 @@ class OrderedWindow {
   // window; none once every point is taken.
   std::optional<std::size_t> take() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return next_ >= total_ || next_ < committed_ + allowed(); });
+    room_.wait(lock, [&] { return next_ >= total_ || next_ < committed_ + allowed(); });
     if (next_ >= total_) return std::nullopt;
-    changed_.notify_all();  // the writer may be waiting for the room to fill
-    return next_++;
+    const std::size_t i = next_++;
+    wake_writer(lock);  // it may be waiting for the room to fill
+    return i;
   }
 
   // For a worker: the result of point `i`, which it took, and what it
   // weighs (its input's bytes).
   void put(std::size_t i, Result result, std::size_t weight = 0) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     slots_[i % slots_.size()] = std::move(result);
     weights_[i % slots_.size()] = weight;
     held_ += weight;
-    changed_.notify_all();
+    wake_writer(lock);
   }
 
   // For the writer: waits until the `wanted` results after the last batch
@@ -56,10 +57,12 @@ class OrderedWindow {
   std::vector<Result> batch(std::size_t wanted,
                             std::chrono::steady_clock::duration linger = std::chrono::steady_clock::duration{}) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return signal_ != 0 || ready(wanted) == wanted; });
-    changed_.wait_until(lock, std::chrono::steady_clock::now() + linger, [&] {
-      return signal_ != 0 || next_ >= total_ || next_ + wanted >= committed_ + allowed();
-    });
+    waits_ = Waits::ready;
+    wanted_ = wanted;
+    writer_.wait(lock, [&] { return writer_may_go(); });
+    waits_ = Waits::room;
+    writer_.wait_until(lock, std::chrono::steady_clock::now() + linger, [&] { return writer_may_go(); });
+    waits_ = Waits::nothing;
     std::vector<Result> out;
     if (signal_ != 0) return out;
     for (std::size_t i = committed_; i < total_ && slots_[i % slots_.size()]; ++i)
@@ -72,7 +75,7 @@ class OrderedWindow {
   void done(std::size_t count) {
     std::lock_guard lock(mutex_);
     for (std::size_t k = 0; k < count; ++k, ++committed_) held_ -= weights_[committed_ % slots_.size()];
-    changed_.notify_all();
+    room_.notify_all();
   }
 
   // Stops the writer's wait (a stopping signal came); the first stop counts.
@@ -80,7 +83,7 @@ class OrderedWindow {
     std::lock_guard lock(mutex_);
     if (signal_ == 0) signal_ = signal;
     stopping_ = signal_;
-    changed_.notify_all();
+    writer_.notify_all();
   }
   // The signal that stopped the window, or 0; the same, for an append that
   // waits for a lock and checks it.
@@ -100,8 +103,28 @@ class OrderedWindow {
     return n;
   }
 
+  // Whether what the writer waits for has come: the `wanted_` results
+  // after the last batch ready; then, while it lingers, the room full or
+  // every point taken. A stop ends either wait.
+  bool writer_may_go() const {
+    if (signal_ != 0) return true;
+    if (waits_ == Waits::ready) return ready(wanted_) == wanted_;
+    return next_ >= total_ || next_ + wanted_ >= committed_ + allowed();
+  }
+  // Wakes the writer once what it waits for has come, and only then: a
+  // point taken or put wakes no one else (the workers wait only for room,
+  // which done() gives), so the threads are not woken for nothing.
+  void wake_writer(std::unique_lock<std::mutex>& lock) {
+    const bool wake = waits_ != Waits::nothing && writer_may_go();
+    lock.unlock();
+    if (wake) writer_.notify_one();
+  }
+
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable room_;    // the workers wait here for room
+  std::condition_variable writer_;  // the writer waits here
+  enum class Waits { nothing, ready, room } waits_ = Waits::nothing;  // what the writer waits for
+  std::size_t wanted_ = 0;  // and how many results after the last batch
   std::vector<Result> slots_;  // point i at i % room, until it is taken
   std::vector<std::size_t> weights_;  // and what it weighs
   std::size_t window_, budget_;
