@@ -5,13 +5,15 @@
 // summary) and FILE2 (the accepted lines) as soon as it is analysed, each
 // by one write with O_APPEND, in whatever order the threads finish: no
 // order, no lock, no journal, no record. With the stress quantities, which
-// tilvex-grid gathers for its table.
+// tilvex-grid gathers for its table, and the buffers of inputs done with
+// kept for the next, as tilvex-grid keeps them.
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -37,11 +39,12 @@ int main(int argc, char** argv) {
     if ((out[k] = open(argv[3 + k], O_WRONLY | O_APPEND | O_CREAT, 0644)) < 0) return 1;
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
+  const auto buffers = std::make_shared<tilvex::InputBuffers>(std::size_t{8} << 20);
   std::vector<std::thread> threads;
   for (int j = 0; j < jobs; ++j)
     threads.emplace_back([&] {
       for (std::size_t i; (i = next++) < inputs.size();) {
-        tilvex::InputFile f;
+        tilvex::InputFile f(buffers);
         if (!f.open(inputs[i]) || !f.read()) {
           failed = true;
           return;

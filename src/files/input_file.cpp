@@ -14,9 +14,60 @@
 
 namespace tilvex {
 
+namespace {
+
+// Buffers that may be kept are mapped in steps of this, so that inputs of
+// nearly the same size can use each other's.
+constexpr std::size_t kKeptStep = std::size_t{64} << 10;
+
+}  // namespace
+
+InputBuffers::~InputBuffers() {
+  for (const Buffer& b : kept_) ::munmap(b.data, b.capacity);
+}
+
+InputBuffers::Buffer InputBuffers::take(std::size_t capacity) {
+  std::lock_guard lock(mutex_);
+  auto best = kept_.end();
+  for (auto b = kept_.begin(); b != kept_.end(); ++b)
+    if (b->capacity >= capacity && (best == kept_.end() || b->capacity < best->capacity)) best = b;
+  Buffer out{nullptr, 0};
+  if (best != kept_.end()) {
+    out = *best;
+  } else if (!kept_.empty()) {
+    best = kept_.begin();
+    ::munmap(best->data, best->capacity);
+  } else {
+    return out;
+  }
+  bytes_ -= best->capacity;
+  *best = kept_.back();
+  kept_.pop_back();
+  return out;
+}
+
+void InputBuffers::keep(Buffer b) {
+  {
+    std::lock_guard lock(mutex_);
+    if (bytes_ + b.capacity <= most_) {
+      kept_.push_back(b);
+      bytes_ += b.capacity;
+      return;
+    }
+  }
+  ::munmap(b.data, b.capacity);
+}
+
 InputFile::~InputFile() {
   if (fd_ >= 0) ::close(fd_);
-  if (data_ != nullptr) ::munmap(data_, capacity_);
+  if (data_ != nullptr) let_go(data_, capacity_);
+}
+
+void InputFile::let_go(char* data, std::size_t capacity) {
+  if (buffers_)
+    buffers_->keep({data, capacity});
+  else
+    ::munmap(data, capacity);
 }
 
 bool InputFile::open(const std::string& name) {
@@ -31,18 +82,26 @@ bool InputFile::is(int fd) const {
 
 bool InputFile::reserve(std::size_t capacity, bool populate) {
   if (capacity <= capacity_) return true;
-  void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
-  if (p == MAP_FAILED) {
-    error_ = errno;
-    return false;
+  InputBuffers::Buffer b{nullptr, 0};
+  if (buffers_) {
+    b = buffers_->take(capacity);
+    capacity = (capacity + kKeptStep - 1) / kKeptStep * kKeptStep;
+  }
+  if (b.data == nullptr) {
+    void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
+    if (p == MAP_FAILED) {
+      error_ = errno;
+      return false;
+    }
+    b = {static_cast<char*>(p), capacity};
   }
   if (data_ != nullptr) {
-    std::memcpy(p, data_, size_);
-    ::munmap(data_, capacity_);
+    std::memcpy(b.data, data_, size_);
+    let_go(data_, capacity_);
   }
-  data_ = static_cast<char*>(p);
-  capacity_ = capacity;
+  data_ = b.data;
+  capacity_ = b.capacity;
   return true;
 }
 

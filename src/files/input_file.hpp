@@ -5,16 +5,59 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tilvex {
+
+// Buffers of inputs done with, kept for the inputs read next: a grid reads
+// thousands of small inputs, and a buffer mapped anew has its pages
+// cleared, put in place and unmapped again each time. Holds at most
+// `most` bytes; shared by the threads that read inputs and those that let
+// go of them. A kept buffer still holds the bytes of the input it held.
+class InputBuffers {
+ public:
+  explicit InputBuffers(std::size_t most) : most_(most) {}
+  InputBuffers(const InputBuffers&) = delete;
+  InputBuffers& operator=(const InputBuffers&) = delete;
+  ~InputBuffers();
+
+  // The bytes of the buffers kept now.
+  std::size_t kept() {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+  }
+
+ private:
+  friend class InputFile;
+  struct Buffer {
+    char* data;
+    std::size_t capacity;
+  };
+  // The smallest kept buffer of at least `capacity` bytes, no longer kept;
+  // or none, and then one kept buffer that is too small is let go, so that
+  // inputs that grow do not leave the room full of buffers none can use.
+  Buffer take(std::size_t capacity);
+  // Keeps `b`, or unmaps it where it would make more than `most` bytes.
+  void keep(Buffer b);
+
+  std::mutex mutex_;
+  std::vector<Buffer> kept_;
+  std::size_t bytes_ = 0;
+  const std::size_t most_;
+};
 
 // A whole input file in memory. Works for regular files and for pipes.
 class InputFile {
  public:
   InputFile() = default;
+  // One whose buffer comes from `buffers` where one is kept there, and goes
+  // back there at the end.
+  explicit InputFile(std::shared_ptr<InputBuffers> buffers) : buffers_(std::move(buffers)) {}
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();
@@ -49,6 +92,8 @@ class InputFile {
   // Reads the first `size` bytes as two halves at once; false, with
   // nothing counted, unless both are read whole.
   bool read_halves(std::size_t size, const Together& together);
+  // Lets go of a buffer: back to buffers_, or unmapped.
+  void let_go(char* data, std::size_t capacity);
 
   int fd_ = -1;
   int error_ = 0;
@@ -58,6 +103,7 @@ class InputFile {
   char* data_ = nullptr;  // mapped
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  std::shared_ptr<InputBuffers> buffers_;
 };
 
 }  // namespace tilvex

@@ -99,10 +99,13 @@ std::vector<std::thread> start_workers(unsigned jobs, std::span<const Point> poi
                                        const std::shared_ptr<Files>& files,
                                        const std::shared_ptr<Window>& window) {
   std::vector<std::thread> workers;
+  // The buffers of the inputs written are kept for the next ones, as many
+  // as the inputs of small points held ahead of the writer.
+  const auto buffers = std::make_shared<InputBuffers>(kSmallInputs);
   for (unsigned j = 0; j < jobs; ++j)
-    workers.emplace_back([points, level, files, window] {
+    workers.emplace_back([points, level, files, window, buffers] {
       while (const auto i = window->take()) {
-        std::unique_ptr<Outcome> o = analyse_point(points[*i], level, files->output, files->output2);
+        std::unique_ptr<Outcome> o = analyse_point(points[*i], level, files->output, files->output2, buffers);
         const std::size_t weight = o->input.size();
         window->put(*i, std::move(o), weight);
       }

@@ -11,8 +11,8 @@
 namespace tilvex::grid {
 
 std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const ResultFile& output,
-                                       const ResultFile& output2) {
-  auto o = std::make_unique<Outcome>();
+                                       const ResultFile& output2, const std::shared_ptr<InputBuffers>& buffers) {
+  auto o = std::make_unique<Outcome>(buffers);
   const std::string name = "'" + p.input + "'";
   if (!o->input.open(p.input)) {
     o->failure = "unable to open " + p.input;

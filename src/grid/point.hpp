@@ -19,6 +19,8 @@ namespace tilvex::grid {
 // texts and the health notes of its input, or the message tilvex would
 // print for it.
 struct Outcome {
+  explicit Outcome(std::shared_ptr<InputBuffers> buffers) : input(std::move(buffers)) {}
+
   InputFile input;
   std::optional<RunTexts> texts;
   std::string failure;
@@ -28,9 +30,10 @@ struct Outcome {
   std::string record;  // its lines of the record: the row, then its notes' texts
 };
 
-// Reads and analyses the point's input at `level`; an input that is one of
-// the result files fails, as in tilvex.
+// Reads and analyses the point's input at `level`, into a buffer from
+// `buffers` where one is kept there; an input that is one of the result
+// files fails, as in tilvex.
 std::unique_ptr<Outcome> analyse_point(const Point& p, float level, const ResultFile& output,
-                                       const ResultFile& output2);
+                                       const ResultFile& output2, const std::shared_ptr<InputBuffers>& buffers);
 
 }  // namespace tilvex::grid
