@@ -19,8 +19,6 @@ namespace {
 // Buffers that may be kept are mapped in steps of this, so that inputs of
 // nearly the same size can use each other's.
 constexpr std::size_t kKeptStep = std::size_t{64} << 10;
-// From this size a buffer is asked for in huge pages (2 MiB).
-constexpr std::size_t kHugeFrom = std::size_t{2} << 20;
 
 }  // namespace
 
@@ -90,21 +88,13 @@ bool InputFile::reserve(std::size_t capacity, bool populate) {
     capacity = (capacity + kKeptStep - 1) / kKeptStep * kKeptStep;
   }
   if (b.data == nullptr) {
-    // A large buffer in huge pages, where the system gives them only on
-    // request: a gigabyte's pages put in place, walked by the analysis and
-    // freed at the end cost half as much of the system's time.
-    const bool huge = capacity >= kHugeFrom;
     void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | (populate && !huge ? MAP_POPULATE : 0), -1, 0);
+                     MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
     if (p == MAP_FAILED) {
       error_ = errno;
       return false;
     }
     b = {static_cast<char*>(p), capacity};
-    if (huge) {
-      ::madvise(p, capacity, MADV_HUGEPAGE);
-      if (populate) ::madvise(p, capacity, MADV_POPULATE_WRITE);
-    }
   }
   if (data_ != nullptr) {
     std::memcpy(b.data, data_, size_);
