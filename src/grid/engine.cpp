@@ -1,10 +1,13 @@
 #include "engine.hpp"
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <array>
@@ -52,9 +55,22 @@ struct Warnings {
   }
 };
 
+// Ends the process by `signal`, as the signal itself would have.
+[[noreturn]] void end_by(int signal) {
+  std::signal(signal, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  raise(signal);
+  _exit(128 + signal);  // not reached
+}
+
 // What stops a grid: the first stopping signal (blocked in every thread),
 // waited for by a thread of its own from before the grid's first lock on,
-// which stops the window once there is one. It outlives the grid.
+// which stops the window once there is one. It outlives the grid. Where
+// the grid may wait on a pipe, which no stop reaches, the signal ends the
+// process at once instead, as it ends a tilvex run: see at_once().
 class Stopper {
  public:
   // Starts the thread; the ticks that time a lock wait (SIGALRM) stay
@@ -72,11 +88,22 @@ class Stopper {
       int sig = 0;
       if (sigwait(&set, &sig) != 0) return;
       std::lock_guard lock(stopper->mutex_);
+      if (stopper->at_once_) end_by(sig);
       stopper->signal_ = sig;
       if (stopper->window_) stopper->window_->stop(sig);
     }).detach();
     pthread_sigmask(SIG_UNBLOCK, &ticks, nullptr);
     return stopper;
+  }
+  // Whether a stopping signal ends the process at once, by that signal:
+  // so while the files are opened (opening a FIFO waits for a reader) and,
+  // where an output is a pipe or a device, for the rest of the grid (a
+  // write to a pipe may wait for ever). What that cuts short is what a
+  // SIGKILL would: the journals roll a regular file back, and the record
+  // tells what is in it.
+  void at_once(bool yes) {
+    std::lock_guard lock(mutex_);
+    at_once_ = yes;
   }
   // Set to the signal once it comes.
   const std::atomic<int>* signal() const { return &signal_; }
@@ -91,7 +118,14 @@ class Stopper {
   std::mutex mutex_;
   std::shared_ptr<Window> window_;
   std::atomic<int> signal_{0};
+  bool at_once_ = true;  // from its start: the files are not open yet
 };
+
+// Whether the file open at `fd` is a regular file.
+bool regular(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
 
 // The workers, each analysing the points the window hands it. They hold
 // what they use, since a grid that stops leaves them behind.
@@ -247,6 +281,7 @@ Report run_grid(const Options& o, std::span<const Point> points, Observer& obser
   files->tell = [&observer](const std::string& text) { observer.note(text); };
   const std::shared_ptr<Stopper> stopper = Stopper::start();
   if (const std::string note = open_files(o, *files); !note.empty()) observer.note(note);
+  stopper->at_once(false);
   if (!roll_back(*files, stopper->signal())) {  // stopped while it waited for a lock
     Report stopped;
     stopped.ending = Ending::stopped;
@@ -257,6 +292,7 @@ Report run_grid(const Options& o, std::span<const Point> points, Observer& obser
   const std::string header =
       progress_header(points.size(), fingerprint(points), o.level_text, o.part_k, o.part_n);
   Progress progress = settle_record(o, header, points.size(), *files);
+  stopper->at_once(!regular(files->output.descriptor()) || !regular(files->output2.descriptor()));
   Report report;
   report.total = points.size();
   report.appended = progress.done;

@@ -552,5 +552,36 @@ TEST(Grid, AStoppedOrKilledGridResumes) {
   }
 }
 
+// A grid waiting on a FIFO, to open it (no reader yet) or to write to it
+// (a reader that does not read), ends on SIGTERM, by that signal, as a
+// tilvex run does; no stop between commits reaches a write that never
+// returns. The next grid rolls the regular file back and goes on to the
+// bytes of a loop of runs.
+TEST(Grid, AGridWaitingOnAPipeEndsOnSigterm) {
+  ScratchDir dir;
+  const auto points = many_points(3);
+  const Loop loop = run_loop(dir, points, "95");
+  spill(dir / "grid.txt", list_of(points));
+  const std::string fifo = dir / "accepted.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<std::string> args = {dir / "grid.txt", dir / "out.txt", "95", fifo, "--jobs", "1"};
+  for (const bool reader : {false, true}) {
+    SCOPED_TRACE(reader ? "a reader that does not read" : "no reader");
+    // The accepted lines of a point (150 kB) fill the FIFO and block the grid.
+    const int stuck = reader ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    const pid_t pid = start(TILVEX_GRID, args, dir / "grid.stdout", Launch{"/dev/null", -1, dir / "grid.stderr"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(finish_within(pid, 20), 128 + SIGTERM);
+    if (stuck >= 0) close(stuck);
+  }
+  std::string drained;
+  std::thread drain([&] { drained = slurp(fifo); });
+  EXPECT_EQ(run(TILVEX_GRID, args, dir / "grid.stdout").status, 0);
+  drain.join();
+  EXPECT_EQ(slurp(dir / "out.txt"), loop.out);
+  EXPECT_EQ(drained, loop.out2);
+}
+
 }  // namespace
 }  // namespace tilvex::test
