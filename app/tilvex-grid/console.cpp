@@ -1,9 +1,7 @@
 #include "console.hpp"
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -100,13 +98,7 @@ int Console::end(const tilvex::grid::Report& r) {
   if (r.resumable) print_resume(command_);
   if (r.ending == Ending::stopped) {  // ends by that signal, as a loop of runs would
     std::fflush(nullptr);
-    std::signal(r.signal, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, r.signal);
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    raise(r.signal);
-    _exit(128 + r.signal);  // not reached
+    tilvex::grid::end_by(r.signal);
   }
   if (r.threads_left) {  // they are never joined
     std::fflush(nullptr);

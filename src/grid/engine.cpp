@@ -55,17 +55,6 @@ struct Warnings {
   }
 };
 
-// Ends the process by `signal`, as the signal itself would have.
-[[noreturn]] void end_by(int signal) {
-  std::signal(signal, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, signal);
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-  raise(signal);
-  _exit(128 + signal);  // not reached
-}
-
 // What stops a grid: the first stopping signal (blocked in every thread),
 // waited for by a thread of its own from before the grid's first lock on,
 // which stops the window once there is one. It outlives the grid. Where
@@ -275,6 +264,16 @@ void finish(const Options& o, Files& f, const Progress& progress, Report& r) {
 }
 
 }  // namespace
+
+void end_by(int signal) {
+  std::signal(signal, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  raise(signal);
+  _exit(128 + signal);  // not reached
+}
 
 Report run_grid(const Options& o, std::span<const Point> points, Observer& observer) {
   const auto files = std::make_shared<Files>();

@@ -58,6 +58,10 @@ struct Report {
                               // end the process at once, without returning from main
 };
 
+// Ends the process by `signal`, as the signal itself would have (from
+// any thread, the signal blocked or not).
+[[noreturn]] void end_by(int signal);
+
 // Runs the points of one part (already sliced) with the termination
 // signals blocked in the calling thread; one of them stops the grid after
 // the current commit. The record is locked, and what a run that died
