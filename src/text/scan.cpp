@@ -13,6 +13,10 @@
 #include <string>
 #include <system_error>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "numeric/exact_float.hpp"
 #include "words.hpp"
 
@@ -232,6 +236,98 @@ const char* short_decimal(const char* p, float* out) {
   return end;
 }
 
+// Which of the 64 bytes at p are blanks but the newline, digits, points
+// and minus signs: bit i for byte p[i].
+struct ByteClasses {
+  std::uint64_t blank = 0, digit = 0, point = 0, minus = 0;
+};
+
+#if defined(__SSE2__)
+ByteClasses classify64(const char* p) {
+  ByteClasses c;
+  const auto bits = [](__m128i m) {
+    return static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(m)));
+  };
+  // x <= most, unsigned, byte by byte.
+  const auto at_most = [](__m128i x, char most) {
+    return _mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(most)), x);
+  };
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    // \t, \v, \f, \r are 9, 11, 12, 13; the newline (10) is not a blank here.
+    const __m128i controls = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                              at_most(_mm_sub_epi8(v, _mm_set1_epi8('\t')), '\r' - '\t'));
+    const int shift = 16 * i;
+    c.blank |= bits(_mm_or_si128(controls, _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')))) << shift;
+    c.digit |= bits(at_most(_mm_sub_epi8(v, _mm_set1_epi8('0')), 9)) << shift;
+    c.point |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))) << shift;
+    c.minus |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('-'))) << shift;
+  }
+  return c;
+}
+#else
+ByteClasses classify64(const char* p) {
+  ByteClasses c;
+  for (int i = 0; i < 64; ++i) {
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (blank_in_line(p[i])) c.blank |= bit;
+    if (digit(p[i])) c.digit |= bit;
+    if (p[i] == '.') c.point |= bit;
+    if (p[i] == '-') c.minus |= bit;
+  }
+  return c;
+}
+#endif
+
+// Bytes a short line needs readable from its start: its 64, and the 8
+// that a token's last digits may be loaded with.
+constexpr std::ptrdiff_t kShortLineReadable = 72;
+
+// A line of fewer than 64 bytes, its newline at p + length, whose tokens
+// are all short decimals (as short_decimal reads them), read with the
+// tokens' bounds found for the whole line at once: the tokens' conversions
+// do not wait on each other. Reads up to `count` fields and returns how
+// many it read; `*stop` is then where the caller goes on from: the token
+// it could not read (the caller reads it, and the rest, the slow way), or
+// nullptr if it read `count` fields or the line ended. `*more` tells
+// whether a token follows the last field read.
+int short_line(const char* p, std::ptrdiff_t length, float* fields, int count, const char** stop,
+               bool* more) {
+  assert(length >= 0 && length < 64);
+  const ByteClasses c = classify64(p);
+  const std::uint64_t in_line = (std::uint64_t{1} << length) - 1;
+  const std::uint64_t word = ~c.blank & in_line;
+  std::uint64_t starts = word & ~(word << 1);
+  std::uint64_t ends = ~word & (word << 1);  // the blank after each token (the newline at the last)
+  *stop = nullptr;
+  int k = 0;
+  for (; k < count && starts != 0; ++k) {
+    const int s = std::countr_zero(starts), e = std::countr_zero(ends);
+    starts &= starts - 1;
+    ends &= ends - 1;
+    const std::uint64_t token = (std::uint64_t{1} << e) - (std::uint64_t{1} << s);
+    const std::uint64_t sign = c.minus & (std::uint64_t{1} << s);
+    const std::uint64_t point = c.point & token;
+    const int integer = s + (sign != 0 ? 1 : 0), dot = std::countr_zero(point);
+    const int n1 = dot - integer, n2 = e - dot - 1;
+    // [-] 1 to 7 digits . 1 to 7 digits: a point, the sign, and digits alone.
+    if (point == 0 || (point & (point - 1)) != 0 || (token & ~c.digit) != (point | sign) ||
+        n1 < 1 || n1 > 7 || n2 < 1 || n2 > 7) {
+      *stop = p + s;
+      break;
+    }
+    const std::uint64_t w =
+        digits_value(load8(p + integer), n1) * kPow10Int[n2] + digits_value(load8(p + dot + 1), n2);
+    if (w > (1u << 24)) {
+      *stop = p + s;
+      break;
+    }
+    fields[k] = with_sign(short_to_float(w, n2), sign != 0);
+  }
+  *more = starts != 0;
+  return k;
+}
+
 // The standard scan of one field at p, on a terminated copy of [p, end).
 // Returns the end of what it read, or nullptr if nothing converted.
 const char* standard_scan(const char* p, const char* end, float* out) {
@@ -250,7 +346,18 @@ const char* standard_scan(const char* p, const char* end, float* out) {
 int scan_line(const char* p, const char* newline, const char* end, const char* readable,
               float* fields, int count, bool& plain) {
   plain = true;
-  for (int k = 0; k < count; ++k) {
+  int k = 0;
+  if (newline - p < 64 && readable - p >= kShortLineReadable) {
+    const char* stop;
+    bool more;
+    k = short_line(p, newline - p, fields, count, &stop, &more);
+    if (stop == nullptr) {
+      plain = !(k == count && more);
+      return k;
+    }
+    p = stop;
+  }
+  for (; k < count; ++k) {
     while (blank_in_line(*p)) ++p;
     if (p == newline) return k;
     float value;

@@ -77,8 +77,19 @@ void check_scan(std::string_view line) {
                        : std::sscanf(copy.c_str(), "%f %f %f %f %f %f %f", &want[0], &want[1],
                                      &want[2], &want[3], &want[4], &want[5], &want[6]);
     if (n < 0) n = 0;
-    check(tilvex::scan_fields(line.data(), line.data() + line.size(), got, count) == n);
+    bool plain = false;
+    check(tilvex::scan_fields(line.data(), line.data() + line.size(), line.data() + line.size(), got, count,
+                              plain) == n);
     check(std::memcmp(want, got, sizeof want) == 0);
+    // Read on past the line, as within a file: the same fields, as plain.
+    const std::string text = copy + std::string(80, '5');
+    float within[7];
+    for (int k = 0; k < 7; ++k) within[k] = static_cast<float>(k) - 3.5f;
+    bool plain_within = !plain;
+    check(tilvex::scan_fields(text.data(), text.data() + line.size(), text.data() + text.size(), within,
+                              count, plain_within) == n);
+    check(std::memcmp(want, within, sizeof want) == 0);
+    check(plain_within == plain);
   }
 }
 

@@ -31,20 +31,26 @@ void expect_same_scan(const std::string& line, int count) {
   float expected[7], actual[7];
   for (int k = 0; k < 7; ++k) expected[k] = actual[k] = static_cast<float>(-1000 - k);
   const int want = reference(line, expected, count);
-  const int got = scan_fields(line.data(), line.data() + line.size(), actual, count);
+  bool plain = false;
+  const int got =
+      scan_fields(line.data(), line.data() + line.size(), line.data() + line.size(), actual, count, plain);
   ASSERT_EQ(got, want) << '"' << line << '"';
   for (int k = 0; k < 7; ++k)
     ASSERT_EQ(std::bit_cast<std::uint32_t>(actual[k]), std::bit_cast<std::uint32_t>(expected[k]))
         << '"' << line << "\" field " << k;
-  // Within a longer text, reading on past the line changes nothing.
-  const std::string text = line + "12345678901234567890.5e1 ";
+  // Within a longer text, reading on past the line changes nothing: not the
+  // fields, not whether the line was plain. (A line shorter than 64 bytes is
+  // then read by its tokens' bounds, found all at once.)
+  const std::string text = line + "12345678901234567890.5e1 -0.123456 1.5 22.25 7.0\n-1.75 0.5 3.125 9.5 0.25\n";
   float within[7];
   for (int k = 0; k < 7; ++k) within[k] = static_cast<float>(-1000 - k);
+  bool plain_within = !plain;
   ASSERT_EQ(scan_fields(text.data(), text.data() + line.size(), text.data() + text.size(), within,
-                        count),
+                        count, plain_within),
             want);
   for (int k = 0; k < 7; ++k)
     ASSERT_EQ(std::bit_cast<std::uint32_t>(within[k]), std::bit_cast<std::uint32_t>(expected[k]));
+  ASSERT_EQ(plain_within, plain) << '"' << line << '"';
 }
 
 const std::vector<std::string> kHostile = {
@@ -147,6 +153,31 @@ TEST(ScanFields, AgreesWithTheStandardScan) {
     }
     if (rng() % 10 == 0) line.insert(rng() % (line.size() + 1), 1, '\0');
     if (rng() % 2) line += '\n';
+    expect_same_scan(line, 6 + static_cast<int>(rng() % 2));
+  }
+}
+
+// Lines of short decimals ([-] digits . digits), as most files hold them,
+// about 64 bytes long, some with what such a line must not take put in: a
+// second point or sign, a plus, an exponent, a NUL, a newline, junk; and
+// tokens with too many digits or values above 2^24.
+TEST(ScanFields, ShortDecimalLinesNearSixtyFourBytes) {
+  std::mt19937_64 rng(20261209);
+  const std::string spoilers[] = {".", "-", "+", "e5", "E-1", std::string(1, '\0'), "\n", "7", "x", "\xb0"};
+  for (int i = 0; i < 200000; ++i) {
+    std::string line;
+    const std::size_t length = 40 + rng() % 40;
+    while (line.size() < length) {
+      if (rng() % 2) line += '-';
+      for (int n = 1 + static_cast<int>(rng() % (rng() % 4 == 0 ? 9 : 4)); n > 0; --n)
+        line += static_cast<char>('0' + rng() % 10);
+      if (rng() % 16 != 0) line += '.';
+      for (int n = static_cast<int>(rng() % 9); n > 0; --n) line += static_cast<char>('0' + rng() % 10);
+      for (int b = rng() % 8 == 0 ? 0 : 1 + static_cast<int>(rng() % 2); b > 0; --b)
+        line += kBlanks[rng() % 6];
+    }
+    if (rng() % 3 == 0) line.insert(rng() % (line.size() + 1), spoilers[rng() % std::size(spoilers)]);
+    if (rng() % 4 != 0) line += '\n';
     expect_same_scan(line, 6 + static_cast<int>(rng() % 2));
   }
 }
