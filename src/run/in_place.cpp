@@ -1,5 +1,6 @@
 #include "in_place.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "analysis/threshold.hpp"
 #include "passes.hpp"
 #include "together.hpp"
 #include "text/reader.hpp"
@@ -74,14 +76,30 @@ std::size_t later_half(std::string_view text) {
 // is too short for them, or has no solution line after it, keeps its
 // similarity apart. Then pass 2 takes each from where it is, and the
 // threshold reads them where they are.
+//
+// The threshold reads them where they are only where a part's guess fails:
+// each part keeps its first `guess_after` similarities apart, and after
+// them, those whose keys' tops lie between those of the ranks a little
+// below and a little above the threshold's rank among the first. Resamples
+// come in no order, so the threshold's top is almost always among them.
 class Similarities {
  public:
-  Similarities(std::span<char> text, bool in_text)
-      : text_(text), in_text_(in_text), high_(in_text ? std::make_unique<KeyCounts>() : nullptr) {}
+  Similarities(std::span<char> text, bool in_text, float confidence_level, std::size_t guess_after)
+      : text_(text),
+        in_text_(in_text),
+        level_(confidence_level),
+        guess_after_(std::max<std::size_t>(guess_after, 1)),
+        high_(in_text ? std::make_unique<KeyCounts>() : nullptr) {
+    // Reserved at once, so that it never grows by copying; the pages are
+    // taken as they are written.
+    if (in_text) near_.reserve(64 * guess_after_);
+  }
 
   // The similarity of the record `reader` has just read in pass 1.
   void add(float s, const ResampleReader& reader) {
-    ++(*high_)[order_key(s) >> 16];
+    const std::uint32_t top = order_key(s) >> 16;
+    ++(*high_)[top];
+    keep_if_near(s, top);
     const std::string_view line = reader.tensor_line();
     const auto at = static_cast<std::size_t>(line.data() - text_.data());
     if (!in_text_ || reader.cut() || line.size() < kHeld + 1 || line.back() != '\n' ||
@@ -140,13 +158,19 @@ class Similarities {
     }
   }
 
-  // The similarities whose order keys' top 16 bits are `top`, in order.
+  // The similarities whose order keys' top 16 bits are `top`, in order:
+  // from those kept near the guess, if `top` is among theirs.
   std::vector<float> under(std::uint32_t top) const {
     std::vector<float> found;
     found.reserve((*high_)[top]);
-    each([&](float s) {
+    const auto take = [&](float s) {
       if (order_key(s) >> 16 == top) found.push_back(s);
-    });
+    };
+    if (!lost_ && (count_ <= guess_after_ || top - near_low_ <= near_high_ - near_low_)) {
+      for (float s : near_) take(s);
+      return found;
+    }
+    each(take);
     return found;
   }
 
@@ -156,8 +180,45 @@ class Similarities {
  private:
   static constexpr std::size_t kHeld = 8;  // bytes of a line that hold a similarity and a step
   static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+  // Keeps s (its key's top is `top`) while it is among the first, or near
+  // the guess; makes the guess after the first.
+  void keep_if_near(float s, std::uint32_t top) {
+    if (count_ < guess_after_) {
+      near_.push_back(s);
+      if (count_ + 1 == guess_after_) guess();
+    } else if (top - near_low_ <= near_high_ - near_low_ && !lost_) {
+      if (near_.size() == 64 * guess_after_) {  // 4 MiB, by default
+        lost_ = true;
+        near_ = {};
+      } else {
+        near_.push_back(s);
+      }
+    }
+  }
+
+  // The tops of the keys of the ranks a 32nd of the first (and 64) below
+  // and above the threshold's rank among them: for resamples in no order,
+  // many times the spread of that rank's share of the whole.
+  void guess() {
+    const std::size_t n = guess_after_, rank = threshold_index(level_, n), margin = n / 32 + 64;
+    const std::size_t low = rank > margin ? rank - margin : 0, high = std::min(rank + margin, n - 1);
+    const auto top_of = [&](std::size_t r) {
+      std::uint32_t top = 0;
+      while (r >= (*high_)[top]) r -= (*high_)[top++];
+      return top;
+    };
+    near_low_ = top_of(low);
+    near_high_ = top_of(high);
+  }
+
   std::span<char> text_;
   bool in_text_;
+  float level_;
+  std::size_t guess_after_;
+  std::vector<float> near_;  // the first similarities, then those near the guess
+  std::uint32_t near_low_ = 0, near_high_ = 0;
+  bool lost_ = false;  // too many were near: none are kept
   std::vector<float> table_;
   std::vector<std::pair<std::size_t, float>> apart_;
   std::size_t next_apart_ = 0;
@@ -245,7 +306,7 @@ float threshold_of(std::span<const Part* const> parts, float confidence_level) {
 // record's tensor line does not read whole (pass 2 would read the tensors
 // again). Nothing is written in the text before that is known.
 std::optional<RunTexts> analyse_parts(std::span<char> text, float confidence_level, const Grid& grid,
-                                      LineWatcher* watcher, bool halves, bool in_text) {
+                                      LineWatcher* watcher, bool halves, bool in_text, std::size_t guess_after) {
   const std::string_view whole(text.data(), text.size());
   const std::size_t split = halves ? later_half(whole) : text.size();
   if (split == 0) return std::nullopt;
@@ -277,11 +338,11 @@ std::optional<RunTexts> analyse_parts(std::span<char> text, float confidence_lev
   a.reader.emplace(whole.substr(0, split), watch_a);
   const Record best = a.reader->best();
   const Similarity similarity(best.tensor);
-  a.similarities.emplace(text.first(split), in_text && whole_first);
+  a.similarities.emplace(text.first(split), in_text && whole_first, confidence_level, guess_after);
   a.ranges.emplace(best.solution);
   if (halves) {
     b.reader.emplace(whole.substr(split), best, b.watcher.get());
-    b.similarities.emplace(text.subspan(split), in_text && whole_first);
+    b.similarities.emplace(text.subspan(split), in_text && whole_first, confidence_level, guess_after);
     b.ranges.emplace(best.solution);
     together([&] { a.first_pass(similarity); }, [&] { b.first_pass(similarity); });
   } else {
@@ -340,10 +401,11 @@ RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Gr
     const bool in_text = text.size() >= options.in_text_from;
     if (options.threads >= 2 && text.size() >= options.halves_from)
       if (std::optional<RunTexts> halves =
-              analyse_parts(text, confidence_level, grid, options.watcher, true, in_text))
+              analyse_parts(text, confidence_level, grid, options.watcher, true, in_text, options.guess_after))
         return std::move(*halves);
     if (in_text)
-      if (std::optional<RunTexts> one = analyse_parts(text, confidence_level, grid, options.watcher, false, true))
+      if (std::optional<RunTexts> one =
+              analyse_parts(text, confidence_level, grid, options.watcher, false, true, options.guess_after))
         return std::move(*one);
   }
   RunTexts out{{}, InPlaceLines(text, grid), {}, {}, {}};

@@ -79,6 +79,12 @@ struct InPlaceOptions {
   // in the text (in the tensor lines pass 2 steps over), not in a table of
   // 4 bytes a resample; without stress.
   std::size_t in_text_from = std::size_t{64} << 20;
+  // With the similarities in the text, each part keeps those of its first
+  // `guess_after` resamples, and from them guesses where the threshold
+  // lies; it keeps the later ones near that guess too, so that the
+  // threshold is found without reading the text again where the guess
+  // holds; at most 64 times as many as the first. At least 1.
+  std::size_t guess_after = 16384;
 };
 
 // As analyse(text, ...), for a text the caller gives up, as the program

@@ -48,15 +48,23 @@ void check_run(std::string_view text, float level) {
   check(whole.size() == read.size());
   for (std::size_t k = 0; k < whole.size() && k < read.size(); ++k) check(whole[k].text == read[k].text);
   // Read as two halves where it splits, with the similarities in the
-  // text or not, and as one with them in the text: the same texts and
-  // findings.
+  // text or not, and as one with them in the text, the threshold guessed
+  // after all or a few: the same texts and findings.
   constexpr std::size_t kNever = static_cast<std::size_t>(-1);
-  for (const auto& [threads, in_text_from] : {std::pair{2u, kNever}, {2u, std::size_t{0}}, {1u, std::size_t{0}}}) {
+  struct Way {
+    unsigned threads;
+    std::size_t in_text_from, guess_after;
+  };
+  for (const auto& [threads, in_text_from, guess_after] :
+       {Way{2u, kNever, 16384}, {2u, 0, 16384}, {1u, 0, 16384}, {2u, 0, 2}, {1u, 0, 5}}) {
     std::string other_buffer(text);
     tilvex::formats::HealthWatch other_watch;
-    const tilvex::RunTexts h = tilvex::analyse_in_place(
-        other_buffer, level, tilvex::Grid{-1, 0, 7, 2147483647},
-        {.watcher = &other_watch, .threads = threads, .halves_from = 0, .in_text_from = in_text_from});
+    const tilvex::RunTexts h = tilvex::analyse_in_place(other_buffer, level, tilvex::Grid{-1, 0, 7, 2147483647},
+                                                        {.watcher = &other_watch,
+                                                         .threads = threads,
+                                                         .halves_from = 0,
+                                                         .in_text_from = in_text_from,
+                                                         .guess_after = guess_after});
     std::string other_lines;
     for (std::string_view piece : h.pieces()) other_lines += piece;
     check(other_lines == lines.text);

@@ -264,18 +264,28 @@ TEST(AnalyseInPlace, TwoHalvesGiveWhatOneReadingGives) {
     std::string lines_one;
     for (std::string_view piece : a.pieces()) lines_one += piece;
     // As two halves; as two halves, the similarities in the text; as one,
-    // the similarities in the text.
+    // the similarities in the text; and so, the threshold guessed from the
+    // first resample or three of each part.
     constexpr std::size_t kNever = std::numeric_limits<std::size_t>::max();
-    for (const auto& [threads, in_text_from] : {std::pair{2u, kNever}, {2u, std::size_t{0}}, {1u, std::size_t{0}}}) {
+    struct Way {
+      unsigned threads;
+      std::size_t in_text_from, guess_after;
+    };
+    for (const auto& [threads, in_text_from, guess_after] :
+         {Way{2u, kNever, 16384}, {2u, 0, 16384}, {1u, 0, 16384}, {2u, 0, 1}, {1u, 0, 3}}) {
       std::string two = text;
       Told told_two;
-      const RunTexts b = analyse_in_place(
-          two, level, Grid{1, -2, 3, 40},
-          {.watcher = &told_two, .threads = threads, .halves_from = 0, .in_text_from = in_text_from});
+      const RunTexts b = analyse_in_place(two, level, Grid{1, -2, 3, 40},
+                                          {.watcher = &told_two,
+                                           .threads = threads,
+                                           .halves_from = 0,
+                                           .in_text_from = in_text_from,
+                                           .guess_after = guess_after});
       split += b.later.has_value() && in_text_from == kNever ? 1 : 0;
       std::string lines_two;
       for (std::string_view piece : b.pieces()) lines_two += piece;
-      SCOPED_TRACE(std::to_string(threads) + " threads, in the text from " + std::to_string(in_text_from));
+      SCOPED_TRACE(std::to_string(threads) + " threads, in the text from " + std::to_string(in_text_from) +
+                   ", guessed after " + std::to_string(guess_after));
       ASSERT_EQ(lines_two, lines_one) << text;
       ASSERT_EQ(b.summary, a.summary) << text;
       ASSERT_EQ(b.analysis.count, a.analysis.count);
@@ -309,6 +319,53 @@ TEST(AnalyseInPlace, ASimilarityKeptApartIsReadOnceAmongThoseInTheText) {
     EXPECT_EQ(std::bit_cast<std::uint32_t>(b.analysis.threshold), std::bit_cast<std::uint32_t>(a.analysis.threshold))
         << "level " << level;
     EXPECT_EQ(b.analysis.accepted, a.analysis.accepted) << "level " << level;
+  }
+}
+
+// The threshold found from the similarities kept near a part's guess, and
+// by reading the text where the guess fails: resamples in no order (the
+// guess holds), in the order of their similarity, either way (the first
+// resamples say nothing of the threshold), and with more near the guess
+// than may be kept. Each must give what the table of similarities gives.
+TEST(AnalyseInPlace, AThresholdGuessedWellOrBadlyIsTheTables) {
+  constexpr int kRecords = 3000;
+  std::vector<std::string> records;
+  for (int k = 0; k < kRecords; ++k) {
+    // The similarity to the best fit falls as k grows; every tenth ties.
+    const float t[6] = {1, static_cast<float>(k - k % 10) / kRecords, 0, 0, 0, 1};
+    const float s[7] = {0.5f, static_cast<float>(k % 360), 10, 20, 30, 40, 50};
+    records.push_back(line_of(t, 6) + line_of(s, 7));
+  }
+  std::vector<std::string> shuffled = records;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+  std::vector<std::string> reversed(records.rbegin(), records.rend());
+  constexpr std::size_t kNever = std::numeric_limits<std::size_t>::max();
+  for (const auto* order : {&shuffled, &records, &reversed}) {
+    std::string text = "1 0 0 0 0 1\n0.5 10 20 30 40 50 60\n";
+    for (const std::string& r : *order) text += r;
+    for (int level = 0; level <= 100; level += 7) {
+      std::string held = text;
+      const RunTexts a = analyse_in_place(held, static_cast<float>(level), Grid{1, 2, 3, 4}, {.in_text_from = kNever});
+      std::string lines_a;
+      for (std::string_view piece : a.pieces()) lines_a += piece;
+      // 200 first: the guess holds where the order is none. 8 first: at
+      // most 512 kept near, fewer than there are.
+      for (const std::size_t guess_after : {200, 8})
+        for (const unsigned threads : {1u, 2u}) {
+          std::string in_text = text;
+          const RunTexts b = analyse_in_place(
+              in_text, static_cast<float>(level), Grid{1, 2, 3, 4},
+              {.threads = threads, .halves_from = 0, .in_text_from = 0, .guess_after = guess_after});
+          std::string lines_b;
+          for (std::string_view piece : b.pieces()) lines_b += piece;
+          const std::string where = "level " + std::to_string(level) + ", guessed after " +
+                                    std::to_string(guess_after) + ", " + std::to_string(threads) + " threads";
+          EXPECT_EQ(std::bit_cast<std::uint32_t>(b.analysis.threshold),
+                    std::bit_cast<std::uint32_t>(a.analysis.threshold))
+              << where;
+          EXPECT_EQ(lines_b, lines_a) << where;
+        }
+    }
   }
 }
 
