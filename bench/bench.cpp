@@ -329,6 +329,7 @@ bool bench_scaling(const fs::path& dir, long max_n, int runs, const std::string&
   for (long n = 1000; n <= max_n; n *= 10) {
     const std::string input = (dir / ("bench-" + std::to_string(n) + ".vrin")).string();
     spawn({TILVEX_GENERATE, std::to_string(n), "2026"}, input);
+    ::sync();  // (as in bench_floor)
     const double input_mib = static_cast<double>(fs::file_size(input)) / (1024.0 * 1024.0);
 
     std::vector<double> wall;
@@ -409,6 +410,10 @@ bool bench_floor(const fs::path& dir, long max_n, int runs, const std::string& l
     const std::string codes = (dir / ("floor-" + std::to_string(n) + "-codes.vrin")).string();
     spawn({TILVEX_GENERATE, std::to_string(n), "2026"}, plain);
     respell(plain, codes);
+    // The inputs just written go to disk now, not during the runs timed
+    // (at 10^7, 3 GB whose writeback took the processors and the disk
+    // from the runs).
+    ::sync();
     std::string reference;
     for (const auto& [spelling, name, input] :
          {std::tuple<int, const char*, std::string>{0, "generate", plain}, {1, "codes", codes}}) {
