@@ -316,8 +316,15 @@ int short_line(const char* p, std::ptrdiff_t length, float* fields, int count, c
       *stop = p + s;
       break;
     }
-    const std::uint64_t w =
-        digits_value(load8(p + integer), n1) * kPow10Int[n2] + digits_value(load8(p + dot + 1), n2);
+    std::uint64_t w;
+    if (n1 + n2 <= 7) {
+      // All the digits are in the 8 bytes from the first: as one number,
+      // the point taken out (the bytes after it moved down by one).
+      const std::uint64_t v = load8(p + integer), before_point = (std::uint64_t{1} << (8 * n1)) - 1;
+      w = digits_value((v & before_point) | ((v >> 8) & ~before_point), n1 + n2);
+    } else {
+      w = digits_value(load8(p + integer), n1) * kPow10Int[n2] + digits_value(load8(p + dot + 1), n2);
+    }
     if (w > (1u << 24)) {
       *stop = p + s;
       break;
