@@ -330,8 +330,13 @@ std::optional<RunTexts> analyse_parts(std::span<char> text, float confidence_lev
   if (!halves && !whole_first) return std::nullopt;
   if (halves && in_text && whole_first) {
     // Pass 1 writes in both halves: that the split begins a record (the
-    // first half holds whole records) must be known first.
-    if (const std::size_t lines = count_lines(whole.substr(0, split)); lines % 2 != 0 || lines < 2)
+    // first half holds whole records) must be known first. Its lines are
+    // counted as two quarters at once.
+    const std::string_view first = whole.substr(0, split);
+    std::size_t lines = 0, later_lines = 0;
+    together([&] { lines = count_lines(first.substr(0, first.size() / 2)); },
+             [&] { later_lines = count_lines(first.substr(first.size() / 2)); });
+    if (lines += later_lines; lines % 2 != 0 || lines < 2)
       return std::nullopt;
   }
   LineWatcher* const watch_a = halves ? a.watcher.get() : watcher;
