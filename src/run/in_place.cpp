@@ -78,10 +78,11 @@ std::size_t later_half(std::string_view text) {
 // threshold reads them where they are.
 //
 // The threshold reads them where they are only where a part's guess fails:
-// each part keeps its first `guess_after` similarities apart, and after
-// them, those whose keys' tops lie between those of the ranks a little
-// below and a little above the threshold's rank among the first. Resamples
-// come in no order, so the threshold's top is almost always among them.
+// each part also keeps a copy of its first `guess_after` similarities, and
+// after them of those whose keys' tops lie between those of the ranks a
+// little below and a little above the threshold's rank among the first.
+// Resamples come in no order, so the threshold's top is almost always
+// among them.
 class Similarities {
  public:
   Similarities(std::span<char> text, bool in_text, float confidence_level, std::size_t guess_after)
