@@ -44,13 +44,13 @@ std::size_t count_lines(std::string_view text) {
   return lines;
 }
 
-// Where the later half of a text may begin: the first line, from its
-// middle on, that reads as a tensor line whole (six plain numbers, nothing
-// else) followed by a solution line read whole (seven), within a few
-// lines. Whether it is a record's first line is known only once the first
-// half has been read. 0 if there is none.
-std::size_t later_half(std::string_view text) {
-  std::size_t at = text.find('\n', text.size() / 2);
+// Where a later part of a text may begin: the first line after the one
+// that holds byte `from`, that reads as a tensor line whole (six plain
+// numbers, nothing else) followed by a solution line read whole (seven),
+// within a few lines. Whether it is a record's first line is known only
+// once the parts before it have been read. 0 if there is none.
+std::size_t part_start(std::string_view text, std::size_t from) {
+  std::size_t at = text.find('\n', from);
   for (int tries = 0; tries < 8 && at != std::string_view::npos; ++tries) {
     const std::size_t start = at + 1, end = text.find('\n', start);
     if (end == std::string_view::npos) return 0;
@@ -69,6 +69,19 @@ std::size_t later_half(std::string_view text) {
   return 0;
 }
 
+// Where each of up to `parts` parts of a text begins, from 0: near each
+// `parts`th of its bytes, at part_start's lines. Fewer where there are
+// none (one part if there are none at all).
+std::vector<std::size_t> part_starts(std::string_view text, std::size_t parts) {
+  std::vector<std::size_t> starts{0};
+  for (std::size_t k = 1; k < parts; ++k) {
+    const std::size_t from = text.size() / parts * k;
+    if (from < starts.back()) continue;
+    if (const std::size_t at = part_start(text, from); at > starts.back()) starts.push_back(at);
+  }
+  return starts;
+}
+
 // The similarities of one part's resamples, in pass-1 order: in a vector,
 // or, for a large text, each in the bytes of its own tensor line, which
 // pass 1 has read and pass 2 steps over: the float, then the distance to
@@ -76,6 +89,9 @@ std::size_t later_half(std::string_view text) {
 // is too short for them, or has no solution line after it, keeps its
 // similarity apart. Then pass 2 takes each from where it is, and the
 // threshold reads them where they are.
+//
+// With them in the text, the counts of the keys' tops go to counts the
+// caller gives each time (a thread's, over the parts it read).
 //
 // The threshold reads them where they are only where a part's guess fails:
 // each part also keeps a copy of its first `guess_after` similarities, and
@@ -89,17 +105,17 @@ class Similarities {
       : text_(text),
         in_text_(in_text),
         level_(confidence_level),
-        guess_after_(std::max<std::size_t>(guess_after, 1)),
-        high_(in_text ? std::make_unique<KeyCounts>() : nullptr) {
+        guess_after_(std::max<std::size_t>(guess_after, 1)) {
     // Reserved at once, so that it never grows by copying; the pages are
     // taken as they are written.
     if (in_text) near_.reserve(64 * guess_after_);
   }
 
-  // The similarity of the record `reader` has just read in pass 1.
-  void add(float s, const ResampleReader& reader) {
+  // The similarity of the record `reader` has just read in pass 1, its
+  // key's top counted in `high`.
+  void add(float s, const ResampleReader& reader, KeyCounts& high) {
     const std::uint32_t top = order_key(s) >> 16;
-    ++(*high_)[top];
+    ++high[top];
     keep_if_near(s, top);
     const std::string_view line = reader.tensor_line();
     const auto at = static_cast<std::size_t>(line.data() - text_.data());
@@ -122,8 +138,6 @@ class Similarities {
   }
 
   std::size_t size() const { return in_text_ ? count_ : table_.size(); }
-  // The counts by the top 16 bits of the keys (when in the text).
-  const KeyCounts& high() const { return *high_; }
   bool held() const { return !in_text_; }
   // The vector of the similarities (when not in the text).
   std::span<const float> table() const { return table_; }
@@ -163,7 +177,6 @@ class Similarities {
   // from those kept near the guess, if `top` is among theirs.
   std::vector<float> under(std::uint32_t top) const {
     std::vector<float> found;
-    found.reserve((*high_)[top]);
     const auto take = [&](float s) {
       if (order_key(s) >> 16 == top) found.push_back(s);
     };
@@ -204,13 +217,13 @@ class Similarities {
   void guess() {
     const std::size_t n = guess_after_, rank = threshold_index(level_, n), margin = n / 32 + 64;
     const std::size_t low = rank > margin ? rank - margin : 0, high = std::min(rank + margin, n - 1);
-    const auto top_of = [&](std::size_t r) {
-      std::uint32_t top = 0;
-      while (r >= (*high_)[top]) r -= (*high_)[top++];
-      return top;
-    };
-    near_low_ = top_of(low);
-    near_high_ = top_of(high);
+    std::vector<std::uint32_t> keys(near_.size());
+    std::transform(near_.begin(), near_.end(), keys.begin(), order_key);
+    std::nth_element(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(low), keys.end());
+    near_low_ = keys[low] >> 16;
+    std::nth_element(keys.begin() + static_cast<std::ptrdiff_t>(low), keys.begin() + static_cast<std::ptrdiff_t>(high),
+                     keys.end());
+    near_high_ = keys[high] >> 16;
   }
 
   std::span<char> text_;
@@ -224,7 +237,6 @@ class Similarities {
   std::vector<std::pair<std::size_t, float>> apart_;
   std::size_t next_apart_ = 0;
   std::size_t count_ = 0, first_ = kNone, last_ = kNone;
-  std::unique_ptr<KeyCounts> high_;  // 512 KiB: on the heap, where running out of it is told
 };
 
 // One part's reading, on its own reader, watcher, lines and ranges.
@@ -235,14 +247,15 @@ struct Part {
   std::optional<Ranges> ranges;
   std::size_t accepted = 0;
 
-  // Pass 1: the similarity of every resample.
-  void first_pass(const Similarity& similarity) {
+  // Pass 1: the similarity of every resample (their keys' tops counted in
+  // `high` where they go in the text).
+  void first_pass(const Similarity& similarity, KeyCounts* high) {
     Similarities& t = *similarities;
     if (t.held()) {
       t.vector() = similarity_table(*reader, similarity);
       return;
     }
-    while (const Components* tensor = reader->next_tensor()) t.add(similarity(*tensor), *reader);
+    while (const Components* tensor = reader->next_tensor()) t.add(similarity(*tensor), *reader, *high);
   }
 
   // Pass 2: the resamples that reach `threshold`, to `lines`.
@@ -268,55 +281,54 @@ struct Part {
 };
 
 // The threshold over the parts' similarities, NaN (accepting nothing)
-// where there are none.
-float threshold_of(std::span<const Part* const> parts, float confidence_level) {
+// where there are none; `high` counts the keys' tops of all the parts
+// where their similarities are in the text.
+float threshold_of(const std::vector<Part>& parts, const KeyCounts* high, float confidence_level) {
   std::size_t n = 0;
   bool held = true;
-  for (const Part* p : parts) {
-    n += p->similarities->size();
-    held = held && p->similarities->held();
+  for (const Part& p : parts) {
+    n += p.similarities->size();
+    held = held && p.similarities->held();
   }
   if (n == 0) return std::numeric_limits<float>::quiet_NaN();
   if (held) {
     std::vector<std::span<const float>> tables;
-    for (const Part* p : parts) tables.push_back(p->similarities->table());
+    for (const Part& p : parts) tables.push_back(p.similarities->table());
     return confidence_threshold(tables, confidence_level);
   }
-  auto high = std::make_unique<KeyCounts>();
-  for (const Part* p : parts)
-    for (std::size_t k = 0; k < high->size(); ++k) (*high)[k] += p->similarities->high()[k];
   const auto each = [&](const std::function<void(float)>& f) {
-    for (const Part* p : parts) p->similarities->each(f);
+    for (const Part& p : parts) p.similarities->each(f);
   };
-  // The values that share the threshold's top, each part's on a thread.
+  // The values that share the threshold's top, the parts' on two threads.
   const auto under = [&](std::uint32_t top) {
     std::vector<std::vector<float>> found(parts.size());
-    if (parts.size() == 2)
-      together([&] { found[0] = parts[0]->similarities->under(top); },
-               [&] { found[1] = parts[1]->similarities->under(top); });
-    else
-      for (std::size_t k = 0; k < parts.size(); ++k) found[k] = parts[k]->similarities->under(top);
+    together_each(parts.size(), [&](std::size_t k, int) { found[k] = parts[k].similarities->under(top); });
     return found;
   };
   return confidence_threshold(*high, n, confidence_level, each, under);
 }
 
-// The run read as two halves at once (with `halves`), or as one part, with
-// the similarities in the text (with `in_text`); nothing where the text
-// does not split at a record whose lines read whole, or where its first
-// record's tensor line does not read whole (pass 2 would read the tensors
-// again). Nothing is written in the text before that is known.
+// The run read as up to `pieces` parts on two threads, or as one part
+// (with 1), with the similarities in the text (with `in_text`); nothing
+// where the text does not split at records whose lines read whole, or
+// where its first record's tensor line does not read whole (pass 2 would
+// read the tensors again). Nothing is written in the text before that is
+// known.
 std::optional<RunTexts> analyse_parts(std::span<char> text, float confidence_level, const Grid& grid,
-                                      LineWatcher* watcher, bool halves, bool in_text, std::size_t guess_after) {
+                                      LineWatcher* watcher, std::size_t pieces, bool in_text,
+                                      std::size_t guess_after) {
   const std::string_view whole(text.data(), text.size());
-  const std::size_t split = halves ? later_half(whole) : text.size();
-  if (split == 0) return std::nullopt;
-  Part a, b;
-  if (watcher != nullptr && halves) {
-    a.watcher = watcher->part();
-    b.watcher = watcher->part();
-    if (!a.watcher || !b.watcher) return std::nullopt;
-  }
+  std::vector<std::size_t> starts = part_starts(whole, pieces);
+  const bool apart = pieces > 1;
+  if (apart && starts.size() == 1) return std::nullopt;
+  starts.push_back(text.size());
+  const std::size_t n = starts.size() - 1;  // parts
+  const auto text_of = [&](std::size_t k) { return text.subspan(starts[k], starts[k + 1] - starts[k]); };
+  const auto view_of = [&](std::size_t k) { return whole.substr(starts[k], starts[k + 1] - starts[k]); };
+  std::vector<Part> parts(n);
+  if (watcher != nullptr && apart)
+    for (Part& p : parts)
+      if (!(p.watcher = watcher->part())) return std::nullopt;
   // Whether the first resample's tensor line reads whole is known before
   // the reader tells a watcher of any line: the similarities go into the
   // text only then.
@@ -327,74 +339,69 @@ std::optional<RunTexts> analyse_parts(std::span<char> text, float confidence_lev
     float fields[6];
     return scan_fields(lines.line().data(), lines.line().data() + lines.line().size(), fields, 6) == 6;
   };
-  const bool whole_first = first_whole(whole.substr(0, split), 2);
-  if (!halves && !whole_first) return std::nullopt;
-  if (halves && in_text && whole_first) {
-    // Pass 1 writes in both halves: that the split begins a record (the
-    // first half holds whole records) must be known first. Its lines are
-    // counted as two quarters at once.
-    const std::string_view first = whole.substr(0, split);
-    std::size_t lines = 0, later_lines = 0;
-    together([&] { lines = count_lines(first.substr(0, first.size() / 2)); },
-             [&] { later_lines = count_lines(first.substr(first.size() / 2)); });
-    if (lines += later_lines; lines % 2 != 0 || lines < 2)
-      return std::nullopt;
+  const bool whole_first = first_whole(view_of(0), 2);
+  if (!apart && !whole_first) return std::nullopt;
+  const bool write = in_text && whole_first;
+  if (apart && write) {
+    // Pass 1 writes in every part: that each later part begins a record
+    // (the parts before it hold whole records) must be known first.
+    std::vector<std::size_t> lines(n - 1);
+    together_each(n - 1, [&](std::size_t k, int) { lines[k] = count_lines(view_of(k)); });
+    for (const std::size_t l : lines)
+      if (l % 2 != 0 || l < 2) return std::nullopt;
   }
-  LineWatcher* const watch_a = halves ? a.watcher.get() : watcher;
-  a.reader.emplace(whole.substr(0, split), watch_a);
-  const Record best = a.reader->best();
+  parts[0].reader.emplace(view_of(0), apart ? parts[0].watcher.get() : watcher);
+  const Record best = parts[0].reader->best();
   const Similarity similarity(best.tensor);
-  a.similarities.emplace(text.first(split), in_text && whole_first, confidence_level, guess_after);
-  a.ranges.emplace(best.solution);
-  if (halves) {
-    b.reader.emplace(whole.substr(split), best, b.watcher.get());
-    b.similarities.emplace(text.subspan(split), in_text && whole_first, confidence_level, guess_after);
-    b.ranges.emplace(best.solution);
-    together([&] { a.first_pass(similarity); }, [&] { b.first_pass(similarity); });
-  } else {
-    a.first_pass(similarity);
+  for (std::size_t k = 0; k < n; ++k) {
+    Part& p = parts[k];
+    if (k > 0) p.reader.emplace(view_of(k), best, p.watcher.get());
+    p.similarities.emplace(text_of(k), write, confidence_level, guess_after);
+    p.ranges.emplace(best.solution);
   }
-  // The split began a record if the first half holds whole records; the
-  // later half's first record read whole, so it owes nothing to the first.
-  const std::size_t first_lines = a.reader->line();
-  if (halves && (first_lines % 2 != 0 || first_lines < 2 || !a.reader->tensors_repeat() ||
-                 !b.reader->tensors_repeat()))
-    return std::nullopt;  // (nothing was written in the text: see above)
+  // Each thread's counts of the keys' tops; 512 KiB each, on the heap,
+  // where running out of it is told.
+  std::unique_ptr<KeyCounts> high[2];
+  if (write)
+    for (auto& h : high) h = std::make_unique<KeyCounts>();
+  together_each(n, [&](std::size_t k, int thread) { parts[k].first_pass(similarity, high[thread].get()); });
+  // Each later part began a record if the parts before it hold whole
+  // records; each later part's first record read whole, so it owes
+  // nothing to those before.
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::size_t l = parts[k].reader->line();
+    if (apart && ((k + 1 < n && (l % 2 != 0 || l < 2)) || !parts[k].reader->tensors_repeat()))
+      return std::nullopt;  // (nothing was written in the text: see above)
+  }
 
-  RunTexts out{{}, InPlaceLines(text.first(split), grid), {}, {}, {}};
-  if (halves) out.later.emplace(text.subspan(split), grid);
-  const Part* parts[] = {&a, &b};
-  const float threshold = threshold_of(std::span(parts, halves ? 2 : 1), confidence_level);
-  if (halves)
-    together([&] { a.second_pass(similarity, threshold, out.lines); },
-             [&] { b.second_pass(similarity, threshold, *out.later); });
-  else
-    a.second_pass(similarity, threshold, out.lines);
+  RunTexts out{{}, InPlaceLines(text_of(0), grid), {}, {}, {}};
+  out.later.reserve(n - 1);
+  for (std::size_t k = 1; k < n; ++k) out.later.emplace_back(text_of(k), grid);
+  if (write && n > 1)
+    for (std::size_t t = 0; t < high[0]->size(); ++t) (*high[0])[t] += (*high[1])[t];
+  const float threshold = threshold_of(parts, high[0].get(), confidence_level);
+  together_each(n, [&](std::size_t k, int) {
+    parts[k].second_pass(similarity, threshold, k == 0 ? out.lines : out.later[k - 1]);
+  });
   Analysis& r = out.analysis;
-  r.count = a.similarities->size();
-  r.accepted = a.accepted;
   r.threshold = threshold;
-  const UnreadFields& ua = a.reader->unread();
-  r.unread_fields = ua.count;
-  r.first_unread_line = ua.first_line;
-  r.first_unread_field = ua.first_field;
-  if (halves) {
-    a.ranges->join(*b.ranges);
-    r.count += b.similarities->size();
-    r.accepted += b.accepted;
-    // The unread fields: the first half's first, if it has any.
-    const UnreadFields& ub = b.reader->unread();
-    r.unread_fields += ub.count;
-    if (ua.count == 0 && ub.count > 0) {
-      r.first_unread_line = ub.first_line + first_lines;
-      r.first_unread_field = ub.first_field;
+  std::size_t lines_before = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const Part& p = parts[k];
+    r.count += p.similarities->size();
+    r.accepted += p.accepted;
+    if (k > 0) parts[0].ranges->join(*p.ranges);
+    // The unread fields: the first part's with any first.
+    const UnreadFields& u = p.reader->unread();
+    if (r.unread_fields == 0 && u.count > 0) {
+      r.first_unread_line = u.first_line + lines_before;
+      r.first_unread_field = u.first_field;
     }
-    if (watcher != nullptr) {
-      watcher->join(*a.watcher, 0);
-      watcher->join(*b.watcher, first_lines);
-    }
+    r.unread_fields += u.count;
+    if (apart && watcher != nullptr) watcher->join(*p.watcher, lines_before);
+    lines_before += p.reader->line();
   }
-  r.summary = a.ranges->finish();
+  r.summary = parts[0].ranges->finish();
   append_summary_line(out.summary, r.summary);
   return out;
 }
@@ -405,13 +412,13 @@ RunTexts analyse_in_place(std::span<char> text, float confidence_level, const Gr
                           const InPlaceOptions& options) {
   if (!options.stress) {
     const bool in_text = text.size() >= options.in_text_from;
-    if (options.threads >= 2 && text.size() >= options.halves_from)
-      if (std::optional<RunTexts> halves =
-              analyse_parts(text, confidence_level, grid, options.watcher, true, in_text, options.guess_after))
-        return std::move(*halves);
+    if (options.threads >= 2 && options.parts >= 2 && text.size() >= options.parts_from)
+      if (std::optional<RunTexts> parts = analyse_parts(text, confidence_level, grid, options.watcher,
+                                                        options.parts, in_text, options.guess_after))
+        return std::move(*parts);
     if (in_text)
       if (std::optional<RunTexts> one =
-              analyse_parts(text, confidence_level, grid, options.watcher, false, true, options.guess_after))
+              analyse_parts(text, confidence_level, grid, options.watcher, 1, true, options.guess_after))
         return std::move(*one);
   }
   RunTexts out{{}, InPlaceLines(text, grid), {}, {}, {}};

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/stress.hpp"
 #include "text/reader.hpp"
@@ -42,23 +43,26 @@ class InPlaceLines {
   std::string overflow_;
 };
 
-// The accepted-resample lines of a run, in order, as up to four pieces.
-using LinePieces = std::array<std::string_view, 4>;
+// The accepted-resample lines of a run, in order, in pieces.
+using LinePieces = std::vector<std::string_view>;
 
 // What one run of the program appends: its accepted-resample lines and its
 // summary line; and, if asked, the run's stress quantities.
 struct RunTexts {
   Analysis analysis;
   InPlaceLines lines;
-  std::optional<InPlaceLines> later;  // of the later half, when read apart
+  std::vector<InPlaceLines> later;  // of the later parts, when read apart
   std::string summary;
   StressSummary stress;
 
   LinePieces pieces() const {
-    const auto first = lines.pieces();
-    if (!later) return {first[0], first[1], {}, {}};
-    const auto second = later->pieces();
-    return {first[0], first[1], second[0], second[1]};
+    LinePieces all;
+    const auto add = [&](const InPlaceLines& l) {
+      for (const std::string_view piece : l.pieces()) all.push_back(piece);
+    };
+    add(lines);
+    for (const InPlaceLines& l : later) add(l);
+    return all;
   }
 };
 
@@ -70,11 +74,13 @@ struct InPlaceOptions {
   // Told of every line as the reader first scans it, before the text is
   // written over.
   LineWatcher* watcher = nullptr;
-  // With 2 or more, a text of at least `halves_from` bytes is read as two
-  // halves on two threads, where it can be split at a record whose lines
-  // read whole (else, and with stress, it is read as one).
+  // With 2 or more, a text of at least `parts_from` bytes is read as up to
+  // `parts` parts, on two threads, each part by whichever is free first,
+  // where it can be split at records whose lines read whole (else, and
+  // with stress, it is read as one).
   unsigned threads = 1;
-  std::size_t halves_from = std::size_t{256} << 10;
+  std::size_t parts = 8;
+  std::size_t parts_from = std::size_t{256} << 10;
   // From `in_text_from` bytes, the similarities of the resamples are kept
   // in the text (in the tensor lines pass 2 steps over), not in a table of
   // 4 bytes a resample; without stress.

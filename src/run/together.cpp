@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <atomic>
 #include <exception>
 
 namespace tilvex::inline detail {
@@ -65,6 +66,18 @@ void together(const std::function<void()>& first, const std::function<void()>& l
   }
   ::pthread_join(thread, nullptr);
   if (later.failed) std::rethrow_exception(later.failed);
+}
+
+void together_each(std::size_t count, const std::function<void(std::size_t, int)>& work) {
+  if (count <= 1) {
+    if (count == 1) work(0, 0);
+    return;
+  }
+  std::atomic<std::size_t> next{0};
+  const auto take = [&](int thread) {
+    for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < count;) work(k, thread);
+  };
+  together([&] { take(0); }, [&] { take(1); });
 }
 
 }  // namespace tilvex::inline detail

@@ -34,8 +34,8 @@ std::string summary(const std::vector<HealthNote>& notes) {
 std::vector<HealthNote> watched(std::string text, bool halves = false, int* split = nullptr) {
   HealthWatch watch;
   const RunTexts t = analyse_in_place(std::span<char>(text.data(), text.size()), 95.0f, Grid{1, 2, 3, 4},
-                                      {.watcher = &watch, .threads = halves ? 2u : 1u, .halves_from = 0});
-  if (split != nullptr && t.later) ++*split;
+                                      {.watcher = &watch, .threads = halves ? 2u : 1u, .parts_from = 0});
+  if (split != nullptr && !t.later.empty()) ++*split;
   return watch.notes("'f.vrin'");
 }
 

@@ -47,22 +47,24 @@ void check_run(std::string_view text, float level) {
   const auto whole = tilvex::formats::health_of(text, "'f'"), read = watch.notes("'f'");
   check(whole.size() == read.size());
   for (std::size_t k = 0; k < whole.size() && k < read.size(); ++k) check(whole[k].text == read[k].text);
-  // Read as two halves where it splits, with the similarities in the
-  // text or not, and as one with them in the text, the threshold guessed
-  // after all or a few: the same texts and findings.
+  // Read in two parts or up to eight where it splits, with the
+  // similarities in the text or not, and as one with them in the text, the
+  // threshold guessed after all or a few: the same texts and findings.
   constexpr std::size_t kNever = static_cast<std::size_t>(-1);
   struct Way {
     unsigned threads;
-    std::size_t in_text_from, guess_after;
+    std::size_t parts, in_text_from, guess_after;
   };
-  for (const auto& [threads, in_text_from, guess_after] :
-       {Way{2u, kNever, 16384}, {2u, 0, 16384}, {1u, 0, 16384}, {2u, 0, 2}, {1u, 0, 5}}) {
+  for (const auto& [threads, parts, in_text_from, guess_after] :
+       {Way{2u, 2, kNever, 16384}, {2u, 8, kNever, 16384}, {2u, 2, 0, 16384}, {2u, 3, 0, 16384},
+        {1u, 2, 0, 16384}, {2u, 8, 0, 2}, {1u, 2, 0, 5}}) {
     std::string other_buffer(text);
     tilvex::formats::HealthWatch other_watch;
     const tilvex::RunTexts h = tilvex::analyse_in_place(other_buffer, level, tilvex::Grid{-1, 0, 7, 2147483647},
                                                         {.watcher = &other_watch,
                                                          .threads = threads,
-                                                         .halves_from = 0,
+                                                         .parts = parts,
+                                                         .parts_from = 0,
                                                          .in_text_from = in_text_from,
                                                          .guess_after = guess_after});
     std::string other_lines;

@@ -263,28 +263,32 @@ TEST(AnalyseInPlace, TwoHalvesGiveWhatOneReadingGives) {
     const RunTexts a = analyse_in_place(one, level, Grid{1, -2, 3, 40}, {.watcher = &told_one});
     std::string lines_one;
     for (std::string_view piece : a.pieces()) lines_one += piece;
-    // As two halves; as two halves, the similarities in the text; as one,
-    // the similarities in the text; and so, the threshold guessed from the
-    // first resample or three of each part.
+    // In two parts and in up to 16 (each taken by whichever thread is free);
+    // so, the similarities in the text; as one, the similarities in the
+    // text; and so, the threshold guessed from the first resample or three
+    // of each part.
     constexpr std::size_t kNever = std::numeric_limits<std::size_t>::max();
     struct Way {
       unsigned threads;
-      std::size_t in_text_from, guess_after;
+      std::size_t parts, in_text_from, guess_after;
     };
-    for (const auto& [threads, in_text_from, guess_after] :
-         {Way{2u, kNever, 16384}, {2u, 0, 16384}, {1u, 0, 16384}, {2u, 0, 1}, {1u, 0, 3}}) {
+    for (const auto& [threads, parts, in_text_from, guess_after] :
+         {Way{2u, 2, kNever, 16384}, {2u, 16, kNever, 16384}, {2u, 2, 0, 16384}, {2u, 5, 0, 16384},
+          {1u, 2, 0, 16384}, {2u, 16, 0, 1}, {1u, 2, 0, 3}}) {
       std::string two = text;
       Told told_two;
       const RunTexts b = analyse_in_place(two, level, Grid{1, -2, 3, 40},
                                           {.watcher = &told_two,
                                            .threads = threads,
-                                           .halves_from = 0,
+                                           .parts = parts,
+                                           .parts_from = 0,
                                            .in_text_from = in_text_from,
                                            .guess_after = guess_after});
-      split += b.later.has_value() && in_text_from == kNever ? 1 : 0;
+      split += !b.later.empty() && in_text_from == kNever ? 1 : 0;
       std::string lines_two;
       for (std::string_view piece : b.pieces()) lines_two += piece;
-      SCOPED_TRACE(std::to_string(threads) + " threads, in the text from " + std::to_string(in_text_from) +
+      SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(parts) + " parts, in the text from " +
+                   std::to_string(in_text_from) +
                    ", guessed after " + std::to_string(guess_after));
       ASSERT_EQ(lines_two, lines_one) << text;
       ASSERT_EQ(b.summary, a.summary) << text;
@@ -355,7 +359,7 @@ TEST(AnalyseInPlace, AThresholdGuessedWellOrBadlyIsTheTables) {
           std::string in_text = text;
           const RunTexts b = analyse_in_place(
               in_text, static_cast<float>(level), Grid{1, 2, 3, 4},
-              {.threads = threads, .halves_from = 0, .in_text_from = 0, .guess_after = guess_after});
+              {.threads = threads, .parts_from = 0, .in_text_from = 0, .guess_after = guess_after});
           std::string lines_b;
           for (std::string_view piece : b.pieces()) lines_b += piece;
           const std::string where = "level " + std::to_string(level) + ", guessed after " +
