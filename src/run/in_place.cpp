@@ -363,7 +363,7 @@ std::optional<RunTexts> analyse_parts(std::span<char> text, float confidence_lev
   // where running out of it is told.
   std::unique_ptr<KeyCounts> high[2];
   if (write)
-    for (auto& h : high) h = std::make_unique<KeyCounts>();
+    for (std::size_t t = 0; t < std::min<std::size_t>(n, 2); ++t) high[t] = std::make_unique<KeyCounts>();
   together_each(n, [&](std::size_t k, int thread) { parts[k].first_pass(similarity, high[thread].get()); });
   // Each later part began a record if the parts before it hold whole
   // records; each later part's first record read whole, so it owes
