@@ -35,15 +35,6 @@ void InPlaceLines::add(const Solution& solution, std::size_t read) {
 
 namespace {
 
-// How many newlines `text` holds.
-std::size_t count_lines(std::string_view text) {
-  std::size_t lines = 0;
-  for (const char *at = text.data(), *end = at + text.size();
-       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) != nullptr; ++at)
-    ++lines;
-  return lines;
-}
-
 // Where a later part of a text may begin: the first line after the one
 // that holds byte `from`, that reads as a tensor line whole (six plain
 // numbers, nothing else) followed by a solution line read whole (seven),

@@ -1,5 +1,7 @@
 #include "reader.hpp"
 
+#include <cstring>
+
 #include "scan.hpp"
 
 namespace tilvex::inline detail {
@@ -20,6 +22,15 @@ std::string not_resample_results(std::string_view text) {
   return line.find_first_not_of(" \t\n\v\f\r") == std::string_view::npos
              ? "its first line is blank"
              : "its first line does not begin with a number";
+}
+
+// How many newlines `text` holds.
+std::size_t count_lines(std::string_view text) {
+  std::size_t lines = 0;
+  for (const char *at = text.data(), *end = at + text.size();
+       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) != nullptr; ++at)
+    ++lines;
+  return lines;
 }
 
 bool first_line_too_long(std::string_view text) {

@@ -56,6 +56,9 @@ struct UnreadFields {
   int first_field = 0;         // from 1
 };
 
+// How many newlines `text` holds.
+std::size_t count_lines(std::string_view text);
+
 // Why the text cannot be a resample results file: its first line converts
 // no field under the standard scan (it is blank, or does not begin with a
 // number after its blanks). Empty if it may be one.
