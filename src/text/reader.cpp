@@ -1,6 +1,8 @@
 #include "reader.hpp"
 
-#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "scan.hpp"
 
@@ -24,12 +26,25 @@ std::string not_resample_results(std::string_view text) {
              : "its first line does not begin with a number";
 }
 
-// How many newlines `text` holds.
+// 16 bytes at a time where there is SSE2: each newline adds 1 to its
+// byte's count (a compare gives -1), and the counts, at most 255 a byte,
+// are summed every 255 steps; a newline a line, as the lines of a resample
+// file are short, costs memchr a call each.
 std::size_t count_lines(std::string_view text) {
   std::size_t lines = 0;
-  for (const char *at = text.data(), *end = at + text.size();
-       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) != nullptr; ++at)
-    ++lines;
+  const char *at = text.data(), *const end = at + text.size();
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
+  while (end - at >= 16) {
+    __m128i counts = _mm_setzero_si128();
+    for (int k = 0; k < 255 && end - at >= 16; ++k, at += 16)
+      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), newline));
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());  // two sums of 8 bytes
+    lines += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+  }
+#endif
+  for (; at != end; ++at) lines += *at == '\n' ? 1 : 0;
   return lines;
 }
 

@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-
+#include <random>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,26 @@ TEST(LineCursor, ReadsPhysicalLinesAsAStreamDoes) {
   // A line is whole however long it is.
   const std::string longer(5000, '7');
   EXPECT_EQ(lines_of(longer + "\nx\n"), (V{longer + "\n", "x\n", "x\n"}));
+}
+
+// Newlines counted 16 bytes at a time: texts all newlines (a byte's count
+// must not pass 255 between sums) and of random bytes near the newline's
+// (0x0a, 0x8a, 0x0b, 0x09), of every length to past two sums' worth, from
+// every place within 16 bytes.
+TEST(CountLines, AsManyAsTheTextHolds) {
+  std::mt19937 rng(11);
+  const char near[] = {'\n', '\n', static_cast<char>(0x8a), '\v', '\t', 'x'};
+  std::string pool(10000, '\n');
+  for (const std::size_t at : {std::size_t{0}, std::size_t{1}, std::size_t{15}})
+    for (const std::size_t length : {std::size_t{255 * 16}, std::size_t{255 * 16 + 1}, std::size_t{9000}})
+      EXPECT_EQ(count_lines(std::string_view(pool).substr(at, length)), length);
+  for (char& c : pool) c = near[rng() % 6];
+  for (std::size_t length = 0; length < 8200; length += 1 + rng() % 23)
+    for (std::size_t at = 0; at < 16; ++at) {
+      const std::string_view text = std::string_view(pool).substr(at, length);
+      ASSERT_EQ(count_lines(text), static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')))
+          << length << " bytes from " << at;
+    }
 }
 
 TEST(ScanFields, StopsAtTheFirstFieldThatDoesNotConvert) {
