@@ -30,11 +30,11 @@ std::string summary(const std::vector<HealthNote>& notes) {
 }
 
 // The findings an analysis gathers as it reads `text`, as one or, where it
-// splits, as two halves.
-std::vector<HealthNote> watched(std::string text, bool halves = false, int* split = nullptr) {
+// splits, in parts on two threads.
+std::vector<HealthNote> watched(std::string text, bool parts = false, int* split = nullptr) {
   HealthWatch watch;
   const RunTexts t = analyse_in_place(std::span<char>(text.data(), text.size()), 95.0f, Grid{1, 2, 3, 4},
-                                      {.watcher = &watch, .threads = halves ? 2u : 1u, .parts_from = 0});
+                                      {.watcher = &watch, .threads = parts ? 2u : 1u, .parts_from = 0});
   if (split != nullptr && !t.later.empty()) ++*split;
   return watch.notes("'f.vrin'");
 }
@@ -115,7 +115,7 @@ TEST(Health, AsTheAnalysisReadsItSoTheWholeFile) {
       for (std::size_t k = 0; k < whole.size(); ++k) ASSERT_EQ(read[k].text, whole[k].text) << text;
     }
   }
-  EXPECT_GT(split, 500);  // the halves' findings joined
+  EXPECT_GT(split, 500);  // the parts' findings joined
 }
 
 // The words: one line naming the file, the line and the meaning, the

@@ -217,15 +217,15 @@ class Told : public LineWatcher {
   std::vector<std::pair<std::size_t, std::string>> lines;
 };
 
-// A text read as two halves on two threads, or with the similarities kept
-// in its own bytes, gives what one reading gives, to the bit: the lines,
+// A text read in parts on two threads, or with the similarities kept in
+// its own bytes, gives what one reading gives, to the bit: the lines,
 // the summary, the counts, the unread fields and what a watcher is told of
 // each line. The texts have faults anywhere, and
 // most near the middle: fields missing or too many, a blank line (which
 // turns every record after it), swapped lines, nan, junk, a last record
-// cut short or without its newline; so that the split falls at a sound
-// record, at an unsound one, and at none.
-TEST(AnalyseInPlace, TwoHalvesGiveWhatOneReadingGives) {
+// cut short or without its newline; so that a cut between parts falls at a
+// sound record, at an unsound one, and at none.
+TEST(AnalyseInPlace, PartsGiveWhatOneReadingGives) {
   std::mt19937 rng(2026);
   const auto uniform = [&](double lo, double hi) {
     return static_cast<float>(lo + (hi - lo) * static_cast<double>(rng() % 1000001) / 1e6);
@@ -302,7 +302,7 @@ TEST(AnalyseInPlace, TwoHalvesGiveWhatOneReadingGives) {
       ASSERT_EQ(told_two.sorted(), told_one.sorted()) << text;
     }
   }
-  EXPECT_GT(split, 150);  // most texts were read as two halves
+  EXPECT_GT(split, 150);  // most texts were read in parts
   EXPECT_LT(split, 350);  // and some could not be
 }
 
